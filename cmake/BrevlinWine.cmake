@@ -1,0 +1,36 @@
+# Test registration: each test program is one CTest entry, run under Wine
+# through scripts/wine-run (which owns the project's Wine prefix).
+#
+#   brevlin_wine_test(<target> [WINDOWED] [TIMEOUT <seconds>] [ARGS ...])
+#
+# WINDOWED runs the program under xvfb-run so it has an X display.
+set(BREVLIN_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
+
+function(brevlin_wine_test target)
+  cmake_parse_arguments(T "WINDOWED" "TIMEOUT" "ARGS" ${ARGN})
+  set(cmd ${BREVLIN_WINE_RUN})
+  if(T_WINDOWED)
+    set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${BREVLIN_WINE_RUN})
+  endif()
+  add_test(NAME ${target} COMMAND ${cmd} $<TARGET_FILE:${target}> ${T_ARGS})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${target} PROPERTIES TIMEOUT ${T_TIMEOUT})
+endfunction()
+
+# A test program: GoogleTest, linked statically, run under Wine.
+#   brevlin_gtest(<target> SOURCES ... LIBS ... [WINDOWED] [TIMEOUT s])
+function(brevlin_gtest target)
+  cmake_parse_arguments(T "WINDOWED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE ${T_LIBS} gtest gtest_main)
+  set(extra)
+  if(T_WINDOWED)
+    list(APPEND extra WINDOWED)
+  endif()
+  if(T_TIMEOUT)
+    list(APPEND extra TIMEOUT ${T_TIMEOUT})
+  endif()
+  brevlin_wine_test(${target} ${extra})
+endfunction()
