@@ -1,0 +1,137 @@
+// Address discovery and selection: which of the service's addresses the
+// dialer may dial on, selection by name, and the list of usable names.
+#include <string>
+
+#include "comkit/bstr.h"
+#include "comkit/result.h"
+#include "dialer/tapi_dialer.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Without a root object there is nothing to enumerate; the members that
+// would enumerate answer this and leave their outputs and the selection alone.
+constexpr HRESULT kNoRootObject = E_FAIL;
+
+}  // namespace
+
+bool CTAPIDialer::IsSuitableAddress(ITAddress* address) noexcept {
+    if (!address) {
+        return false;
+    }
+    ComPtr<ITAddressCapabilities> capabilities;
+    if (FAILED(address->QueryInterface(IID_PPV_ARGS(&capabilities))) || !capabilities) {
+        return false;
+    }
+    long addressTypes = 0;
+    if (FAILED(capabilities->get_AddressCapability(AC_ADDRESSTYPES, &addressTypes)) ||
+        (addressTypes & telephony::PHONE_NUMBER_ADDRESS_TYPE) == 0) {
+        return false;
+    }
+    ComPtr<ITMediaSupport> media;
+    if (FAILED(address->QueryInterface(IID_PPV_ARGS(&media))) || !media) {
+        return false;
+    }
+    VARIANT_BOOL supported = VARIANT_FALSE;
+    return SUCCEEDED(media->QueryMediaType(telephony::DIALER_MEDIA_TYPES, &supported)) &&
+           supported == VARIANT_TRUE;
+}
+
+ComPtr<ITAddress> CTAPIDialer::FindSuitableAddress() noexcept {
+    ComPtr<IEnumAddress> addresses;
+    if (!m_pTapi || FAILED(m_pTapi->EnumerateAddresses(&addresses)) || !addresses) {
+        return nullptr;
+    }
+    ComPtr<ITAddress> address;
+    while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (IsSuitableAddress(address.Get())) {
+            return address;
+        }
+    }
+    return nullptr;
+}
+
+bool CTAPIDialer::EnsureAddress() noexcept {
+    if (!m_pAddress) {
+        m_pAddress = FindSuitableAddress();
+    }
+    return m_pAddress != nullptr;
+}
+
+HRESULT CTAPIDialer::SetDeviceAddress(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept {
+    if (!bSuccess) {
+        return E_POINTER;
+    }
+    *bSuccess = VARIANT_FALSE;
+    if (!m_pTapi) {
+        return kNoRootObject;
+    }
+    ComPtr<IEnumAddress> addresses;
+    RETURN_IF_FAILED(m_pTapi->EnumerateAddresses(&addresses));
+    if (!addresses) {
+        return E_POINTER;
+    }
+
+    HRESULT hr;
+    ComPtr<ITAddress> address;
+    while ((hr = addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr)) == S_OK) {
+        comkit::UniqueBstr name;
+        if (!address || FAILED(address->get_AddressName(name.Receive()))) {
+            continue;
+        }
+        if (VarBstrCmp(name.Get(), strDeviceId, LOCALE_USER_DEFAULT, 0) != VARCMP_EQ) {
+            continue;
+        }
+        // Only the first address of that name is looked at, suitable or not.
+        if (IsSuitableAddress(address.Get())) {
+            // The old selection goes after the new one is in place; the same
+            // address selected again thus keeps exactly one reference.
+            m_pAddress.Swap(address);
+            *bSuccess = VARIANT_TRUE;
+        }
+        break;
+    }
+    return hr;
+}
+
+HRESULT CTAPIDialer::GetAddressNameCSVList(BSTR* strAddressNameCSVList) noexcept {
+    if (!strAddressNameCSVList) {
+        return E_POINTER;
+    }
+    if (!m_pTapi) {
+        return kNoRootObject;
+    }
+    ComPtr<IEnumAddress> addresses;
+    RETURN_IF_FAILED(m_pTapi->EnumerateAddresses(&addresses));
+    if (!addresses) {
+        return E_POINTER;
+    }
+
+    HRESULT hr = S_OK;
+    std::wstring list;
+    RETURN_IF_FAILED(comkit::GuardCall([&]() -> HRESULT {
+        ComPtr<ITAddress> address;
+        while ((hr = addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr)) == S_OK) {
+            comkit::UniqueBstr name;
+            if (!IsSuitableAddress(address.Get()) ||
+                FAILED(address->get_AddressName(name.Receive()))) {
+                continue;
+            }
+            // Separated when the list so far is not empty: an empty first
+            // name leaves no trace, a later one gives two adjacent commas.
+            if (!list.empty()) {
+                list += L',';
+            }
+            list.append(name.Get() ? name.Get() : L"", name.Length());
+        }
+        return S_OK;
+    }));
+
+    BSTR copy = SysAllocStringLen(list.data(), static_cast<UINT>(list.size()));
+    if (!copy) {
+        return E_OUTOFMEMORY;
+    }
+    *strAddressNameCSVList = copy;
+    return hr;
+}

@@ -1,0 +1,129 @@
+// Placing a call: number translation, call creation, terminals and the
+// asynchronous start.
+#include "comkit/bstr.h"
+#include "comkit/result.h"
+#include "dialer/error_reporting.h"
+#include "dialer/tapi_dialer.h"
+#include "resources/message_ids.h"
+
+using Microsoft::WRL::ComPtr;
+
+HRESULT CTAPIDialer::Connect(BSTR bstrNumber) noexcept {
+    if (!m_pTapi) {
+        dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
+        return E_FAIL;
+    }
+    if (!m_pAddress) {
+        if (!EnsureAddress()) {
+            dialer::ReportDialerMessage(IDS_NO_VALID_ADDRESS);
+            return E_FAIL;
+        }
+        RETURN_IF_FAILED(RegisterForCallEvents());
+    } else {
+        // The previous call is released without being dropped, and
+        // m_bCallActive is left as it was.
+        DetachCall().Reset();
+    }
+
+    comkit::UniqueBstr errorText;
+    const HRESULT hr = PlaceCall(bstrNumber, errorText);
+    if (FAILED(hr) && errorText.Length() > 0) {
+        dialer::ReportDialerError(errorText.Get());
+    }
+    return hr;
+}
+
+HRESULT CTAPIDialer::PlaceCall(BSTR bstrNumber, comkit::UniqueBstr& errorText) noexcept {
+    ComPtr<ITAddressTranslation> translation;
+    if (FAILED(m_pAddress.As(&translation)) || !translation) {
+        errorText = dialer::LoadMessage(IDS_TRANSLATION_FAILED);
+        return E_FAIL;
+    }
+    comkit::UniqueBstr dialable;
+    {
+        ComPtr<ITAddressTranslationInfo> translated;
+        RETURN_IF_FAILED(translation->TranslateAddress(bstrNumber, 0, 0, &translated));
+        if (!translated) {
+            errorText = dialer::LoadMessage(IDS_TRANSLATION_FAILED);
+            return E_FAIL;
+        }
+        RETURN_IF_FAILED(translated->get_DialableString(dialable.Receive()));
+    }
+
+    // The call is worked on through this reference of its own: m_pCall may
+    // be dropped meanwhile by a Disconnect on the notification thread.
+    ComPtr<ITBasicCallControl> call;
+    HRESULT hr = m_pAddress->CreateCall(dialable.Get(), LINEADDRESSTYPE_PHONENUMBER,
+                                        telephony::DIALER_MEDIA_TYPES, &call);
+    if (SUCCEEDED(hr) && !call) {
+        hr = E_UNEXPECTED;
+    }
+    if (FAILED(hr)) {
+        errorText = dialer::ErrorTextForHresult(hr);
+        return hr;
+    }
+    dialable.Reset();
+    translation.Reset();
+    StoreCall(call).Reset();
+
+    hr = SelectTerminalsOnCall(call.Get());
+    if (FAILED(hr)) {
+        errorText = dialer::ErrorTextForHresult(hr);
+        return hr;
+    }
+
+    hr = call->Connect(VARIANT_FALSE);
+    if (FAILED(hr)) {
+        errorText = dialer::ErrorTextForHresult(hr);
+        return hr;
+    }
+    MarkCallStarted(call.Get());
+    return hr;
+}
+
+HRESULT CTAPIDialer::SelectTerminalsOnCall(ITBasicCallControl* call) noexcept {
+    ComPtr<IEnumStream> streams;
+    {
+        ComPtr<ITStreamControl> streamControl;
+        HRESULT hr = call->QueryInterface(IID_PPV_ARGS(&streamControl));
+        if (SUCCEEDED(hr)) {
+            hr = streamControl ? streamControl->EnumerateStreams(&streams) : E_NOINTERFACE;
+        }
+        if (FAILED(hr)) {
+            // A call without streams needs no terminals.
+            return hr == E_NOINTERFACE ? S_OK : E_FAIL;
+        }
+        if (!streams) {
+            return E_FAIL;
+        }
+    }
+
+    int selected = 0;
+    ComPtr<ITStream> stream;
+    while (streams->Next(1, stream.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        if (!stream) {
+            continue;
+        }
+        long mediaType = 0;
+        if (FAILED(stream->get_MediaType(&mediaType))) {
+            continue;
+        }
+        TERMINAL_DIRECTION direction = TD_CAPTURE;
+        if (FAILED(stream->get_Direction(&direction))) {
+            continue;
+        }
+        ComPtr<ITTerminalSupport> terminalSupport;
+        if (FAILED(m_pAddress.As(&terminalSupport)) || !terminalSupport) {
+            continue;
+        }
+        ComPtr<ITTerminal> terminal;
+        if (FAILED(terminalSupport->GetDefaultStaticTerminal(mediaType, direction, &terminal)) ||
+            !terminal) {
+            continue;
+        }
+        if (SUCCEEDED(stream->SelectTerminal(terminal.Get()))) {
+            ++selected;
+        }
+    }
+    return selected > 0 ? S_OK : E_FAIL;
+}

@@ -1,0 +1,115 @@
+// The dialer's lifetime: creation, telephony start and end, hang-up, and the
+// tracked call state.
+#include "dialer/tapi_dialer.h"
+
+#include <utility>
+
+#include "comkit/result.h"
+#include "dialer/error_reporting.h"
+#include "resources/message_ids.h"
+
+using Microsoft::WRL::ComPtr;
+
+CTAPIDialer::CTAPIDialer() noexcept = default;
+
+CTAPIDialer::~CTAPIDialer() {
+    // The service may keep the sink, and deliver to it, after the dialer is
+    // gone; from here on its events only update the tracked state. This
+    // returns once an event running on another thread has left Disconnect.
+    if (m_pEventSink) {
+        m_pEventSink->SetOwner(nullptr);
+    }
+    m_csCall.Term();
+    // The members go in reverse order: the sink reference, then m_pCall,
+    // m_pAddress and m_pTapi.
+}
+
+HRESULT CTAPIDialer::_AtlInitialConstruct() noexcept {
+    if (FAILED(m_csCall.Init())) {
+        return E_OUTOFMEMORY;
+    }
+    return CComObjectRootEx::_AtlInitialConstruct();
+}
+
+HRESULT CTAPIDialer::FinalConstruct() noexcept {
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_PPV_ARGS(&m_pTapi)));
+    return S_OK;
+}
+
+HRESULT CTAPIDialer::InitializeTAPI() noexcept {
+    if (!m_pTapi) {
+        dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
+        return E_FAIL;
+    }
+    const HRESULT hr = m_pTapi->Initialize();
+    if (FAILED(hr)) {
+        // Without an initialised root object the dialer is done for; a host
+        // that wants to dial again creates a new one.
+        m_pTapi.Reset();
+        dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
+    }
+    return hr;
+}
+
+HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
+    // The call is released without being dropped, and m_bCallActive keeps
+    // its value.
+    DetachCall().Reset();
+    m_pAddress.Reset();
+    if (!m_pTapi) {
+        return S_OK;
+    }
+    if (m_lCallRegister != 0) {
+        m_pTapi->UnregisterNotifications(m_lCallRegister);
+        m_lCallRegister = 0;
+    }
+    const HRESULT hr = m_pTapi->Shutdown();
+    m_pTapi.Reset();
+    return hr;
+}
+
+HRESULT CTAPIDialer::Disconnect() noexcept {
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    if (!m_pCall || !m_bCallActive) {
+        return S_OK;
+    }
+    // Cleared first: a disconnected state that the call's Disconnect delivers
+    // on this thread re-enters here and must find nothing left to drop.
+    m_bCallActive = false;
+    const HRESULT hr = m_pCall->Disconnect(DC_NORMAL);
+    m_pCall.Reset();
+    return hr;
+}
+
+HRESULT CTAPIDialer::get_Connected(VARIANT_BOOL* pVal) noexcept {
+    if (!pVal) {
+        return E_POINTER;
+    }
+    const LONG state = m_pEventSink ? m_pEventSink->CallState() : LONG{CS_IDLE};
+    *pVal = state == CS_INPROGRESS || state == CS_CONNECTED ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+ComPtr<ITBasicCallControl> CTAPIDialer::DetachCall() noexcept {
+    ComPtr<ITBasicCallControl> call;
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    call.Swap(m_pCall);
+    return call;
+}
+
+ComPtr<ITBasicCallControl> CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    call.Swap(m_pCall);
+    return call;
+}
+
+void CTAPIDialer::MarkCallStarted(ITBasicCallControl* call) noexcept {
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    // A Disconnect that ran while the call was being started (a disconnected
+    // state of an earlier call, with the flag still set from it) has already
+    // dropped and released this call; the flag then stays as Disconnect left it.
+    if (m_pCall.Get() == call) {
+        m_bCallActive = true;
+    }
+}

@@ -1,0 +1,94 @@
+// CTAPIDialer: the Brevlin dialer, one object per control a host creates.
+// It keeps the telephony root object, the selected address, the current call
+// and the registration for call events, and places one outgoing call at a
+// time through the telephony service.
+//
+// Create it through CTAPIDialer::CreateInstance(outer, riid, ppv) (plain
+// object without an outer unknown, aggregatable with one).
+#pragma once
+
+#include <windows.h>
+
+#include <wrl/client.h>
+
+#include "brevlin_idl.h"
+#include "comkit/bstr.h"
+#include "comkit/coclass.h"
+#include "comkit/critical_section.h"
+#include "comkit/dispatch.h"
+#include "comkit/interface_table.h"
+#include "comkit/object_root.h"
+#include "dialer/event_sink.h"
+#include "telephony/tapi.h"
+
+class CTAPIDialer : public CComObjectRootEx<CComMultiThreadModel>,
+                    public IDispatchImpl<ITAPIDialer, &IID_ITAPIDialer, &LIBID_BREVLINLib, 1, 0>,
+                    public CComCoClass<CTAPIDialer, &CLSID_TAPIDialer> {
+public:
+    CTAPIDialer() noexcept;
+    CTAPIDialer(const CTAPIDialer&) = delete;
+    CTAPIDialer& operator=(const CTAPIDialer&) = delete;
+
+    HRESULT _InternalQueryInterface(REFIID riid, void** ppv) noexcept {
+        return comkit::QueryInterfaceTable(this, riid, ppv, comkit::Entry<ITAPIDialer>(),
+                                           comkit::Entry<ITAPIDialer>(IID_IDispatch));
+    }
+
+    // Creation: the call lock, then the telephony root object (created, not
+    // initialised). A failure of either destroys the new object.
+    HRESULT _AtlInitialConstruct() noexcept;
+    HRESULT FinalConstruct() noexcept;
+    void FinalRelease() noexcept {}
+
+    // ITAPIDialer, in table order.
+    STDMETHOD(Connect)(BSTR bstrNumber) noexcept override;
+    STDMETHOD(InitializeTAPI)() noexcept override;
+    STDMETHOD(ShutdownTAPI)() noexcept override;
+    STDMETHOD(Disconnect)() noexcept override;
+    STDMETHOD(get_Connected)(VARIANT_BOOL* pVal) noexcept override;
+    STDMETHOD(GetAddressNameCSVList)(BSTR* strAddressNameCSVList) noexcept override;
+    STDMETHOD(ReadDeviceAddressFromFile)(BSTR strFileSpec, VARIANT_BOOL* bSuccess) noexcept override;
+    STDMETHOD(SetDeviceAddress)(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept override;
+
+protected:
+    // Destruction calls neither ShutdownTAPI nor Disconnect: the references
+    // held are released as they are, the root object without Shutdown.
+    ~CTAPIDialer();
+
+private:
+    // Address discovery and selection.
+    static bool IsSuitableAddress(ITAddress* address) noexcept;
+    // The first suitable address, its reference passing to the caller; null if none.
+    Microsoft::WRL::ComPtr<ITAddress> FindSuitableAddress() noexcept;
+    bool EnsureAddress() noexcept;
+
+    // Call events.
+    HRESULT RegisterForCallEvents() noexcept;
+
+    // Call placement, after the address is settled; errorText receives the
+    // message for a failure that has one.
+    HRESULT PlaceCall(BSTR bstrNumber, comkit::UniqueBstr& errorText) noexcept;
+    HRESULT SelectTerminalsOnCall(ITBasicCallControl* call) noexcept;
+
+    // m_pCall and m_bCallActive change only under m_csCall, so that the
+    // Disconnect a disconnected state runs on the service's notification
+    // thread never meets a half-made change. These take the lock briefly and
+    // never call the service while holding it.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> DetachCall() noexcept;
+    Microsoft::WRL::ComPtr<ITBasicCallControl> StoreCall(
+        Microsoft::WRL::ComPtr<ITBasicCallControl> call) noexcept;
+    void MarkCallStarted(ITBasicCallControl* call) noexcept;
+
+    Microsoft::WRL::ComPtr<ITTAPI> m_pTapi;
+    Microsoft::WRL::ComPtr<ITAddress> m_pAddress;
+    Microsoft::WRL::ComPtr<ITBasicCallControl> m_pCall;
+    bool m_bCallActive = false;
+    DWORD m_dwAdviseCookie = 0;
+    LONG m_lCallRegister = 0;
+    // Created by the first registration and kept for the dialer's life. The
+    // connection point holds the sink too and may outlive the dialer; the
+    // dialer's own reference keeps Connected readable whatever the service
+    // does, and the destructor cuts the sink's way back to the dialer.
+    Microsoft::WRL::ComPtr<CTAPIDialerEventNotification> m_pEventSink;
+    CComCriticalSection m_csCall;
+};
