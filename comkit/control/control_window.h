@@ -1,0 +1,21 @@
+// The child window of a control activated in place with a window.
+#pragma once
+
+#include <windows.h>
+
+namespace comkit {
+
+class CComControlBase;
+
+// Creates the control's window as a child of parent at pos (style
+// WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, no extended
+// style). The window class is registered on first use, once per process, and
+// unregistered when the module is torn down. The window calls back into
+// control until it is destroyed; the control must destroy it before it goes.
+// Returns null on failure, with the thread's last error set.
+HWND CreateControlWindow(CComControlBase* control, HWND parent, const RECT& pos) noexcept;
+
+// The registered class name, empty before the first window was created.
+const wchar_t* ControlWindowClassName() noexcept;
+
+} // namespace comkit

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "comkit/registrar.h"
+#include "comkit/registry_script.h"
+#include "scratch_registry.h"
+
+using comkit::Registrar;
+using comkit_test::ScratchClassesRoot;
+
+namespace {
+
+// Same shape as the component's own script: CR LF line ends, tabs.
+const char kScript[] =
+    "HKCR\r\n"
+    "{\r\n"
+    "\tSample.Thing.1 = s 'Sample Thing'\r\n"
+    "\t{\r\n"
+    "\t\tCLSID = s '{11111111-2222-3333-4444-555555555555}'\r\n"
+    "\t}\r\n"
+    "\tNoRemove CLSID\r\n"
+    "\t{\r\n"
+    "\t\tForceRemove {11111111-2222-3333-4444-555555555555} = s 'Sample Thing'\r\n"
+    "\t\t{\r\n"
+    "\t\t\tForceRemove 'Programmable'\r\n"
+    "\t\t\tInprocServer32 = s '%MODULE%'\r\n"
+    "\t\t\t{\r\n"
+    "\t\t\t\tval ThreadingModel = s 'Both'\r\n"
+    "\t\t\t}\r\n"
+    "\t\t\tForceRemove 'ToolboxBitmap32' = s '%module%, 101'\r\n"
+    "\t\t\t'MiscStatus' = s '0'\r\n"
+    "\t\t\t{\r\n"
+    "\t\t\t\t'1' = s '132497'\r\n"
+    "\t\t\t}\r\n"
+    "\t\t\tFlags = d '17'\r\n"
+    "\t\t}\r\n"
+    "\t}\r\n"
+    "}\r\n";
+
+const wchar_t kWritten[] =
+    L"CLSID\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Flags\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Flags|@=dword:17\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32|@=C:\\it's\\x.dll\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32|ThreadingModel=Both\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\MiscStatus\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\MiscStatus\\1\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\MiscStatus\\1|@=132497\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\MiscStatus|@=0\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Programmable\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\ToolboxBitmap32\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}\\ToolboxBitmap32|@=C:\\it's\\x.dll, 101\n"
+    L"CLSID\\{11111111-2222-3333-4444-555555555555}|@=Sample Thing\n"
+    L"Sample.Thing.1\n"
+    L"Sample.Thing.1\\CLSID\n"
+    L"Sample.Thing.1\\CLSID|@=\n"  // placeholder, replaced below
+    ;
+
+std::wstring Expected() {
+  std::wstring text = kWritten;
+  const std::wstring placeholder = L"Sample.Thing.1\\CLSID|@=\n";
+  text.replace(text.find(placeholder), placeholder.size(),
+               L"Sample.Thing.1\\CLSID|@={11111111-2222-3333-4444-555555555555}\n"
+               L"Sample.Thing.1|@=Sample Thing\n");
+  return text;
+}
+
+Registrar WithModule(const std::wstring& path) {
+  Registrar r;
+  EXPECT_EQ(r.AddReplacement(L"MODULE", comkit::DoubleQuotes(path)), S_OK);
+  return r;
+}
+
+class RegistrarTest : public ::testing::Test {
+ protected:
+  ScratchClassesRoot m_root;
+};
+
+TEST_F(RegistrarTest, WritesEveryKeyAndValueWithTheQuotedPath) {
+  Registrar r = WithModule(L"C:\\it's\\x.dll");
+  HRESULT hr = r.Register(kScript);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), Expected());
+}
+
+TEST_F(RegistrarTest, RegisteringTwiceGivesTheSameContentAndForceRemoveDropsStaleKeys) {
+  Registrar r = WithModule(L"C:\\it's\\x.dll");
+  ASSERT_EQ(r.Register(kScript), S_OK);
+  HKEY stale = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale", 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &stale, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(stale);
+  HRESULT hr = r.Register(kScript);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), Expected());
+}
+
+TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndKeysWithForeignSubkeys) {
+  Registrar r = WithModule(L"C:\\x.dll");
+  ASSERT_EQ(r.Register(kScript), S_OK);
+  HKEY foreign = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"Sample.Thing.1\\Foreign", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &foreign, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(foreign);
+  HRESULT hr = r.Unregister(kScript);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  // Sample.Thing.1 keeps its value: a key that still has subkeys stays whole.
+  EXPECT_EQ(m_root.Dump(),
+            L"CLSID\n"
+            L"Sample.Thing.1\n"
+            L"Sample.Thing.1\\Foreign\n"
+            L"Sample.Thing.1|@=Sample Thing\n");
+  // Nothing left to remove: a second removal passes over missing keys.
+  EXPECT_EQ(r.Unregister(kScript), S_OK);
+}
+
+TEST_F(RegistrarTest, ReplacementNamesMatchWithoutCaseAndDoublePercentIsOnePercent) {
+  Registrar r;
+  ASSERT_EQ(r.AddReplacement(L"Module_Raw", L"raw"), S_OK);
+  HRESULT hr = r.Register("HKCR { K = s '%MODULE_RAW% 100%%' }");
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), L"K\nK|@=raw 100%\n");
+}
+
+TEST_F(RegistrarTest, AFailedWriteIsUndoneByRemoval) {
+  // A volatile key cannot hold a lasting subkey, so the write of Child fails
+  // after First has been written.
+  HKEY volatileKey = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"Volatile", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &volatileKey, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(volatileKey);
+  Registrar r;
+  HRESULT hr = r.Register(
+      "HKCR\r\n{\r\n\tFirst = s 'one'\r\n\t{\r\n\t\tSub = s 'two'\r\n\t}\r\n"
+      "\tNoRemove Volatile\r\n\t{\r\n\t\tChild = s 'three'\r\n\t}\r\n}\r\n");
+  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE)) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), L"Volatile\n");
+}
+
+TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
+  const std::string longName(256, 'n');
+  const std::string cases[] = {
+      "",
+      "HKCR",
+      "HKCR { A = s 'x' { B = s 'y' }",                // truncated
+      "HKCR { A = s 'x' } }",                          // unbalanced
+      "HKCR { A = s 'unterminated }",
+      "HKCR { A = q 'x' }",                            // unknown value kind
+      "HKCR { A = s }",
+      "HKCR { A = s 'x' { val = s 'y' } }",
+      "HKCR { val V = s 'x' }",                        // value outside a key
+      "HKXX { A = s 'x' }",                            // unknown root
+      "HKCR { A = d 'twelve' }",
+      "HKCR { A = s '%NOSUCH%' }",                     // unknown replacement
+      "HKCR { A = s '%MODULE' }",
+      "HKCR { A = s 'x' { ForceRemove } }",
+      "HKCR { " + longName + " = s 'x' }",            // overlong key name
+      "HKCR { A { val " + std::string(16384, 'v') + " = s 'x' } }",
+      "HKCR { A = s '" + std::string(4097, 'x') + "' }",
+      "HKCR { Good = s 'x' } HKCR { Bad = s 'y' ",     // a good root before a bad one
+  };
+  for (const std::string& script : cases) {
+    Registrar r = WithModule(L"C:\\x.dll");
+    HRESULT hr = r.Register(script);
+    EXPECT_EQ(hr, comkit::E_REGISTRY_SCRIPT) << std::hex << hr << " for: " << script.substr(0, 80);
+    EXPECT_EQ(m_root.Dump(), L"") << script.substr(0, 80);
+    EXPECT_EQ(r.Unregister(script), comkit::E_REGISTRY_SCRIPT) << script.substr(0, 80);
+  }
+}
+
+TEST_F(RegistrarTest, LongestAcceptedNamesAreWritten) {
+  const std::string name(255, 'n');
+  Registrar r;
+  HRESULT hr = r.Register("HKCR { " + name + " = s 'x' }");
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), std::wstring(255, L'n') + L"\n" + std::wstring(255, L'n') + L"|@=x\n");
+}
+
+TEST_F(RegistrarTest, ScriptsRunFromResourcesWithTheModulePath) {
+  HMODULE self = GetModuleHandleW(nullptr);
+  HRESULT hr = comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, true);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), L"Resource.Key\nResource.Key|@=C:\\dir\\o'k.dll\n");
+  hr = comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, false);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), L"");
+  EXPECT_EQ(comkit::UpdateRegistryFromResource(self, L"C:\\x.dll", 999, true),
+            HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
+}
+
+TEST_F(RegistrarTest, APathOf260CharactersFailsBeforeAnyKeyIsTouched) {
+  HMODULE self = GetModuleHandleW(nullptr);
+  const std::wstring longest = L"C:\\" + std::wstring(MAX_PATH - 4, L'a');
+  EXPECT_EQ(comkit::UpdateRegistryFromResource(self, longest, 201, true), S_OK);
+  ASSERT_EQ(comkit::UpdateRegistryFromResource(self, longest, 201, false), S_OK);
+  const std::wstring tooLong = longest + L"a";
+  ASSERT_EQ(tooLong.size(), size_t{MAX_PATH});
+  for (bool doRegister : {true, false}) {
+    HRESULT hr = comkit::UpdateRegistryFromResource(self, tooLong, 201, doRegister);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)) << std::hex << hr;
+    EXPECT_EQ(m_root.Dump(), L"");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+#include "scratch_registry.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+namespace comkit_test {
+namespace {
+
+void DumpKey(HKEY key, const std::wstring& path, std::vector<std::wstring>& lines) {
+  if (!path.empty()) lines.push_back(path);
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[16384];
+    DWORD nameLength = 16384;
+    BYTE data[8192];
+    DWORD dataSize = sizeof(data);
+    DWORD type = 0;
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    std::wstring line = path + L"|" + (nameLength ? std::wstring(name, nameLength) : L"@") + L"=";
+    if (type == REG_SZ) {
+      line += reinterpret_cast<const wchar_t*>(data);
+    } else if (type == REG_DWORD) {
+      line += L"dword:" + std::to_wstring(*reinterpret_cast<const DWORD*>(data));
+    } else {
+      line += L"type:" + std::to_wstring(type);
+    }
+    lines.push_back(line);
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY sub = nullptr;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+    DumpKey(sub, path.empty() ? name : path + L"\\" + name, lines);
+    RegCloseKey(sub);
+  }
+}
+
+}  // namespace
+
+ScratchClassesRoot::ScratchClassesRoot() {
+  m_path = L"Software\\BrevlinTests\\Scratch" + std::to_wstring(GetCurrentProcessId());
+  RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
+                      nullptr) != ERROR_SUCCESS ||
+      RegOverridePredefKey(HKEY_CLASSES_ROOT, m_key) != ERROR_SUCCESS) {
+    throw std::runtime_error("no scratch registry root");
+  }
+}
+
+ScratchClassesRoot::~ScratchClassesRoot() {
+  RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+  RegCloseKey(m_key);
+  RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+}
+
+std::wstring ScratchClassesRoot::Dump() const {
+  std::vector<std::wstring> lines;
+  DumpKey(m_key, L"", lines);
+  std::sort(lines.begin(), lines.end());
+  std::wstring out;
+  for (const std::wstring& line : lines) out += line + L"\n";
+  return out;
+}
+
+}  // namespace comkit_test

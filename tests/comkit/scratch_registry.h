@@ -1,0 +1,29 @@
+// HKEY_CLASSES_ROOT redirected onto a scratch key under HKEY_CURRENT_USER for
+// the life of the object, and a readable dump of what lies under it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace comkit_test {
+
+class ScratchClassesRoot {
+ public:
+  ScratchClassesRoot();
+  ScratchClassesRoot(const ScratchClassesRoot&) = delete;
+  ScratchClassesRoot& operator=(const ScratchClassesRoot&) = delete;
+  ~ScratchClassesRoot();
+
+  HKEY Key() const { return m_key; }
+  // Every key and value below the scratch root, one sorted line each:
+  //   path            for a key
+  //   path|name=data  for a value (name "@" for the unnamed value)
+  std::wstring Dump() const;
+
+ private:
+  HKEY m_key = nullptr;
+  std::wstring m_path;
+};
+
+}  // namespace comkit_test
