@@ -90,8 +90,8 @@ struct AddressSpec {
     std::optional<std::wstring> name = L"Line";
     // The AC_ADDRESSTYPES capability (bit 0x1: phone numbers).
     long addressTypes = LINEADDRESSTYPE_PHONENUMBER;
-    // QueryMediaType's answer for any mask that includes 0x18; any value may
-    // be given (1 is "true" to C but not VARIANT_TRUE).
+    // QueryMediaType's answer, whatever the mask; any value may be given
+    // (1 is "true" to C but not VARIANT_TRUE).
     VARIANT_BOOL mediaAnswer = VARIANT_TRUE;
     // Whether the address offers each optional interface.
     bool capabilities = true;
@@ -209,6 +209,9 @@ public:
     // Recording keeps at most `cap` operations (later ones are counted in
     // the per-name counters only). Off: nothing is recorded or counted.
     void SetRecording(bool on, std::size_t cap = 1000000);
+    // Off: strings handed out from now on are not accounted (no quarantine
+    // either), for runs that hand out very many.
+    void CountStrings(bool on);
     // Keep sinks advised after the root object's last release, so a test
     // can raise a late event after the dialer is gone; ReleaseSinks() lets
     // them go. Off (the default) the root object's final release releases
@@ -254,7 +257,7 @@ public:
     // recording.
     std::vector<Microsoft::WRL::ComPtr<ITBasicCallControl>> Calls() const;
     std::size_t CallsCreated() const;
-    static CALL_STATE CallStateOf(IUnknown* call);
+    CALL_STATE CallStateOf(IUnknown* call) const;
 
     // ---- inspection
     // Recorded operations in order; queries for optional interfaces only

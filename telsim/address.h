@@ -1,0 +1,140 @@
+// Addresses, their enumerator, translation results and terminals.
+#pragma once
+
+#include "telsim/sim_object.h"
+#include "telsim/telsim.h"
+
+#include <vector>
+
+namespace telsim {
+
+class Address final : public SimObject,
+                      public ITAddress,
+                      public ITAddressCapabilities,
+                      public ITMediaSupport,
+                      public ITAddressTranslation,
+                      public ITTerminalSupport {
+public:
+    Address(ServiceCore& core, AddressSpec spec) noexcept;
+    std::wstring Describe() const override;
+
+    TELSIM_IUNKNOWN(ITAddress)
+    TELSIM_NO_DISPATCH
+
+    // ITAddress
+    STDMETHODIMP get_State(ADDRESS_STATE* state) noexcept override;
+    STDMETHODIMP get_AddressName(BSTR* name) noexcept override;
+    STDMETHODIMP get_ServiceProviderName(BSTR* name) noexcept override;
+    STDMETHODIMP get_TAPIObject(ITTAPI** tapi) noexcept override;
+    STDMETHODIMP CreateCall(BSTR destination, long addressType, long mediaTypes,
+                            ITBasicCallControl** call) noexcept override;
+    STDMETHODIMP get_Calls(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateCalls(IEnumCall**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_DialableAddress(BSTR*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP CreateForwardInfoObject(ITForwardInformation**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Forward(ITForwardInformation*, ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CurrentForwardInfo(ITForwardInformation**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_MessageWaiting(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_MessageWaiting(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_DoNotDisturb(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_DoNotDisturb(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
+
+    // ITAddressCapabilities
+    STDMETHODIMP get_AddressCapability(ADDRESS_CAPABILITY capability, long* value) noexcept override;
+    STDMETHODIMP get_AddressCapabilityString(ADDRESS_CAPABILITY_STRING, BSTR*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallTreatments(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateCallTreatments(IEnumBstr**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CompletionMessages(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateCompletionMessages(IEnumBstr**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_DeviceClasses(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateDeviceClasses(IEnumBstr**) noexcept override { return E_NOTIMPL; }
+
+    // ITMediaSupport
+    STDMETHODIMP get_MediaTypes(long* mediaTypes) noexcept override;
+    STDMETHODIMP QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcept override;
+
+    // ITAddressTranslation
+    STDMETHODIMP TranslateAddress(BSTR number, long card, long options,
+                                  ITAddressTranslationInfo** result) noexcept override;
+    STDMETHODIMP TranslateDialog(TAPIHWND, BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateLocations(IEnumLocation**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_Locations(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateCallingCards(IEnumCallingCard**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallingCards(VARIANT*) noexcept override { return E_NOTIMPL; }
+
+    // ITTerminalSupport
+    STDMETHODIMP get_StaticTerminals(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateStaticTerminals(IEnumTerminal**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_DynamicTerminalClasses(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateDynamicTerminalClasses(IEnumTerminalClass**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP CreateTerminal(BSTR, long, TERMINAL_DIRECTION, ITTerminal**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION direction,
+                                          ITTerminal** terminal) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    HRESULT Optional(const wchar_t* name, bool offered, void* itf, void** ppv) noexcept;
+
+    const AddressSpec spec_;
+};
+
+class AddressEnum final : public SimObject, public IEnumAddress {
+public:
+    AddressEnum(ServiceCore& core, std::vector<Held<Address>> items, std::size_t position = 0) noexcept;
+
+    TELSIM_IUNKNOWN(IEnumAddress)
+
+    STDMETHODIMP Next(ULONG count, ITAddress** items, ULONG* fetched) noexcept override;
+    STDMETHODIMP Reset() noexcept override;
+    STDMETHODIMP Skip(ULONG count) noexcept override;
+    STDMETHODIMP Clone(IEnumAddress** result) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    void OnDestroy() noexcept override { items_.clear(); }
+
+    std::vector<Held<Address>> items_;
+    std::size_t position_;
+};
+
+class TranslationInfo final : public SimObject, public ITAddressTranslationInfo {
+public:
+    TranslationInfo(ServiceCore& core, std::wstring dialable) noexcept;
+
+    TELSIM_IUNKNOWN(ITAddressTranslationInfo)
+    TELSIM_NO_DISPATCH
+
+    STDMETHODIMP get_DialableString(BSTR* text) noexcept override;
+    STDMETHODIMP get_DisplayableString(BSTR* text) noexcept override;
+    STDMETHODIMP get_CurrentCountryCode(long* code) noexcept override;
+    STDMETHODIMP get_DestinationCountryCode(long* code) noexcept override;
+    STDMETHODIMP get_TranslationResults(long* results) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+
+    const std::wstring dialable_;
+};
+
+class Terminal final : public SimObject, public ITTerminal {
+public:
+    Terminal(ServiceCore& core, long mediaType, TERMINAL_DIRECTION direction) noexcept;
+
+    TELSIM_IUNKNOWN(ITTerminal)
+    TELSIM_NO_DISPATCH
+
+    STDMETHODIMP get_Name(BSTR* name) noexcept override;
+    STDMETHODIMP get_State(TERMINAL_STATE* state) noexcept override;
+    STDMETHODIMP get_TerminalType(TERMINAL_TYPE* type) noexcept override;
+    STDMETHODIMP get_TerminalClass(BSTR* terminalClass) noexcept override;
+    STDMETHODIMP get_MediaType(long* mediaType) noexcept override;
+    STDMETHODIMP get_Direction(TERMINAL_DIRECTION* direction) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+
+    const long mediaType_;
+    const TERMINAL_DIRECTION direction_;
+};
+
+}  // namespace telsim

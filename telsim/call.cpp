@@ -1,0 +1,254 @@
+#include "telsim/call.h"
+
+#include "comkit/result.h"
+#include "telsim/address.h"
+#include "telsim/service_core.h"
+
+#include <algorithm>
+
+namespace telsim {
+
+Call::Call(ServiceCore& core, Address* address, std::wstring destination, long addressType, long mediaTypes,
+           CallScript script)
+    : SimObject(core, L"Call"),
+      address_(address),
+      destination_(std::move(destination)),
+      addressType_(addressType),
+      mediaTypes_(mediaTypes),
+      script_(std::move(script)) {
+    for (const StreamSpec& spec : script_.streams) streams_.emplace_back(core.Make<Stream>(spec));
+}
+
+std::wstring Call::Describe() const {
+    return SimObject::Describe() + L"(" + Quote(destination_.c_str()) + L")";
+}
+
+HRESULT Call::Query(REFIID riid, void** ppv) noexcept {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, IID_ITBasicCallControl)) {
+        *ppv = static_cast<ITBasicCallControl*>(this);
+    } else if (IsEqualIID(riid, IID_ITCallInfo)) {
+        *ppv = static_cast<ITCallInfo*>(this);
+    } else if (IsEqualIID(riid, IID_ITStreamControl)) {
+        const Gate gate = core_.Begin(op::QueryStreamControl, [] { return std::wstring(); }, true);
+        if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+        if (!script_.hasStreamControl) return core_.Finish(gate, E_NOINTERFACE);
+        if (gate.nullOut) return core_.Finish(gate, S_OK);
+        *ppv = static_cast<ITStreamControl*>(this);
+        AddRef();
+        return core_.Finish(gate, S_OK);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+void Call::OnDestroy() noexcept {
+    address_.Reset();
+    streams_.clear();
+}
+
+HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
+    const Gate gate = core_.Begin(op::CallConnect, [&] { return ArgList(sync); });
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    if (connectStarted_.exchange(true)) return core_.Finish(gate, TAPI_E_INVALCALLSTATE);
+    const bool synchronous = sync == VARIANT_TRUE || core_.CurrentDelivery() == Delivery::Synchronous;
+    core_.RunSteps(this, script_.onConnect, generation_.load(), synchronous);
+    return core_.Finish(gate, S_OK);
+}
+
+HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
+    const Gate gate = core_.Begin(op::CallDisconnect, [&] { return ArgList(static_cast<long>(code)); });
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    // As the real service: a call never started, already dropped, or whose
+    // far end has gone, cannot be disconnected.
+    if (!connectStarted_.load() || state_.load() == CS_DISCONNECTED || disconnectRequested_.exchange(true)) {
+        return core_.Finish(gate, TAPI_E_INVALCALLSTATE);
+    }
+    // Steps of the connect not delivered yet are dropped.
+    const unsigned generation = ++generation_;
+    core_.RunSteps(this, script_.onDisconnect, generation, core_.CurrentDelivery() == Delivery::Synchronous);
+    return core_.Finish(gate, S_OK);
+}
+
+HRESULT Call::get_Address(ITAddress** address) noexcept {
+    if (!address) return E_POINTER;
+    *address = nullptr;
+    if (!address_) return TAPI_E_INVALADDRESS;
+    address_->AddRef();
+    *address = address_.Get();
+    return S_OK;
+}
+
+HRESULT Call::get_CallState(CALL_STATE* state) noexcept {
+    const Gate gate = core_.Begin(op::GetCallState, [this] { return Describe(); });
+    if (!state) return core_.Finish(gate, E_POINTER);
+    // A failing read leaves the output as it was.
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    const HRESULT forced = stateReadResult_.load();
+    if (FAILED(forced)) return core_.Finish(gate, forced);
+    *state = state_.load();
+    return core_.Finish(gate, S_OK);
+}
+
+HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
+    if (!privilege) return E_POINTER;
+    *privilege = CP_OWNER;
+    return S_OK;
+}
+
+HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
+    const Gate gate = core_.Begin(op::EnumerateStreams);
+    if (!result) return core_.Finish(gate, E_POINTER);
+    *result = nullptr;
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    if (gate.nullOut) return core_.Finish(gate, S_OK);
+    return core_.Finish(gate, comkit::GuardCall([&] {
+        StreamEnum* enumerator = core_.Make<StreamEnum>(streams_);
+        enumerator->AddRef();
+        *result = enumerator;
+        return S_OK;
+    }));
+}
+
+// ---- StreamEnum
+
+StreamEnum::StreamEnum(ServiceCore& core, std::vector<Held<Stream>> items, std::size_t position) noexcept
+    : SimObject(core, L"EnumStream"), items_(std::move(items)), position_(position) {}
+
+HRESULT StreamEnum::Query(REFIID riid, void** ppv) noexcept {
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumStream)) return E_NOINTERFACE;
+    *ppv = static_cast<IEnumStream*>(this);
+    AddRef();
+    return S_OK;
+}
+
+HRESULT StreamEnum::Next(ULONG count, ITStream** items, ULONG* fetched) noexcept {
+    const Gate gate = core_.Begin(op::StreamNext, [&] { return ArgList(count); });
+    if (fetched) *fetched = 0;
+    if (!items) return core_.Finish(gate, E_POINTER);
+    if (count != 1 && !fetched) return core_.Finish(gate, E_INVALIDARG);
+    for (ULONG i = 0; i < count; ++i) items[i] = nullptr;
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    if (gate.nullOut) return core_.Finish(gate, S_OK);
+    ULONG done = 0;
+    for (; done < count && position_ < items_.size(); ++done, ++position_) {
+        Stream* stream = items_[position_].Get();
+        stream->AddRef();
+        items[done] = stream;
+    }
+    if (fetched) *fetched = done;
+    return core_.Finish(gate, done == count ? S_OK : S_FALSE);
+}
+
+HRESULT StreamEnum::Reset() noexcept {
+    position_ = 0;
+    return S_OK;
+}
+
+HRESULT StreamEnum::Skip(ULONG count) noexcept {
+    const std::size_t left = items_.size() - position_;
+    position_ += std::min<std::size_t>(left, count);
+    return count <= left ? S_OK : S_FALSE;
+}
+
+HRESULT StreamEnum::Clone(IEnumStream** result) noexcept {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    return comkit::GuardCall([&] {
+        StreamEnum* copy = core_.Make<StreamEnum>(items_, position_);
+        copy->AddRef();
+        *result = copy;
+        return S_OK;
+    });
+}
+
+// ---- Stream
+
+Stream::Stream(ServiceCore& core, StreamSpec spec) noexcept : SimObject(core, L"Stream"), spec_(spec) {}
+
+HRESULT Stream::Query(REFIID riid, void** ppv) noexcept {
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_ITStream)) {
+        return E_NOINTERFACE;
+    }
+    *ppv = static_cast<ITStream*>(this);
+    AddRef();
+    return S_OK;
+}
+
+void Stream::OnDestroy() noexcept {
+    std::vector<Held<Terminal>> selected;
+    std::vector<Microsoft::WRL::ComPtr<ITTerminal>> foreign;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        selected.swap(selected_);
+        foreign.swap(foreign_);
+    }
+}
+
+std::size_t Stream::SelectedCount() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return selected_.size() + foreign_.size();
+}
+
+HRESULT Stream::get_MediaType(long* mediaType) noexcept {
+    const Gate gate = core_.Begin(op::StreamGetMediaType, [this] { return Describe(); });
+    if (!mediaType) return core_.Finish(gate, E_POINTER);
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    if (FAILED(spec_.mediaTypeResult)) return core_.Finish(gate, spec_.mediaTypeResult);
+    *mediaType = spec_.mediaType;
+    return core_.Finish(gate, S_OK);
+}
+
+HRESULT Stream::get_Direction(TERMINAL_DIRECTION* direction) noexcept {
+    const Gate gate = core_.Begin(op::StreamGetDirection, [this] { return Describe(); });
+    if (!direction) return core_.Finish(gate, E_POINTER);
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    if (FAILED(spec_.directionResult)) return core_.Finish(gate, spec_.directionResult);
+    *direction = spec_.direction;
+    return core_.Finish(gate, S_OK);
+}
+
+HRESULT Stream::get_Name(BSTR* name) noexcept {
+    if (!name) return E_POINTER;
+    *name = core_.AllocString(std::wstring(L"Stream"));
+    return *name ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT Stream::SelectTerminal(ITTerminal* terminal) noexcept {
+    const Gate gate = core_.Begin(op::SelectTerminal, [&] { return ArgList(Describe(), telsim::Describe(terminal, core_)); });
+    if (!terminal) return core_.Finish(gate, E_POINTER);
+    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
+    if (FAILED(spec_.selectResult)) return core_.Finish(gate, spec_.selectResult);
+    return core_.Finish(gate, comkit::GuardCall([&] {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (Terminal* ours = core_.FindAs<Terminal>(terminal)) {
+            selected_.emplace_back(ours);
+        } else {
+            foreign_.emplace_back(terminal);
+        }
+        return S_OK;
+    }));
+}
+
+HRESULT Stream::UnselectTerminal(ITTerminal* terminal) noexcept {
+    if (!terminal) return E_POINTER;
+    Held<Terminal> dropped;
+    Microsoft::WRL::ComPtr<ITTerminal> droppedForeign;
+    std::lock_guard<std::mutex> lock(mu_);
+    Terminal* ours = core_.FindAs<Terminal>(terminal);
+    auto it = std::find_if(selected_.begin(), selected_.end(), [&](const Held<Terminal>& t) { return t.Get() == ours; });
+    if (ours && it != selected_.end()) {
+        dropped = std::move(*it);
+        selected_.erase(it);
+        return S_OK;
+    }
+    auto other = std::find_if(foreign_.begin(), foreign_.end(), [&](const auto& t) { return t.Get() == terminal; });
+    if (other == foreign_.end()) return TAPI_E_INVALIDTERMINAL;
+    droppedForeign = std::move(*other);
+    foreign_.erase(other);
+    return S_OK;
+}
+
+}  // namespace telsim

@@ -1,0 +1,147 @@
+// Calls, their stream enumerators and streams.
+#pragma once
+
+#include "telsim/sim_object.h"
+#include "telsim/telsim.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include <wrl/client.h>
+
+namespace telsim {
+
+class Address;
+class Stream;
+
+class Call final : public SimObject, public ITBasicCallControl, public ITCallInfo, public ITStreamControl {
+public:
+    // address may be null (a call raised by hand for no address).
+    Call(ServiceCore& core, Address* address, std::wstring destination, long addressType, long mediaTypes,
+         CallScript script);
+    std::wstring Describe() const override;
+
+    TELSIM_IUNKNOWN(ITBasicCallControl)
+    TELSIM_NO_DISPATCH
+
+    CALL_STATE State() const noexcept { return state_.load(); }
+    unsigned Generation() const noexcept { return generation_.load(); }
+    // Delivery of a step sets the state the call reports from then on.
+    void SetState(CALL_STATE state) noexcept { state_.store(state); }
+    // A failure get_CallState answers while one event is being delivered.
+    void SetStateReadResult(HRESULT hr) noexcept { stateReadResult_.store(hr); }
+
+    // ITBasicCallControl
+    STDMETHODIMP Connect(VARIANT_BOOL sync) noexcept override;
+    STDMETHODIMP Answer() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Disconnect(DISCONNECT_CODE code) noexcept override;
+    STDMETHODIMP Hold(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP HandoffDirect(BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP HandoffIndirect(long) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Conference(ITBasicCallControl*, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Transfer(ITBasicCallControl*, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP BlindTransfer(BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SwapHold(ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ParkDirect(BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ParkIndirect(BSTR* address) noexcept override {
+        if (address) *address = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Unpark() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetQOS(long, QOS_SERVICE_LEVEL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Pickup(BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Dial(BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Finish(FINISH_MODE) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveFromConference() noexcept override { return E_NOTIMPL; }
+
+    // ITCallInfo
+    STDMETHODIMP get_Address(ITAddress** address) noexcept override;
+    STDMETHODIMP get_CallState(CALL_STATE* state) noexcept override;
+    STDMETHODIMP get_Privilege(CALL_PRIVILEGE* privilege) noexcept override;
+    STDMETHODIMP get_CallHub(ITCallHub**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallInfoLong(CALLINFO_LONG, long*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_CallInfoLong(CALLINFO_LONG, long) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallInfoString(CALLINFO_STRING, BSTR*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_CallInfoString(CALLINFO_STRING, BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallInfoBuffer(CALLINFO_BUFFER, VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_CallInfoBuffer(CALLINFO_BUFFER, VARIANT) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetCallInfoBuffer(CALLINFO_BUFFER, DWORD*, BYTE**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetCallInfoBuffer(CALLINFO_BUFFER, DWORD, BYTE*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ReleaseUserUserInfo() noexcept override { return E_NOTIMPL; }
+
+    // ITStreamControl
+    STDMETHODIMP CreateStream(long, TERMINAL_DIRECTION, ITStream**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveStream(ITStream*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateStreams(IEnumStream** result) noexcept override;
+    STDMETHODIMP get_Streams(VARIANT*) noexcept override { return E_NOTIMPL; }
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    void OnDestroy() noexcept override;
+
+    Held<Address> address_;
+    const std::wstring destination_;
+    const long addressType_;
+    const long mediaTypes_;
+    const CallScript script_;
+    std::vector<Held<Stream>> streams_;
+    std::atomic<CALL_STATE> state_{CS_IDLE};
+    std::atomic<HRESULT> stateReadResult_{S_OK};
+    std::atomic<unsigned> generation_{0};
+    std::atomic<bool> connectStarted_{false};
+    std::atomic<bool> disconnectRequested_{false};
+};
+
+class StreamEnum final : public SimObject, public IEnumStream {
+public:
+    StreamEnum(ServiceCore& core, std::vector<Held<Stream>> items, std::size_t position = 0) noexcept;
+
+    TELSIM_IUNKNOWN(IEnumStream)
+
+    STDMETHODIMP Next(ULONG count, ITStream** items, ULONG* fetched) noexcept override;
+    STDMETHODIMP Reset() noexcept override;
+    STDMETHODIMP Skip(ULONG count) noexcept override;
+    STDMETHODIMP Clone(IEnumStream** result) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    void OnDestroy() noexcept override { items_.clear(); }
+
+    std::vector<Held<Stream>> items_;
+    std::size_t position_;
+};
+
+class Terminal;
+
+class Stream final : public SimObject, public ITStream {
+public:
+    Stream(ServiceCore& core, StreamSpec spec) noexcept;
+
+    TELSIM_IUNKNOWN(ITStream)
+    TELSIM_NO_DISPATCH
+
+    std::size_t SelectedCount() const;
+
+    STDMETHODIMP get_MediaType(long* mediaType) noexcept override;
+    STDMETHODIMP get_Direction(TERMINAL_DIRECTION* direction) noexcept override;
+    STDMETHODIMP get_Name(BSTR* name) noexcept override;
+    STDMETHODIMP StartStream() noexcept override { return S_OK; }
+    STDMETHODIMP PauseStream() noexcept override { return S_OK; }
+    STDMETHODIMP StopStream() noexcept override { return S_OK; }
+    STDMETHODIMP SelectTerminal(ITTerminal* terminal) noexcept override;
+    STDMETHODIMP UnselectTerminal(ITTerminal* terminal) noexcept override;
+    STDMETHODIMP EnumerateTerminals(IEnumTerminal**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_Terminals(VARIANT*) noexcept override { return E_NOTIMPL; }
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    void OnDestroy() noexcept override;
+
+    const StreamSpec spec_;
+    mutable std::mutex mu_;
+    std::vector<Held<Terminal>> selected_;
+    std::vector<Microsoft::WRL::ComPtr<ITTerminal>> foreign_;  // terminals not made by this service
+};
+
+}  // namespace telsim

@@ -1,0 +1,103 @@
+#include "telsim/modem/modem_config.h"
+
+#include "telsim/modem/serial_port.h"
+
+#include <cwctype>
+#include <optional>
+
+namespace telsim::modem {
+namespace {
+
+std::wstring Lower(std::wstring_view text) {
+    std::wstring out(text);
+    for (auto& c : out) c = static_cast<wchar_t>(std::towlower(c));
+    return out;
+}
+
+std::optional<DWORD> ParseNumber(std::wstring_view text, DWORD max) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    DWORD value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return std::nullopt;
+        value = value * 10 + static_cast<DWORD>(c - L'0');
+    }
+    if (value > max) return std::nullopt;
+    return value;
+}
+
+// A command goes to the modem as typed; only printable ASCII, so nothing
+// in it can end the command line early.
+std::optional<std::string> ParseCommand(std::wstring_view text) {
+    if (text.size() < 2 || std::towupper(text[0]) != L'A' || std::towupper(text[1]) != L'T') return std::nullopt;
+    std::string command;
+    for (wchar_t c : text) {
+        if (c < 0x20 || c > 0x7e) return std::nullopt;
+        command += static_cast<char>(c);
+    }
+    return command;
+}
+
+}  // namespace
+
+std::wstring ModemConfig::Device() const {
+    return devicePath.empty() ? SerialPort::DevicePath(port) : devicePath;
+}
+
+HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_view value) {
+    const std::wstring name = Lower(key);
+    if (name == L"port") {
+        std::wstring_view digits = value;
+        if (Lower(value.substr(0, 3)) == L"com") digits.remove_prefix(3);
+        const auto port = ParseNumber(digits, 256);
+        if (!port || *port == 0) return E_INVALIDARG;
+        config.port = *port;
+        return S_OK;
+    }
+    if (name == L"speed") {
+        const auto baud = ParseNumber(value, 4000000);
+        if (!baud || *baud == 0) return E_INVALIDARG;
+        config.baud = *baud;
+        return S_OK;
+    }
+    if (name == L"init") {
+        std::vector<std::string> commands;
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            const std::size_t bar = std::min(value.find(L'|', start), value.size());
+            const auto command = ParseCommand(value.substr(start, bar - start));
+            if (!command) return E_INVALIDARG;
+            commands.push_back(*command);
+            start = bar + 1;
+        }
+        config.init = std::move(commands);
+        return S_OK;
+    }
+    if (name == L"dial") {
+        const auto command = ParseCommand(value);
+        if (!command) return E_INVALIDARG;
+        config.dialCommand = *command;
+        return S_OK;
+    }
+    if (name == L"voice") {
+        const std::wstring flag = Lower(value);
+        if (flag == L"yes" || flag == L"true" || flag == L"1") {
+            config.voice = true;
+        } else if (flag == L"no" || flag == L"false" || flag == L"0") {
+            config.voice = false;
+        } else {
+            return E_INVALIDARG;
+        }
+        return S_OK;
+    }
+    DWORD* timeout = name == L"command-timeout-ms" ? &config.commandTimeoutMs
+                     : name == L"answer-timeout-ms" ? &config.answerTimeoutMs
+                     : name == L"guard-ms"          ? &config.guardMs
+                                                    : nullptr;
+    if (!timeout) return S_FALSE;
+    const auto ms = ParseNumber(value, 600000);
+    if (!ms) return E_INVALIDARG;
+    *timeout = *ms;
+    return S_OK;
+}
+
+}  // namespace telsim::modem

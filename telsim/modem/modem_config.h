@@ -1,0 +1,37 @@
+// How a modem line talks to its modem, as a scenario describes it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace telsim::modem {
+
+struct ModemConfig {
+    unsigned port = 1;         // COM1 to COM256
+    std::wstring devicePath;   // overrides `port` when set
+    DWORD baud = 115200;
+    // Each command is sent on its own line and must be answered with OK.
+    std::vector<std::string> init{"ATZ", "ATE0V1"};
+    std::string dialCommand = "ATDT";
+    bool voice = false;              // dial "<number>;" and stay in command mode
+    DWORD commandTimeoutMs = 5000;   // for OK after each command
+    DWORD answerTimeoutMs = 60000;   // for the dial command's final result
+    DWORD guardMs = 1100;            // silence around the "+++" escape
+    DWORD readSliceMs = 50;
+
+    std::wstring Device() const;
+};
+
+// Applies one scenario option to `config`:
+//   port=COM3 (or 3), speed=57600, init=ATZ|ATE0V1|AT+FCLASS=1,
+//   dial=ATDT, voice=yes|no, command-timeout-ms=, answer-timeout-ms=,
+//   guard-ms=.
+// S_OK when applied, S_FALSE for a key that is not a modem option,
+// E_INVALIDARG for a bad value (a command that does not start with AT or
+// holds a line break, a port outside 1..256, a number that is not one).
+HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_view value);
+
+}  // namespace telsim::modem

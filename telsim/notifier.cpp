@@ -1,0 +1,93 @@
+#include "telsim/notifier.h"
+
+#include <algorithm>
+#include <objbase.h>
+
+namespace telsim {
+namespace {
+
+struct Later {
+    template <class Item>
+    bool operator()(const Item& a, const Item& b) const noexcept {
+        return a.due != b.due ? a.due > b.due : a.seq > b.seq;
+    }
+};
+
+}  // namespace
+
+void Notifier::Post(Clock::time_point due, std::function<void()> task) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stop_) return;
+    queue_.push_back(Item{due, seq_++, std::move(task)});
+    std::push_heap(queue_.begin(), queue_.end(), Later{});
+    if (!thread_.joinable()) {
+        thread_ = std::thread([this] { Run(); });
+        threadId_ = thread_.get_id();
+    }
+    wake_.notify_all();
+}
+
+void Notifier::Run() {
+    // The real service calls sinks from a thread of the multithreaded apartment.
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::unique_lock<std::mutex> lock(mu_);
+    while (!stop_) {
+        if (queue_.empty()) {
+            idle_.notify_all();
+            wake_.wait(lock);
+            continue;
+        }
+        const auto due = queue_.front().due;
+        if (Clock::now() < due) {
+            wake_.wait_until(lock, due);
+            continue;
+        }
+        std::pop_heap(queue_.begin(), queue_.end(), Later{});
+        auto task = std::move(queue_.back().task);
+        queue_.pop_back();
+        running_ = true;
+        lock.unlock();
+        task();
+        task = nullptr;
+        lock.lock();
+        running_ = false;
+    }
+    idle_.notify_all();
+    lock.unlock();
+    if (SUCCEEDED(init)) CoUninitialize();
+}
+
+void Notifier::WaitIdle() {
+    if (OnThread()) return;
+    std::unique_lock<std::mutex> lock(mu_);
+    idle_.wait(lock, [this] { return stop_ || (queue_.empty() && !running_); });
+}
+
+bool Notifier::Idle() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return queue_.empty() && !running_;
+}
+
+void Notifier::Stop() {
+    std::vector<Item> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stop_ = true;
+        dropped.swap(queue_);
+        wake_.notify_all();
+    }
+    // Tasks hold references; they are released here, outside the lock.
+    dropped.clear();
+    if (!thread_.joinable()) return;
+    if (OnThread()) {
+        thread_.detach();  // the last owner let go from inside a delivery
+    } else {
+        thread_.join();
+    }
+}
+
+bool Notifier::OnThread() const noexcept {
+    return std::this_thread::get_id() == threadId_;
+}
+
+}  // namespace telsim

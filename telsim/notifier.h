@@ -1,0 +1,53 @@
+// The service's notification thread: runs queued deliveries at their due
+// time, one at a time, in order of due time and then of posting.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace telsim {
+
+class Notifier {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    Notifier() = default;
+    Notifier(const Notifier&) = delete;
+    Notifier& operator=(const Notifier&) = delete;
+    ~Notifier() { Stop(); }
+
+    // Starts the thread on first use.
+    void Post(Clock::time_point due, std::function<void()> task);
+    // Returns when nothing is queued or running (at once on the thread itself).
+    void WaitIdle();
+    // Drops what is queued, lets a running task end and joins the thread.
+    void Stop();
+    bool OnThread() const noexcept;
+    bool Idle() const;
+
+private:
+    struct Item {
+        Clock::time_point due;
+        unsigned long long seq;
+        std::function<void()> task;
+    };
+    void Run();
+
+    mutable std::mutex mu_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::vector<Item> queue_;  // a heap ordered by (due, seq)
+    unsigned long long seq_ = 0;
+    bool running_ = false;
+    bool stop_ = false;
+    std::thread thread_;
+    std::thread::id threadId_;
+};
+
+}  // namespace telsim

@@ -1,0 +1,67 @@
+// The telephony root object (ITTAPI) with its connection point container,
+// and the connection point for ITTAPIEventNotification.
+#pragma once
+
+#include "telsim/sim_object.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+namespace telsim {
+
+class Root final : public SimObject, public ITTAPI, public IConnectionPointContainer {
+public:
+    explicit Root(ServiceCore& core) noexcept;
+    std::wstring Describe() const override;
+
+    TELSIM_IUNKNOWN(ITTAPI)
+    TELSIM_NO_DISPATCH
+
+    // ITTAPI
+    STDMETHODIMP Initialize() noexcept override;
+    STDMETHODIMP Shutdown() noexcept override;
+    STDMETHODIMP get_Addresses(VARIANT* addresses) noexcept override;
+    STDMETHODIMP EnumerateAddresses(IEnumAddress** result) noexcept override;
+    STDMETHODIMP RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor, VARIANT_BOOL owner,
+                                           long mediaTypes, long callbackInstance, long* handle) noexcept override;
+    STDMETHODIMP UnregisterNotifications(long handle) noexcept override;
+    STDMETHODIMP get_CallHubs(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateCallHubs(IEnumCallHub**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetCallHubTracking(VARIANT, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumeratePrivateTAPIObjects(IEnumUnknown**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_PrivateTAPIObjects(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP RegisterRequestRecipient(long, long, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetAssistedTelephonyPriority(BSTR, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetApplicationPriority(BSTR, long, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_EventFilter(long filter) noexcept override;
+    STDMETHODIMP get_EventFilter(long* filter) noexcept override;
+
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** result) noexcept override;
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** result) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    void OnDestroy() noexcept override;
+};
+
+class ConnectionPoint final : public SimObject, public IConnectionPoint {
+public:
+    ConnectionPoint(ServiceCore& core, Root* root) noexcept;
+
+    TELSIM_IUNKNOWN(IConnectionPoint)
+
+    STDMETHODIMP GetConnectionInterface(IID* iid) noexcept override;
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** result) noexcept override;
+    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) noexcept override;
+    STDMETHODIMP Unadvise(DWORD cookie) noexcept override;
+    STDMETHODIMP EnumConnections(IEnumConnections** result) noexcept override;
+
+private:
+    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    void OnDestroy() noexcept override { root_.Reset(); }
+
+    Held<Root> root_;
+};
+
+}  // namespace telsim
