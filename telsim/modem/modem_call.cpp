@@ -1,0 +1,93 @@
+#include "telsim/modem/modem_call.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace telsim::modem {
+
+// Lives as long as the ModemCall or its thread, whichever is longer.
+struct ModemCall::Shared {
+    Shared(const ModemConfig& config, std::string number, Callback cb)
+        : session(config, abort), dialable(std::move(number)), callback(std::move(cb)) {}
+
+    // The lock is held while the callback runs, so the destructor (which
+    // clears the callback under it) cannot return during a call into the
+    // owner. Recursive: the callback may destroy the ModemCall itself.
+    void Report(ModemCallState state, Outcome why) {
+        std::lock_guard lock(callbackMu);
+        if (state == ModemCallState::Disconnected) {
+            reason.store(why);
+            ended.store(true);
+        }
+        if (!callback) return;
+        const Callback local = callback;
+        local(ModemEvent{state, why, OutcomeName(why)});
+    }
+
+    void Run() {
+        Outcome outcome = session.Initialise();
+        if (outcome == Outcome::Connected) {
+            Report(ModemCallState::InProgress, Outcome::Connected);
+            outcome = session.Dial(dialable);
+        }
+        if (outcome == Outcome::Connected) {
+            Report(ModemCallState::Connected, Outcome::Connected);
+            outcome = session.WaitWhileConnected();
+            if (outcome == Outcome::HungUp) session.HangUp(true);
+        } else if (outcome == Outcome::HungUp) {
+            session.HangUp(false);
+        }
+        session.Close();
+        Report(ModemCallState::Disconnected, outcome);
+    }
+
+    std::atomic<bool> abort{false};
+    std::atomic<bool> ended{false};
+    std::atomic<Outcome> reason{Outcome::Connected};
+    HayesSession session;
+    const std::string dialable;
+    std::recursive_mutex callbackMu;
+    Callback callback;
+};
+
+ModemCall::ModemCall(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+
+HRESULT ModemCall::Start(const ModemConfig& config, std::string dialable, Callback callback,
+                         std::unique_ptr<ModemCall>& call) noexcept {
+    call.reset();
+    try {
+        auto shared = std::make_shared<Shared>(config, std::move(dialable), std::move(callback));
+        const HRESULT opened = shared->session.Open();
+        if (FAILED(opened)) return opened;
+        std::unique_ptr<ModemCall> started(new ModemCall(shared));
+        started->thread_ = std::thread([shared] { shared->Run(); });
+        call = std::move(started);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+void ModemCall::HangUp() noexcept { shared_->abort.store(true); }
+
+ModemCall::~ModemCall() {
+    {
+        std::lock_guard lock(shared_->callbackMu);
+        shared_->callback = nullptr;
+    }
+    shared_->abort.store(true);
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
+}
+
+bool ModemCall::Ended() const noexcept { return shared_->ended.load(); }
+Outcome ModemCall::Reason() const noexcept { return shared_->reason.load(); }
+std::string ModemCall::Transcript() const { return shared_->session.Transcript(); }
+
+}  // namespace telsim::modem
