@@ -55,6 +55,20 @@ ScratchClassesRoot::~ScratchClassesRoot() {
   RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
 }
 
+bool ScratchClassesRoot::CopyFromRealRoot(const wchar_t* subkey) {
+  const std::wstring source = std::wstring(L"Software\\Classes\\") + subkey;
+  HKEY from = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, source.c_str(), 0, KEY_READ, &from) != ERROR_SUCCESS) return false;
+  HKEY to = nullptr;
+  bool ok = RegCreateKeyExW(m_key, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &to, nullptr) == ERROR_SUCCESS;
+  if (ok) {
+    ok = RegCopyTreeW(from, nullptr, to) == ERROR_SUCCESS;
+    RegCloseKey(to);
+  }
+  RegCloseKey(from);
+  return ok;
+}
+
 std::wstring ScratchClassesRoot::Dump() const {
   std::vector<std::wstring> lines;
   DumpKey(m_key, L"", lines);

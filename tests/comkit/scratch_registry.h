@@ -16,6 +16,9 @@ class ScratchClassesRoot {
   ~ScratchClassesRoot();
 
   HKEY Key() const { return m_key; }
+  // Copies a key of the real classes root (with its subtree) into the
+  // scratch root, for registrations the platform needs, such as stdole2's.
+  bool CopyFromRealRoot(const wchar_t* subkey);
   // Every key and value below the scratch root, one sorted line each:
   //   path            for a key
   //   path|name=data  for a value (name "@" for the unnamed value)

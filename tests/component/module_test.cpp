@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include "brevlin_idl.h"
+#include "brevlin_library.h"
+#include "telsim/telsim.h"
+#include "test_outer.h"
+
+using Microsoft::WRL::ComPtr;
+using component_test::BrevlinLibrary;
+using component_test::TestOuter;
+
+namespace {
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ASSERT_TRUE(m_lib.Loaded()) << "Brevlin.dll did not load";
+    m_service = telsim::Service::Create();
+    ASSERT_EQ(m_service->RegisterClassObject(), S_OK);
+  }
+  void TearDown() override {
+    EXPECT_EQ(m_lib.CanUnloadNow(), S_OK) << "a module lock is still held";
+    m_service->RevokeClassObject();
+    m_service->WaitIdle();
+    EXPECT_EQ(m_service->Leaks(), "");
+    m_service.reset();
+    CoUninitialize();
+  }
+
+  ComPtr<IClassFactory> Factory() {
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, &factory);
+    EXPECT_EQ(hr, S_OK) << std::hex << hr;
+    return factory;
+  }
+
+  BrevlinLibrary m_lib;
+  std::shared_ptr<telsim::Service> m_service;
+};
+
+TEST_F(ModuleTest, CanUnloadNowWaitsForObjectsClassObjectReferencesAndServerLocks) {
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  ComPtr<IClassFactory> factory = Factory();
+  ASSERT_TRUE(factory);
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE);
+
+  ComPtr<ITAPIDialer> dialer;
+  HRESULT hr = factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  factory.Reset();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "a live dialer holds a lock";
+  dialer.Reset();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+
+  factory = Factory();
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "LockServer(TRUE) holds a lock";
+  factory = Factory();
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+}
+
+TEST_F(ModuleTest, TheClassObjectIsMadeOnceAndAnswersOnlyItsInterfaces) {
+  ComPtr<IClassFactory> first = Factory();
+  ComPtr<IUnknown> second;
+  ASSERT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IUnknown, &second), S_OK);
+  EXPECT_EQ(static_cast<IUnknown*>(first.Get()), second.Get());
+
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, nullptr), E_POINTER);
+  EXPECT_EQ(first->CreateInstance(nullptr, IID_ITAPIDialer, nullptr), E_POINTER);
+}
+
+TEST_F(ModuleTest, OtherClassIdentifiersAreRefusedWithANullOutPointer) {
+  for (const CLSID* clsid : {&CLSID_TAPI, &IID_ITAPIDialer, &LIBID_BREVLINLib, &CLSID_NULL}) {
+    void* out = reinterpret_cast<void*>(1);
+    HRESULT hr = m_lib.GetClassObject(*clsid, IID_IClassFactory, &out);
+    EXPECT_EQ(hr, CLASS_E_CLASSNOTAVAILABLE) << std::hex << hr;
+    EXPECT_EQ(out, nullptr);
+  }
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+}
+
+TEST_F(ModuleTest, AnAggregatedDialerIsReachedOnlyThroughItsInnerUnknown) {
+  ComPtr<IClassFactory> factory = Factory();
+  TestOuter outer;
+  void* out = reinterpret_cast<void*>(1);
+  HRESULT hr = factory->CreateInstance(&outer, IID_IDispatch, &out);
+  EXPECT_EQ(hr, CLASS_E_NOAGGREGATION) << std::hex << hr;
+  EXPECT_EQ(out, nullptr);
+
+  hr = factory->CreateInstance(&outer, IID_IUnknown, &outer.inner);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(outer.refs, 1) << "the inner object holds no reference on its outer";
+
+  ComPtr<IUnknown> innerAgain;
+  ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, &innerAgain), S_OK);
+  EXPECT_EQ(innerAgain.Get(), outer.inner.Get()) << "the inner unknown is its own identity";
+  innerAgain.Reset();
+
+  ComPtr<ITAPIDialer> dialer;
+  ASSERT_EQ(outer.inner->QueryInterface(IID_ITAPIDialer, &dialer), S_OK);
+  EXPECT_EQ(outer.refs, 2) << "the reference handed out is counted on the outer object";
+  ComPtr<IUnknown> identity;
+  const int queriesBefore = outer.queries;
+  ASSERT_EQ(dialer->QueryInterface(IID_IUnknown, &identity), S_OK);
+  EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer));
+  EXPECT_EQ(outer.queries, queriesBefore + 1);
+  identity.Reset();
+
+  hr = dialer->InitializeTAPI();
+  EXPECT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(dialer->ShutdownTAPI(), S_OK);
+  dialer.Reset();
+  EXPECT_EQ(outer.refs, 1);
+
+  factory.Reset();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "the aggregate holds a lock";
+  outer.inner.Reset();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+}
+
+TEST_F(ModuleTest, AFailedCreationDestroysTheObjectAndLeavesTheLockCount) {
+  ComPtr<IClassFactory> factory = Factory();
+  m_service->FailCreation(E_ACCESSDENIED);
+  void* out = reinterpret_cast<void*>(1);
+  HRESULT hr = factory->CreateInstance(nullptr, IID_ITAPIDialer, &out);
+  EXPECT_EQ(hr, E_ACCESSDENIED) << std::hex << hr;
+  EXPECT_EQ(out, nullptr);
+
+  TestOuter outer;
+  hr = factory->CreateInstance(&outer, IID_IUnknown, &outer.inner);
+  EXPECT_EQ(hr, E_ACCESSDENIED) << std::hex << hr;
+  EXPECT_FALSE(outer.inner);
+  EXPECT_EQ(outer.refs, 1);
+
+  m_service->FailCreation(S_OK);
+  ComPtr<IDispatch> dialer;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer), S_OK);
+  hr = dialer->QueryInterface(IID_IClassFactory, &out);
+  EXPECT_EQ(hr, E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  dialer.Reset();
+  factory.Reset();
+}
+
+TEST_F(ModuleTest, CreationFailsWithTheResultOfAMissingTelephonyClass) {
+  m_service->RevokeClassObject();
+  ComPtr<IClassFactory> factory = Factory();
+  ComPtr<ITAPIDialer> dialer;
+  HRESULT hr = factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer);
+  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+  EXPECT_FALSE(dialer);
+}
+
+}  // namespace

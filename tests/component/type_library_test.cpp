@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include "brevlin_idl.h"
+#include "brevlin_library.h"
+#include "comkit/bstr.h"
+
+using Microsoft::WRL::ComPtr;
+using comkit::UniqueBstr;
+using component_test::BrevlinLibrary;
+
+namespace {
+
+struct Member {
+  MEMBERID id;
+  const wchar_t* name;
+  INVOKEKIND kind;
+  std::vector<std::pair<const wchar_t*, VARTYPE>> params;  // name, type (VT_BYREF for pointers)
+  std::vector<USHORT> paramFlags;
+  const wchar_t* help;
+};
+
+const Member kMembers[] = {
+    {1, L"Connect", INVOKE_FUNC, {{L"bstrNumber", VT_BSTR}}, {PARAMFLAG_FIN}, L"method Connect"},
+    {2, L"InitializeTAPI", INVOKE_FUNC, {}, {}, L"method InitializeTAPI"},
+    {3, L"ShutdownTAPI", INVOKE_FUNC, {}, {}, L"method ShutdownTAPI"},
+    {4, L"Disconnect", INVOKE_FUNC, {}, {}, L"method Disconnect"},
+    {5, L"Connected", INVOKE_PROPERTYGET, {{L"pVal", VT_BOOL}}, {PARAMFLAG_FOUT | PARAMFLAG_FRETVAL},
+     L"property Connected"},
+    {6, L"GetAddressNameCSVList", INVOKE_FUNC, {{L"strAddressNameCSVList", VT_BSTR}},
+     {PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}, L"method GetAddressNameCSVList"},
+    {7, L"ReadDeviceAddressFromFile", INVOKE_FUNC, {{L"strFileSpec", VT_BSTR}, {L"bSuccess", VT_BOOL}},
+     {PARAMFLAG_FIN, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}, L"method ReadDeviceAddressFromFile"},
+    {8, L"SetDeviceAddress", INVOKE_FUNC, {{L"strDeviceId", VT_BSTR}, {L"bSuccess", VT_BOOL}},
+     {PARAMFLAG_FIN, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}, L"method SetDeviceAddress"},
+};
+
+std::wstring Doc(ITypeLib* lib, INT index, std::wstring* name = nullptr) {
+  UniqueBstr n, doc, file;
+  DWORD context = 1;
+  EXPECT_EQ(lib->GetDocumentation(index, n.Receive(), doc.Receive(), &context, file.Receive()), S_OK);
+  EXPECT_EQ(context, 0u);
+  EXPECT_FALSE(file) << "no help file";
+  if (name) *name = n ? n.Get() : L"";
+  return doc ? doc.Get() : L"";
+}
+
+class TypeLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HRESULT hr = LoadTypeLibEx(BrevlinLibrary::BuiltPath().c_str(), REGKIND_NONE, &m_lib);
+    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  }
+  ComPtr<ITypeLib> m_lib;
+};
+
+TEST_F(TypeLibraryTest, LibraryAttributes) {
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(m_lib->GetLibAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_BREVLINLib));
+  EXPECT_EQ(attr->lcid, 0x409u);
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  // The loader adds LIBFLAG_FHASDISKIMAGE to every library it reads from a file.
+  EXPECT_EQ(attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0);
+  EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  m_lib->ReleaseTLibAttr(attr);
+  std::wstring name;
+  EXPECT_EQ(Doc(m_lib.Get(), -1, &name), L"Brevlin 1.0 Type Library");
+  EXPECT_EQ(name, L"BREVLINLib");
+  EXPECT_EQ(m_lib->GetTypeInfoCount(), 2u);
+}
+
+TEST_F(TypeLibraryTest, TheClassComesFirstCreatableOnlyWithItsDefaultInterface) {
+  TYPEKIND kind;
+  ASSERT_EQ(m_lib->GetTypeInfoType(0, &kind), S_OK);
+  EXPECT_EQ(kind, TKIND_COCLASS);
+  std::wstring name;
+  EXPECT_EQ(Doc(m_lib.Get(), 0, &name), L"TAPIDialer Class");
+  EXPECT_EQ(name, L"TAPIDialer");
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(m_lib->GetTypeInfo(0, &info), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_TAPIDialer));
+  EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FCANCREATE);
+  EXPECT_EQ(attr->cImplTypes, 1);
+  info->ReleaseTypeAttr(attr);
+  INT implFlags = 0;
+  ASSERT_EQ(info->GetImplTypeFlags(0, &implFlags), S_OK);
+  EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT);
+  HREFTYPE ref = 0;
+  ComPtr<ITypeInfo> impl;
+  ASSERT_EQ(info->GetRefTypeOfImplType(0, &ref), S_OK);
+  ASSERT_EQ(info->GetRefTypeInfo(ref, &impl), S_OK);
+  ASSERT_EQ(impl->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITAPIDialer));
+  impl->ReleaseTypeAttr(attr);
+}
+
+TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromIDispatch) {
+  TYPEKIND kind;
+  ASSERT_EQ(m_lib->GetTypeInfoType(1, &kind), S_OK);
+  EXPECT_EQ(kind, TKIND_DISPATCH);
+  std::wstring name;
+  EXPECT_EQ(Doc(m_lib.Get(), 1, &name), L"ITAPIDialer Interface");
+  EXPECT_EQ(name, L"ITAPIDialer");
+  ComPtr<ITypeInfo> dispatch;
+  ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(dispatch->GetTypeAttr(&attr), S_OK);
+  // The library stores 0x1140 once for both halves; the loader reports the
+  // dispatch half without TYPEFLAG_FOLEAUTOMATION, as the platform does.
+  EXPECT_EQ(attr->wTypeFlags & ~TYPEFLAG_FOLEAUTOMATION, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)
+      << std::hex << attr->wTypeFlags;
+  EXPECT_EQ(attr->cFuncs, 15) << "IUnknown, IDispatch and the eight members";
+  dispatch->ReleaseTypeAttr(attr);
+
+  // The vtable half of the dual interface.
+  HREFTYPE ref = 0;
+  ComPtr<ITypeInfo> vtable;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
+  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable), S_OK);
+  ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+  EXPECT_EQ(attr->wTypeFlags, 0x1140) << std::hex << attr->wTypeFlags;
+  EXPECT_EQ(attr->cFuncs, 8);
+  EXPECT_EQ(attr->cbSizeVft, 15 * sizeof(void*));
+  EXPECT_EQ(attr->cImplTypes, 1);
+  vtable->ReleaseTypeAttr(attr);
+  ComPtr<ITypeInfo> base;
+  ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &ref), S_OK);
+  ASSERT_EQ(vtable->GetRefTypeInfo(ref, &base), S_OK);
+  ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IDispatch));
+  base->ReleaseTypeAttr(attr);
+}
+
+TEST_F(TypeLibraryTest, MembersInDispidAndSlotOrderWithTheirParameters) {
+  ComPtr<ITypeInfo> dispatch, vtable;
+  ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
+  HREFTYPE ref = 0;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
+  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable), S_OK);
+
+  for (UINT index = 0; index < 8; ++index) {
+    const Member& m = kMembers[index];
+    SCOPED_TRACE(testing::Message() << "member " << m.id);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(index, &f), S_OK);
+    EXPECT_EQ(f->memid, m.id);
+    EXPECT_EQ(f->invkind, m.kind);
+    EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
+    EXPECT_EQ(f->callconv, CC_STDCALL);
+    EXPECT_EQ(f->wFuncFlags, 0);
+    EXPECT_EQ(f->cParamsOpt, 0);
+    EXPECT_EQ(f->oVft, static_cast<SHORT>((m.id + 6) * sizeof(void*)));
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
+    ASSERT_EQ(f->cParams, static_cast<SHORT>(m.params.size()));
+    for (SHORT p = 0; p < f->cParams; ++p) {
+      const ELEMDESC& e = f->lprgelemdescParam[p];
+      EXPECT_EQ(e.paramdesc.wParamFlags, m.paramFlags[p]) << "parameter " << p;
+      const bool out = (m.paramFlags[p] & PARAMFLAG_FOUT) != 0;
+      if (out) {
+        ASSERT_EQ(e.tdesc.vt, VT_PTR);
+        EXPECT_EQ(e.tdesc.lptdesc->vt, m.params[p].second);
+      } else {
+        EXPECT_EQ(e.tdesc.vt, m.params[p].second);
+      }
+    }
+    vtable->ReleaseFuncDesc(f);
+
+    UniqueBstr names[3];
+    UINT count = 0;
+    BSTR raw[3] = {};
+    ASSERT_EQ(vtable->GetNames(m.id, raw, 3, &count), S_OK);
+    for (UINT i = 0; i < count; ++i) names[i].Reset(raw[i]);
+    ASSERT_EQ(count, 1 + m.params.size());
+    EXPECT_STREQ(names[0].Get(), m.name);
+    for (size_t p = 0; p < m.params.size(); ++p) EXPECT_STREQ(names[p + 1].Get(), m.params[p].first);
+
+    UniqueBstr help;
+    ASSERT_EQ(vtable->GetDocumentation(m.id, nullptr, help.Receive(), nullptr, nullptr), S_OK);
+    EXPECT_STREQ(help.Get(), m.help);
+  }
+}
+
+TEST_F(TypeLibraryTest, ConnectedHasNoPutAccessor) {
+  ComPtr<ITypeInfo> dispatch;
+  ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
+  ComPtr<ITypeComp> comp;
+  ASSERT_EQ(dispatch->GetTypeComp(&comp), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(dispatch->GetTypeAttr(&attr), S_OK);
+  const WORD funcs = attr->cFuncs;
+  dispatch->ReleaseTypeAttr(attr);
+  int accessors = 0;
+  for (WORD i = 0; i < funcs; ++i) {
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(dispatch->GetFuncDesc(i, &f), S_OK);
+    if (f->memid == 5) {
+      ++accessors;
+      EXPECT_EQ(f->invkind, INVOKE_PROPERTYGET);
+    }
+    dispatch->ReleaseFuncDesc(f);
+  }
+  EXPECT_EQ(accessors, 1);
+}
+
+}  // namespace
