@@ -29,7 +29,8 @@ HRESULT CTAPIDialer::RegisterForCallEvents() noexcept {
     // sink (or on any failure before); the dialer keeps one of its own.
     ComPtr<CTAPIDialerEventNotification> created;
     if (!m_pEventSink) {
-        created.Attach(new (std::nothrow) CTAPIDialerEventNotification());
+        // Not Attach: mingw's ComPtr::Attach adds a reference of its own.
+        *created.ReleaseAndGetAddressOf() = new (std::nothrow) CTAPIDialerEventNotification();
         if (!created) {
             return E_OUTOFMEMORY;
         }

@@ -1,0 +1,246 @@
+// Address suitability, selection by name and the address-name list.
+#include "dialer_test_support.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace dialer_test;
+namespace op = telsim::op;
+
+namespace {
+
+telsim::AddressSpec Suitable(const wchar_t* name) {
+    telsim::AddressSpec spec;
+    spec.name = name;
+    return spec;
+}
+
+telsim::AddressSpec WithoutPhoneNumbers(const wchar_t* name) {
+    telsim::AddressSpec spec = Suitable(name);
+    spec.addressTypes = 0x2;
+    return spec;
+}
+
+class DialerAddressTest : public DialerTest {
+protected:
+    void Use(std::vector<telsim::AddressSpec> addresses) {
+        m_service->SetAddresses(std::move(addresses));
+        ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    }
+
+    HRESULT Select(const wchar_t* name, VARIANT_BOOL* success) {
+        Bstr id(name);
+        *success = 0x1234;
+        return m_dialer->SetDeviceAddress(id.Get(), success);
+    }
+
+    HRESULT List(std::wstring& list) {
+        BSTR text = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x1));
+        const HRESULT hr = m_dialer->GetAddressNameCSVList(&text);
+        if (text == reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x1))) {
+            list = L"<unwritten>";
+            return hr;
+        }
+        list = text ? std::wstring(text, SysStringLen(text)) : L"<null>";
+        SysFreeString(text);
+        return hr;
+    }
+
+    // The name of the address the dialer dials on now: a call is placed and
+    // asked for its address.
+    std::wstring DialledAddress() {
+        Bstr number(L"5550100");
+        const HRESULT hr = m_dialer->Connect(number.Get());
+        if (FAILED(hr)) {
+            return L"<Connect " + std::wstring(Hex(hr).begin(), Hex(hr).end()) + L">";
+        }
+        ComPtr<ITCallInfo> info;
+        ComPtr<ITAddress> address;
+        BSTR name = nullptr;
+        if (FAILED(m_service->Calls().back().As(&info)) || FAILED(info->get_Address(&address)) ||
+            FAILED(address->get_AddressName(&name))) {
+            return L"<unknown>";
+        }
+        std::wstring result(name, SysStringLen(name));
+        SysFreeString(name);
+        return result;
+    }
+};
+
+TEST_F(DialerAddressTest, NoAddressesAtAll) {
+    Use({});
+    VARIANT_BOOL success;
+    EXPECT_HR(S_FALSE, Select(L"Line 1", &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    std::wstring list;
+    EXPECT_HR(S_FALSE, List(list));
+    EXPECT_EQ(L"", list);
+    Bstr number(L"5550100");
+    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
+    EXPECT_EQ(0u, m_service->CallsCreated());
+    EXPECT_EQ(0u, m_service->AdvisedSinks());
+}
+
+TEST_F(DialerAddressTest, FirstSuitableIsKeptUntilANameReplacesIt) {
+    Use({WithoutPhoneNumbers(L"Fax"), Suitable(L"A"), Suitable(L"B")});
+    EXPECT_EQ(L"A", DialledAddress());
+    const std::size_t enumerations = m_service->CountOf(op::EnumerateAddresses);
+    EXPECT_EQ(L"A", DialledAddress());
+    EXPECT_EQ(enumerations, m_service->CountOf(op::EnumerateAddresses));
+
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Select(L"B", &success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    EXPECT_EQ(L"B", DialledAddress());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_F(DialerAddressTest, OnlyTheFirstAddressOfANameIsLookedAt) {
+    Use({Suitable(L"A"), WithoutPhoneNumbers(L"X"), Suitable(L"X")});
+    VARIANT_BOOL success;
+    ASSERT_HR(S_OK, Select(L"A", &success));
+    EXPECT_HR(S_OK, Select(L"X", &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    EXPECT_EQ(3u, m_service->CountOf(op::AddressNext));  // A; then A, X
+    EXPECT_EQ(2u, m_service->LiveObjects());
+    EXPECT_EQ(L"A", DialledAddress());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_F(DialerAddressTest, NamesCompareCaseSensitively) {
+    Use({Suitable(L"Line 1")});
+    VARIANT_BOOL success;
+    EXPECT_HR(S_FALSE, Select(L"LINE 1", &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    EXPECT_HR(S_FALSE, Select(L"Line 1 ", &success));
+    EXPECT_EQ(1u, m_service->LiveObjects());
+}
+
+TEST_F(DialerAddressTest, SelectingTheSelectedAddressAgainKeepsOneReference) {
+    Use({Suitable(L"A"), Suitable(L"B")});
+    VARIANT_BOOL success;
+    for (const wchar_t* name : {L"A", L"A", L"B", L"A", L"B", L"B"}) {
+        EXPECT_HR(S_OK, Select(name, &success));
+        EXPECT_EQ(VARIANT_TRUE, success);
+        // The root object and the one selected address.
+        EXPECT_EQ(2u, m_service->LiveObjects()) << "after " << name[0];
+    }
+    EXPECT_EQ(L"B", DialledAddress());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_F(DialerAddressTest, ListSeparatesOnlyAfterANonEmptyList) {
+    Use({Suitable(L"A"), Suitable(L""), Suitable(L"B")});
+    std::wstring list;
+    EXPECT_HR(S_FALSE, List(list));
+    EXPECT_EQ(L"A,,B", list);
+
+    telsim::AddressSpec unnamed;
+    unnamed.name = std::nullopt;
+    m_service->SetAddresses({Suitable(L""), unnamed, Suitable(L"A"), Suitable(L"B,C")});
+    EXPECT_HR(S_FALSE, List(list));
+    EXPECT_EQ(L"A,B,C", list);
+}
+
+TEST_F(DialerAddressTest, UnsuitableAddressesAreLeftOutAndNotSelected) {
+    telsim::AddressSpec mediaOne = Suitable(L"MediaOne");
+    mediaOne.mediaAnswer = 1;
+    telsim::AddressSpec noCapabilities = Suitable(L"NoCaps");
+    noCapabilities.capabilities = false;
+    telsim::AddressSpec noMedia = Suitable(L"NoMedia");
+    noMedia.mediaSupport = false;
+    telsim::AddressSpec capabilityFails = Suitable(L"CapFails");
+    capabilityFails.capabilityResult = E_UNEXPECTED;
+    telsim::AddressSpec mediaFails = Suitable(L"MediaFails");
+    mediaFails.mediaResult = E_UNEXPECTED;
+    Use({mediaOne, noCapabilities, noMedia, capabilityFails, mediaFails,
+         WithoutPhoneNumbers(L"Fax"), Suitable(L"Good")});
+
+    std::wstring list;
+    EXPECT_HR(S_FALSE, List(list));
+    EXPECT_EQ(L"Good", list);
+    for (const wchar_t* name : {L"MediaOne", L"NoCaps", L"NoMedia", L"CapFails", L"MediaFails", L"Fax"}) {
+        VARIANT_BOOL success;
+        EXPECT_HR(S_OK, Select(name, &success));
+        EXPECT_EQ(VARIANT_FALSE, success);
+    }
+    EXPECT_EQ(1u, m_service->LiveObjects());
+}
+
+TEST_F(DialerAddressTest, MediaIsNotAskedOfAnAddressWithoutPhoneNumbers) {
+    Use({WithoutPhoneNumbers(L"Fax")});
+    std::wstring list;
+    EXPECT_HR(S_FALSE, List(list));
+    EXPECT_EQ(0u, m_service->CountOf(op::QueryMediaType));
+    EXPECT_EQ(0u, m_service->CountOf(op::GetAddressName));
+}
+
+TEST_F(DialerAddressTest, AnAddressWhoseNameCannotBeReadIsSkipped) {
+    telsim::AddressSpec unreadable = Suitable(L"A");
+    unreadable.nameResult = E_UNEXPECTED;
+    Use({unreadable, Suitable(L"A")});
+    std::wstring list;
+    EXPECT_HR(S_FALSE, List(list));
+    EXPECT_EQ(L"A", list);
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Select(L"A", &success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    EXPECT_EQ(2u, m_service->LiveObjects());
+}
+
+TEST_F(DialerAddressTest, NextFailingMidwayEndsEachWalkWithItsError) {
+    Use({Suitable(L"A"), Suitable(L"B"), Suitable(L"C")});
+    const HRESULT broken = static_cast<HRESULT>(0x8007001F);
+    m_service->FailOperation(op::AddressNext, broken, 1, 1);
+    std::wstring list;
+    EXPECT_HR(broken, List(list));
+    EXPECT_EQ(L"A", list);
+
+    VARIANT_BOOL success;
+    ASSERT_HR(S_OK, Select(L"A", &success));
+    m_service->FailOperation(op::AddressNext, broken, 1, 1);
+    EXPECT_HR(broken, Select(L"B", &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    EXPECT_EQ(L"A", DialledAddress());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+
+    // The first-suitable search gives up too: nothing can be selected.
+    ComPtr<ITAPIDialer> second;
+    ASSERT_HR(S_OK, CreateDialer(second));
+    ASSERT_HR(S_OK, second->InitializeTAPI());
+    m_service->SetAddresses({WithoutPhoneNumbers(L"Fax"), Suitable(L"A")});
+    m_service->FailOperation(op::AddressNext, broken, 1, 1);
+    Bstr number(L"5550100");
+    EXPECT_HR(E_FAIL, second->Connect(number.Get()));
+    EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
+}
+
+TEST_F(DialerAddressTest, EnumerationThatCannotStartIsPassedOn) {
+    Use({Suitable(L"A")});
+    const HRESULT refused = static_cast<HRESULT>(0x80040004);
+    m_service->FailOperation(op::EnumerateAddresses, refused);
+    VARIANT_BOOL success;
+    EXPECT_HR(refused, Select(L"A", &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    std::wstring list;
+    EXPECT_HR(refused, List(list));
+    EXPECT_EQ(L"<unwritten>", list);
+    EXPECT_FALSE(TakeThreadError().present);
+}
+
+TEST_F(DialerAddressTest, WithoutARootObjectNothingIsEnumerated) {
+    Use({Suitable(L"A")});
+    VARIANT_BOOL success;
+    ASSERT_HR(S_OK, Select(L"A", &success));
+    ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
+    m_service->ClearOperations();
+
+    EXPECT_TRUE(FAILED(Select(L"A", &success)));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    std::wstring list;
+    EXPECT_TRUE(FAILED(List(list)));
+    EXPECT_EQ(L"<unwritten>", list);
+    EXPECT_EQ(L"", Describe(m_service->Operations(true)));
+    EXPECT_FALSE(TakeThreadError().present);
+}
+
+}  // namespace

@@ -1,0 +1,469 @@
+// Placing calls, the call-event sink and the tracked call state, in a
+// single- and a multi-threaded apartment, with events delivered inside the
+// triggering call and from the service's notification thread.
+#include "dialer_test_support.h"
+
+#include <tuple>
+
+using Microsoft::WRL::ComPtr;
+using namespace dialer_test;
+namespace op = telsim::op;
+
+namespace {
+
+using Mode = std::tuple<bool, telsim::Delivery>;
+
+std::string ModeName(const ::testing::TestParamInfo<Mode>& info) {
+    return std::string(std::get<0>(info.param) ? "Sta" : "Mta") +
+           (std::get<1>(info.param) == telsim::Delivery::Synchronous ? "Synchronous"
+                                                                      : "NotificationThread");
+}
+
+class DialerCallTest : public ::testing::TestWithParam<Mode>, protected DialerFixture {
+protected:
+    void SetUp() override { Start(std::get<0>(GetParam()), std::get<1>(GetParam())); }
+    void TearDown() override { Finish(); }
+
+    bool Synchronous() const { return std::get<1>(GetParam()) == telsim::Delivery::Synchronous; }
+
+    HRESULT Dial(const wchar_t* number = L"5550100") {
+        Bstr text(number);
+        const HRESULT hr = m_dialer->Connect(text.Get());
+        m_service->WaitIdle();
+        return hr;
+    }
+
+    bool Connected() {
+        VARIANT_BOOL value = 0x1234;
+        EXPECT_HR(S_OK, m_dialer->get_Connected(&value));
+        EXPECT_TRUE(value == VARIANT_TRUE || value == VARIANT_FALSE) << value;
+        return value == VARIANT_TRUE;
+    }
+
+    HRESULT Raise(CALL_STATE state, IUnknown* call = nullptr) {
+        telsim::EventSpec event;
+        event.callState = state;
+        event.call = call;
+        return Raise(event);
+    }
+
+    HRESULT Raise(const telsim::EventSpec& event) {
+        const HRESULT hr = m_service->RaiseEvent(event);
+        m_service->WaitIdle();
+        return hr;
+    }
+
+    // A dialer with its sink registered and no call: the first Connect's
+    // call, connected and then dropped by the host.
+    void Register() {
+        ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+        ASSERT_HR(S_OK, Dial());
+        ASSERT_HR(S_OK, m_dialer->Disconnect());
+        m_service->WaitIdle();
+        m_service->ClearOperations();
+    }
+
+    ComPtr<ITBasicCallControl> Call(std::size_t index) { return m_service->Calls().at(index); }
+
+    void ExpectError(const wchar_t* description) {
+        const ThreadError error = TakeThreadError();
+        EXPECT_TRUE(error.present);
+        EXPECT_EQ(description, error.description);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, DialerCallTest,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(telsim::Delivery::Synchronous,
+                                                              telsim::Delivery::NotificationThread)),
+                         ModeName);
+
+TEST_P(DialerCallTest, FirstConnectRegistersInOrderAndTracksTheCall) {
+    EXPECT_FALSE(Connected());
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    m_service->ClearOperations();
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_TRUE(Connected());
+
+    std::vector<std::wstring> names;
+    std::wstring registration;
+    for (const auto& operation : m_service->Operations()) {
+        names.push_back(operation.name);
+        if (operation.name == op::RegisterCallNotifications) {
+            registration = operation.args;
+        }
+    }
+    auto position = [&](const wchar_t* name) {
+        return std::find(names.begin(), names.end(), name) - names.begin();
+    };
+    EXPECT_LT(position(op::EnumerateAddresses), position(op::FindConnectionPoint));
+    EXPECT_LT(position(op::FindConnectionPoint), position(op::Advise));
+    EXPECT_LT(position(op::Advise), position(op::PutEventFilter));
+    EXPECT_LT(position(op::PutEventFilter), position(op::RegisterCallNotifications));
+    EXPECT_LT(position(op::RegisterCallNotifications), position(op::TranslateAddress));
+    EXPECT_LT(position(op::TranslateAddress), position(op::CreateCall));
+    EXPECT_LT(position(op::CreateCall), position(op::CallConnect));
+    EXPECT_NE(std::wstring::npos, registration.find(L"-1,0,24,")) << registration;
+    EXPECT_EQ(TE_CALLSTATE, m_service->EventFilter());
+    EXPECT_EQ(1u, m_service->AdvisedSinks());
+    EXPECT_EQ(1, m_service->RegistrationsHeld());
+
+    // Later calls register nothing more.
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_EQ(1u, m_service->CountOf(op::Advise));
+    EXPECT_EQ(1u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_TRUE(Connected());  // the last tracked state outlives the service
+}
+
+TEST_P(DialerCallTest, AnAddressChosenByNameMeansNoRegistration) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    Bstr name(L"Line 2");
+    VARIANT_BOOL success;
+    ASSERT_HR(S_OK, m_dialer->SetDeviceAddress(name.Get(), &success));
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_EQ(2u, m_service->CallsCreated());
+    EXPECT_EQ(0u, m_service->AdvisedSinks());
+    EXPECT_EQ(0u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_FALSE(Connected());
+    Raise(CS_CONNECTED);
+    EXPECT_FALSE(Connected());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(0u, m_service->CountOf(op::UnregisterNotifications));
+}
+
+TEST_P(DialerCallTest, TrackedStateFollowsTheCallsOwnState) {
+    Register();
+    struct Step {
+        CALL_STATE state;
+        bool connected;
+    };
+    const Step steps[] = {
+        {CS_INPROGRESS, true}, {CS_IDLE, false},       {CS_CONNECTED, true},
+        {CS_OFFERING, false},  {CS_INPROGRESS, true},  {CS_QUEUED, false},
+        {CS_CONNECTED, true},  {CS_DISCONNECTED, false}, {CS_CONNECTED, true},
+        {static_cast<CALL_STATE>(7), false}, {CS_CONNECTED, true},
+        {static_cast<CALL_STATE>(-1), false},
+    };
+    for (const Step& step : steps) {
+        telsim::EventSpec event;
+        event.callState = step.state;
+        // The event object's own state is not what counts.
+        event.eventState = step.connected ? CS_DISCONNECTED : CS_CONNECTED;
+        Raise(event);
+        EXPECT_EQ(step.connected, Connected()) << "state " << step.state;
+    }
+}
+
+TEST_P(DialerCallTest, HoldKeepsAConnectedCallConnectedOnly) {
+    Register();
+    Raise(CS_CONNECTED);
+    Raise(CS_HOLD);
+    EXPECT_TRUE(Connected());
+    Raise(CS_HOLD);
+    EXPECT_TRUE(Connected());
+    Raise(CS_INPROGRESS);
+    Raise(CS_HOLD);
+    EXPECT_FALSE(Connected());
+    Raise(CS_CONNECTED);
+    EXPECT_TRUE(Connected());
+}
+
+TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
+    Register();
+    Raise(CS_CONNECTED);
+
+    telsim::EventSpec other;
+    other.kind = TE_ADDRESS;
+    other.callState = CS_IDLE;
+    other.ignoreFilter = true;
+    EXPECT_HR(S_OK, Raise(other));
+    other.kind = TE_CALLMEDIA;
+    EXPECT_HR(S_OK, Raise(other));
+    EXPECT_TRUE(Connected());
+
+    telsim::EventSpec noCall;
+    noCall.callState = CS_IDLE;
+    noCall.getCallResult = E_UNEXPECTED;
+    const HRESULT failed = Raise(noCall);
+    if (Synchronous()) {
+        EXPECT_HR(E_UNEXPECTED, failed);
+    }
+    EXPECT_TRUE(Connected());
+
+    noCall.getCallResult = S_OK;
+    noCall.nullCall = true;
+    Raise(noCall);
+    EXPECT_TRUE(Connected());
+
+    telsim::EventSpec wrongObject;
+    wrongObject.callState = CS_IDLE;
+    wrongObject.withoutEventInterface = true;
+    Raise(wrongObject);
+    EXPECT_TRUE(Connected());
+}
+
+TEST_P(DialerCallTest, CallNotificationsAreReadLikeCallStates) {
+    Register();
+    telsim::EventSpec notification;
+    notification.kind = TE_CALLNOTIFICATION;
+    notification.callState = CS_CONNECTED;
+    notification.ignoreFilter = true;
+    Raise(notification);
+    EXPECT_TRUE(Connected());
+    notification.withoutEventInterface = true;
+    notification.callState = CS_IDLE;
+    Raise(notification);
+    EXPECT_TRUE(Connected());
+}
+
+TEST_P(DialerCallTest, AFailedStateReadCountsAsIdle) {
+    Register();
+    Raise(CS_CONNECTED);
+    telsim::EventSpec event;
+    event.callState = CS_CONNECTED;
+    event.callStateResult = E_UNEXPECTED;
+    const HRESULT hr = Raise(event);
+    if (Synchronous()) {
+        EXPECT_HR(E_UNEXPECTED, hr);
+    }
+    EXPECT_FALSE(Connected());
+}
+
+TEST_P(DialerCallTest, ADisconnectedStateDropsTheActiveCallOnce) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    ASSERT_HR(S_OK, Dial());
+    ASSERT_TRUE(Connected());
+    ComPtr<ITBasicCallControl> call = Call(0);
+
+    Raise(CS_DISCONNECTED, call.Get());
+    EXPECT_FALSE(Connected());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->RefCount(call.Get()));  // only the test's
+
+    Raise(CS_DISCONNECTED, call.Get());
+    Raise(CS_DISCONNECTED);
+    EXPECT_HR(S_OK, m_dialer->Disconnect());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, ASecondConnectReleasesTheFirstCallWithoutDroppingIt) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    ASSERT_HR(S_OK, Dial());
+    ASSERT_HR(S_OK, Dial(L"5550199"));
+    ASSERT_EQ(2u, m_service->CallsCreated());
+    ComPtr<ITBasicCallControl> first = Call(0);
+    ComPtr<ITBasicCallControl> second = Call(1);
+    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->RefCount(first.Get()));
+    EXPECT_EQ(2, m_service->RefCount(second.Get()));
+
+    // Events are not matched to calls: the old call's end drops the new one.
+    Raise(CS_DISCONNECTED, first.Get());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(CS_DISCONNECTED, m_service->CallStateOf(second.Get()));
+    EXPECT_EQ(1, m_service->RefCount(second.Get()));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, ConnectFailuresBeforeTheCall) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    const HRESULT refused = static_cast<HRESULT>(0x80040004);
+
+    // The registration fails: its own code, no description, no call; the
+    // address stays selected, so the next Connect dials without registering.
+    SetThreadError(L"marker");
+    m_service->FailOperation(op::RegisterCallNotifications, refused);
+    EXPECT_HR(refused, Dial());
+    EXPECT_EQ(L"marker", TakeThreadError().description);
+    EXPECT_EQ(0u, m_service->CallsCreated());
+    EXPECT_EQ(1u, m_service->AdvisedSinks());
+    Raise(CS_CONNECTED);
+    EXPECT_TRUE(Connected());
+    m_service->ClearFaults();
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_EQ(1u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, AFailedAdviseLeavesNoSinkToRead) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    const HRESULT refused = static_cast<HRESULT>(0x80040200);
+    m_service->FailOperation(op::Advise, refused);
+    EXPECT_HR(refused, Dial());
+    EXPECT_FALSE(TakeThreadError().present);
+    EXPECT_EQ(0u, m_service->AdvisedSinks());
+    EXPECT_FALSE(Connected());
+    EXPECT_EQ(0u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+
+    ComPtr<ITAPIDialer> second;
+    ASSERT_HR(S_OK, CreateDialer(second));
+    m_service->FailOperation(op::QueryConnectionPointContainer, E_NOINTERFACE);
+    ASSERT_HR(S_OK, second->InitializeTAPI());
+    Bstr number(L"5550100");
+    EXPECT_HR(E_NOINTERFACE, second->Connect(number.Get()));
+    EXPECT_EQ(0u, m_service->CallsCreated());
+}
+
+TEST_P(DialerCallTest, TranslationFailures) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    const HRESULT refused = static_cast<HRESULT>(0x80040027);
+
+    m_service->FailOperation(op::TranslateAddress, refused);
+    SetThreadError(L"marker");
+    EXPECT_HR(refused, Dial(L""));
+    EXPECT_EQ(L"marker", TakeThreadError().description);
+
+    m_service->ClearFaults();
+    m_service->NullOut(op::TranslateAddress);
+    EXPECT_HR(E_FAIL, Dial());
+    ExpectError(L"Couldn't translate phone number.");
+
+    m_service->ClearFaults();
+    m_service->FailOperation(op::GetDialableString, refused);
+    SetThreadError(L"marker");
+    EXPECT_HR(refused, Dial());
+    EXPECT_EQ(L"marker", TakeThreadError().description);
+
+    m_service->ClearFaults();
+    m_service->FailOperation(op::QueryTranslation, E_NOINTERFACE);
+    EXPECT_HR(E_FAIL, Dial());
+    ExpectError(L"Couldn't translate phone number.");
+    EXPECT_EQ(0u, m_service->CallsCreated());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, CallCreationAndStartFailuresAreDescribedByCode) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    struct Case {
+        HRESULT hr;
+        const wchar_t* description;
+    };
+    const Case cases[] = {
+        {static_cast<HRESULT>(0x80040052), L"Couldn't locate valid modem or TSP driver."},
+        {static_cast<HRESULT>(0x8004003D), L"Couldn't locate valid modem or TSP driver."},
+        {E_FAIL, L"Unknown error."},
+        {static_cast<HRESULT>(0x80040053), L"Unknown error."},
+    };
+    for (const Case& c : cases) {
+        m_service->ClearFaults();
+        m_service->FailOperation(op::CreateCall, c.hr);
+        EXPECT_HR(c.hr, Dial());
+        ExpectError(c.description);
+    }
+    EXPECT_EQ(0u, m_service->CallsCreated());
+
+    for (const Case& c : cases) {
+        m_service->ClearFaults();
+        m_service->FailOperation(op::CallConnect, c.hr);
+        EXPECT_HR(c.hr, Dial());
+        ExpectError(c.description);
+    }
+    // The last call was made but never started: it stays, and is not dropped.
+    EXPECT_HR(S_OK, m_dialer->Disconnect());
+    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(2, m_service->RefCount(Call(m_service->CallsCreated() - 1).Get()));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, AStartedCallReplacedByOneThatFailsStillCountsAsStarted) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    ASSERT_HR(S_OK, Dial());
+    m_service->FailOperation(op::CallConnect, E_UNEXPECTED);
+    EXPECT_HR(E_UNEXPECTED, Dial());
+    m_service->ClearFaults();
+    // The service's answer for dropping a call it never started is passed on.
+    const HRESULT dropped = m_dialer->Disconnect();
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect)) << Hex(dropped);
+    EXPECT_EQ(1, m_service->RefCount(Call(1).Get()));
+    EXPECT_HR(S_OK, m_dialer->Disconnect());
+}
+
+TEST_P(DialerCallTest, TerminalsAreSelectedPerStreamWhereTheyCanBe) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    telsim::CallScript script;
+    telsim::StreamSpec noMediaType;
+    noMediaType.mediaTypeResult = E_UNEXPECTED;
+    telsim::StreamSpec noDirection;
+    noDirection.directionResult = E_UNEXPECTED;
+    // Default terminals exist per media type and direction.
+    telsim::StreamSpec noTerminal{TAPIMEDIATYPE_AUDIO, TD_RENDER};
+    noTerminal.hasDefaultTerminal = false;
+    telsim::StreamSpec refusing;
+    refusing.selectResult = E_UNEXPECTED;
+    telsim::StreamSpec good{TAPIMEDIATYPE_DATAMODEM, TD_RENDER};
+    script.streams = {noMediaType, noDirection, noTerminal, refusing, good};
+    m_service->SetCallScript(script);
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_EQ(3u, m_service->CountOf(op::GetDefaultStaticTerminal));
+    EXPECT_EQ(2u, m_service->CountOf(op::SelectTerminal));
+    EXPECT_EQ(1u, m_service->CountOf(op::CallConnect));
+
+    // Without a single terminal the call is not started.
+    script.streams = {noTerminal, refusing};
+    m_service->SetCallScript(script);
+    SetThreadError(L"marker");
+    EXPECT_HR(E_FAIL, Dial());
+    ExpectError(L"Unknown error.");
+    script.streams = {};
+    m_service->SetCallScript(script);
+    EXPECT_HR(E_FAIL, Dial());
+    ExpectError(L"Unknown error.");
+    EXPECT_EQ(1u, m_service->CountOf(op::CallConnect));
+
+    // A call without a stream control needs no terminals.
+    script.hasStreamControl = false;
+    m_service->SetCallScript(script);
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_EQ(2u, m_service->CountOf(op::CallConnect));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, StreamControlFailuresOtherThanNoInterfaceFail) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    m_service->FailOperation(op::EnumerateStreams, E_NOINTERFACE);
+    EXPECT_HR(S_OK, Dial());
+    m_service->ClearFaults();
+    m_service->FailOperation(op::EnumerateStreams, E_OUTOFMEMORY);
+    EXPECT_HR(E_FAIL, Dial());
+    ExpectError(L"Unknown error.");
+    m_service->ClearFaults();
+    m_service->FailOperation(op::QueryStreamControl, E_UNEXPECTED);
+    EXPECT_HR(E_FAIL, Dial());
+    m_service->ClearFaults();
+    m_service->FailOperation(op::QueryTerminalSupport, E_NOINTERFACE);
+    EXPECT_HR(E_FAIL, Dial());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallConnect));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, LateEventsAreHarmlessAndTheSinkGoesWithItsHolders) {
+    m_service->KeepSinksAfterRootRelease(true);
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    ASSERT_HR(S_OK, Dial());
+    ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
+    telsim::EventSpec late;
+    late.ignoreFilter = true;
+    late.callState = CS_DISCONNECTED;
+    Raise(late);
+    EXPECT_FALSE(Connected());
+    late.callState = CS_CONNECTED;
+    Raise(late);
+    EXPECT_TRUE(Connected());
+    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+
+    m_dialer.Reset();
+    const std::size_t delivered = m_service->CountOf(op::SinkEvent);
+    late.callState = CS_DISCONNECTED;
+    Raise(late);
+    EXPECT_EQ(delivered + 1, m_service->CountOf(op::SinkEvent));
+    auto sinks = m_service->Sinks();
+    ASSERT_EQ(1u, sinks.size());
+    m_service->ReleaseSinks();
+    EXPECT_EQ(0u, sinks[0].Detach()->Release());
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// Selection by the first line of a device-address file.
+#include "dialer_test_support.h"
+
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+using namespace dialer_test;
+namespace op = telsim::op;
+
+namespace {
+
+telsim::AddressSpec Named(std::wstring name) {
+    telsim::AddressSpec spec;
+    spec.name = std::move(name);
+    return spec;
+}
+
+class DialerFileTest : public DialerTest {
+protected:
+    void SetUp() override {
+        DialerTest::SetUp();
+        wchar_t directory[MAX_PATH];
+        ASSERT_NE(0u, GetTempPathW(MAX_PATH, directory));
+        wchar_t path[MAX_PATH];
+        ASSERT_NE(0u, GetTempFileNameW(directory, L"dev", 0, path));
+        m_path = path;
+    }
+
+    void TearDown() override {
+        DeleteFileW(m_path.c_str());
+        DialerTest::TearDown();
+    }
+
+    void Use(std::vector<telsim::AddressSpec> addresses) {
+        m_service->SetAddresses(std::move(addresses));
+        ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    }
+
+    void Write(const std::string& bytes) {
+        HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+        ASSERT_EQ(bytes.size(), written);
+    }
+
+    HRESULT Read(VARIANT_BOOL* success, const wchar_t* path = nullptr) {
+        Bstr spec(path ? path : m_path.c_str());
+        *success = 0x1234;
+        return m_dialer->ReadDeviceAddressFromFile(spec.Get(), success);
+    }
+
+    // Writes the bytes and expects them to select the address of that name,
+    // the only one of the service.
+    void ExpectSelects(const std::string& bytes, const std::wstring& name) {
+        m_service->SetAddresses({Named(L"decoy"), Named(name)});
+        Write(bytes);
+        VARIANT_BOOL success;
+        EXPECT_HR(S_OK, Read(&success));
+        EXPECT_EQ(VARIANT_TRUE, success);
+    }
+
+    void ExpectNoMatch(const std::string& bytes) {
+        Write(bytes);
+        VARIANT_BOOL success;
+        EXPECT_HR(S_FALSE, Read(&success));
+        EXPECT_EQ(VARIANT_FALSE, success);
+    }
+
+    void ExpectNoLookUp(const std::string& bytes) {
+        Write(bytes);
+        const std::size_t enumerations = m_service->CountOf(op::EnumerateAddresses);
+        VARIANT_BOOL success;
+        EXPECT_HR(S_OK, Read(&success));
+        EXPECT_EQ(VARIANT_FALSE, success);
+        EXPECT_EQ(enumerations, m_service->CountOf(op::EnumerateAddresses));
+    }
+
+    std::wstring m_path;
+};
+
+TEST_F(DialerFileTest, LineEnds) {
+    Use({Named(L"Modem A")});
+    ExpectSelects("Modem A\r\nModem B\r\n", L"Modem A");
+    ExpectSelects("Modem A\nModem B\n", L"Modem A");
+    ExpectSelects("Modem A", L"Modem A");
+    // A carriage return alone ends nothing.
+    ExpectSelects("Modem A\rModem B\r", L"Modem A\rModem B\r");
+    ExpectSelects("Modem A\r\r\nrest", L"Modem A\r");
+    ExpectSelects("Modem A\r", L"Modem A\r");
+}
+
+TEST_F(DialerFileTest, AtMost255CharactersAreTaken) {
+    Use({});
+    const std::string exact(255, 'x');
+    ExpectSelects(exact + "\n", std::wstring(255, L'x'));
+    std::string longer(255, 'y');
+    longer += std::string(45, 'z');
+    ExpectSelects(longer + "\r\n", std::wstring(255, L'y'));
+
+    m_service->SetAddresses({Named(std::wstring(255, L'y') + std::wstring(45, L'z'))});
+    ExpectNoMatch(longer);
+}
+
+TEST_F(DialerFileTest, BlanksBelongToTheName) {
+    Use({Named(L"Modem A")});
+    ExpectNoMatch(" Modem A\r\n");
+    ExpectNoMatch("Modem A \r\n");
+    ExpectNoMatch("Modem A\t\n");
+    ExpectSelects(" Modem A \n", L" Modem A ");
+}
+
+TEST_F(DialerFileTest, EveryByteIsOneCharacter) {
+    Use({Named(L"Modem A")});
+    // UTF-16 with its byte-order mark: FF, FE, then 'M' and a zero byte.
+    ExpectNoMatch(std::string("\xFF\xFEM\0o\0d\0", 8));
+    ExpectSelects(std::string("\xFF\xFEM\0o\0d\0", 8), L"\u00FF\u00FEM");
+
+    m_service->SetAddresses({Named(L"Caf\u00E9")});
+    Write("Caf\xE9\r\n");
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    ExpectNoMatch("Caf\xC3\xA9\r\n");
+}
+
+TEST_F(DialerFileTest, EndOfFileByteAndNulEndTheName) {
+    Use({});
+    ExpectSelects("Modem A\x1A" "B\n", L"Modem A");
+    ExpectSelects(std::string("Modem A\0B\n", 10), L"Modem A");
+    ExpectSelects("Modem A\r\x1A\n", L"Modem A\r");
+}
+
+TEST_F(DialerFileTest, EmptyNamesLookNothingUp) {
+    Use({Named(L"")});
+    ExpectNoLookUp("");
+    ExpectNoLookUp("\nModem A\n");
+    ExpectNoLookUp("\r\nModem A\n");
+    ExpectNoLookUp(std::string("\0Modem A\n", 9));
+    ExpectNoLookUp("\x1AModem A\n");
+}
+
+TEST_F(DialerFileTest, FilesThatCannotBeOpenedAreNoSelection) {
+    Use({Named(L"Modem A")});
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success, L"C:\\no such directory\\device.txt"));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    EXPECT_HR(S_OK, Read(&success, L""));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    success = 0x1234;
+    EXPECT_HR(S_OK, m_dialer->ReadDeviceAddressFromFile(nullptr, &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+
+    Write("Modem A\n");
+    HANDLE exclusive = CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    CloseHandle(exclusive);
+    EXPECT_EQ(0u, m_service->CountOf(op::EnumerateAddresses));
+    EXPECT_FALSE(TakeThreadError().present);
+}
+
+TEST_F(DialerFileTest, AFileOpenForWritingElsewhereIsRead) {
+    Use({Named(L"Modem A")});
+    Write("Modem A\n");
+    HANDLE writer = CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    CloseHandle(writer);
+}
+
+TEST_F(DialerFileTest, ReadingTheSameFileTwiceSelectsTheSameAddressAgain) {
+    Use({Named(L"Modem A"), Named(L"Modem B")});
+    Write("Modem B\r\n");
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    EXPECT_EQ(2u, m_service->LiveObjects());
+}
+
+TEST_F(DialerFileTest, TheSelectionsAnswerIsPassedOn) {
+    telsim::AddressSpec fax = Named(L"Fax");
+    fax.addressTypes = 0;
+    Use({fax});
+    Write("Fax\n");
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+
+    const HRESULT refused = static_cast<HRESULT>(0x80040004);
+    m_service->FailOperation(op::EnumerateAddresses, refused);
+    EXPECT_HR(refused, Read(&success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+    EXPECT_EQ(1u, m_service->LiveObjects());
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// The host's Connect, Disconnect and ShutdownTAPI against disconnected
+// states delivered on the service's notification thread.
+#include "dialer_test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using Microsoft::WRL::ComPtr;
+using namespace dialer_test;
+namespace op = telsim::op;
+
+namespace {
+
+class DialerRaceTest : public ::testing::TestWithParam<bool>, protected DialerFixture {
+protected:
+    void SetUp() override { Start(GetParam(), telsim::Delivery::NotificationThread); }
+    void TearDown() override { Finish(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Apartments, DialerRaceTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Sta" : "Mta");
+                         });
+
+TEST_P(DialerRaceTest, CallsAreDroppedAndReleasedOnceWhateverTheTiming) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0}};
+    m_service->SetCallScript(script);
+    m_service->SetRecording(false);
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+
+    std::atomic<bool> stop{false};
+    std::thread raiser([&] {
+        telsim::EventSpec event;
+        event.callState = CS_DISCONNECTED;
+        while (!stop.load()) {
+            m_service->RaiseEvent(event);
+            std::this_thread::yield();
+        }
+    });
+
+    Bstr number(L"5550100");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int rounds = 0;
+    for (; rounds < 20000 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+        const HRESULT connected = m_dialer->Connect(number.Get());
+        ASSERT_TRUE(SUCCEEDED(connected)) << Hex(connected) << " in round " << rounds;
+        if (rounds % 3 == 0) {
+            m_dialer->Disconnect();
+        }
+        if (rounds % 97 == 96) {
+            m_dialer->ShutdownTAPI();
+            ASSERT_HR(S_OK, CreateDialer(m_dialer));
+            ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+        }
+    }
+    stop.store(true);
+    raiser.join();
+    m_dialer->ShutdownTAPI();
+    m_dialer.Reset();
+    m_service->WaitIdle();
+
+    EXPECT_GT(rounds, 500);
+    EXPECT_EQ(0u, m_service->OverReleases().size());
+    EXPECT_EQ("", m_service->Leaks());
+}
+
+}  // namespace
