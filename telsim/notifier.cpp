@@ -15,10 +15,10 @@ struct Later {
 
 }  // namespace
 
-void Notifier::Post(Clock::time_point due, std::function<void()> task) {
+void Notifier::Post(Clock::time_point due, std::function<void()> task, std::function<bool()> stale) {
     std::lock_guard<std::mutex> lock(mu_);
     if (stop_) return;
-    queue_.push_back(Item{due, seq_++, std::move(task)});
+    queue_.push_back(Item{due, seq_++, std::move(task), std::move(stale)});
     std::push_heap(queue_.begin(), queue_.end(), Later{});
     if (!thread_.joinable()) {
         thread_ = std::thread([this] { Run(); });
@@ -38,7 +38,8 @@ void Notifier::Run() {
             continue;
         }
         const auto due = queue_.front().due;
-        if (Clock::now() < due) {
+        const bool stale = queue_.front().stale && queue_.front().stale();
+        if (!stale && Clock::now() < due) {
             wake_.wait_until(lock, due);
             continue;
         }
@@ -47,7 +48,7 @@ void Notifier::Run() {
         queue_.pop_back();
         running_ = true;
         lock.unlock();
-        task();
+        if (!stale) task();
         task = nullptr;
         lock.lock();
         running_ = false;

@@ -22,8 +22,11 @@ public:
     Notifier& operator=(const Notifier&) = delete;
     ~Notifier() { Stop(); }
 
-    // Starts the thread on first use.
-    void Post(Clock::time_point due, std::function<void()> task);
+    // Starts the thread on first use. A task whose `stale` answers true by
+    // the time it reaches the front of the queue is dropped without waiting
+    // for its due time (stale is called with the queue's lock held: keep it
+    // to a read of an atomic).
+    void Post(Clock::time_point due, std::function<void()> task, std::function<bool()> stale = nullptr);
     // Returns when nothing is queued or running (at once on the thread itself).
     void WaitIdle();
     // Drops what is queued, lets a running task end and joins the thread.
@@ -36,6 +39,7 @@ private:
         Clock::time_point due;
         unsigned long long seq;
         std::function<void()> task;
+        std::function<bool()> stale;
     };
     void Run();
 

@@ -431,9 +431,12 @@ void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsig
     auto due = Notifier::Clock::now();
     for (const CallStep& step : steps) {
         due += std::chrono::milliseconds(step.delayMs);
-        notifier_.Post(due, [this, held = Held<Call>(call), spec = specFor(step), generation] {
-            if (held->Generation() == generation) Deliver(spec, held.Get());
-        });
+        notifier_.Post(
+            due,
+            [this, held = Held<Call>(call), spec = specFor(step), generation] {
+                if (held->Generation() == generation) Deliver(spec, held.Get());
+            },
+            [call, generation] { return call->Generation() != generation; });
     }
 }
 

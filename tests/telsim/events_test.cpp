@@ -1,0 +1,333 @@
+// The connection point, event delivery and the notification thread.
+#include "fake_sink.h"
+
+#include <chrono>
+
+using Microsoft::WRL::ComPtr;
+using telsim_test::Advised;
+using telsim_test::ComScope;
+using telsim_test::FakeSink;
+using telsim_test::FirstAddress;
+using telsim_test::MakeAdvised;
+using telsim_test::RefsOf;
+
+namespace {
+
+class Events : public ::testing::Test {
+protected:
+    ComScope com;
+    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
+    ComPtr<FakeSink> sink = FakeSink::Make();
+
+    ComPtr<ITBasicCallControl> NewCall(ITTAPI* tapi) {
+        ComPtr<ITBasicCallControl> call;
+        BSTR number = SysAllocString(L"5550100");
+        EXPECT_EQ(S_OK, FirstAddress(tapi)->CreateCall(number, 1, 24, &call));
+        SysFreeString(number);
+        return call;
+    }
+    void TearDown() override {
+        svc->WaitIdle();
+        svc->ReleaseSinks();
+        EXPECT_EQ("", svc->Leaks());
+    }
+};
+
+TEST_F(Events, AdviseHoldsTheSinkUntilUnadvise) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    EXPECT_NE(0u, root.cookie);
+    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    EXPECT_EQ(1u, svc->AdvisedSinks());
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie + 1));
+    EXPECT_EQ(S_OK, root.point->Unadvise(root.cookie));
+    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie));
+}
+
+TEST_F(Events, ShutdownKeepsTheSinkAndRootReleaseDropsIt) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ASSERT_EQ(S_OK, root.tapi->Shutdown());
+    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    root.point.Reset();
+    root.tapi.Reset();
+    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(0u, svc->AdvisedSinks());
+}
+
+TEST_F(Events, KeptSinkReceivesALateEvent) {
+    svc->KeepSinksAfterRootRelease(true);
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    root = Advised();
+    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    telsim::EventSpec late;
+    late.callState = CS_DISCONNECTED;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(late));
+    ASSERT_EQ(1u, sink->Events().size());
+    EXPECT_EQ(CS_DISCONNECTED, sink->Events()[0].state);
+    svc->ReleaseSinks();
+    EXPECT_EQ(1u, RefsOf(sink.Get()));
+}
+
+TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, root.tapi.As(&container));
+    DWORD cookie = 1;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, root.point->Advise(container.Get(), &cookie));
+    EXPECT_EQ(0u, cookie);
+    ComPtr<IConnectionPoint> other;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, &other));
+    IID iid{};
+    EXPECT_EQ(S_OK, root.point->GetConnectionInterface(&iid));
+    EXPECT_TRUE(IsEqualIID(IID_ITTAPIEventNotification, iid));
+}
+
+TEST_F(Events, FilterDecidesWhatReachesTheSink) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get(), 0);
+    telsim::EventSpec event;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_TRUE(sink->Events().empty());
+    ASSERT_EQ(S_OK, root.tapi->put_EventFilter(TE_CALLSTATE));
+    EXPECT_EQ(TE_CALLSTATE, svc->EventFilter());
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    event.kind = TE_ADDRESS;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    event.ignoreFilter = true;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    ASSERT_EQ(2u, sink->Events().size());
+    EXPECT_EQ(TE_CALLSTATE, sink->Events()[0].kind);
+    EXPECT_EQ(TE_ADDRESS, sink->Events()[1].kind);
+}
+
+TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    telsim::EventSpec event;
+    event.call = call.Get();
+    event.callState = CS_HOLD;
+    event.eventState = CS_CONNECTED;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    ASSERT_EQ(1u, sink->Events().size());
+    EXPECT_EQ(CS_HOLD, sink->Events()[0].state);
+    EXPECT_EQ(CS_HOLD, svc->CallStateOf(call.Get()));
+}
+
+TEST_F(Events, EventWithoutACallOrAState) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    telsim::EventSpec failing;
+    failing.getCallResult = E_FAIL;
+    telsim::EventSpec empty;
+    empty.nullCall = true;
+    telsim::EventSpec unreadable;
+    unreadable.callStateResult = E_UNEXPECTED;
+    telsim::EventSpec bare;
+    bare.withoutEventInterface = true;
+    for (const auto& spec : {failing, empty, unreadable, bare}) EXPECT_EQ(S_OK, svc->RaiseEvent(spec));
+    const auto events = sink->Events();
+    ASSERT_EQ(4u, events.size());
+    EXPECT_EQ(E_FAIL, events[0].callResult);
+    EXPECT_EQ(S_OK, events[1].callResult);
+    EXPECT_EQ(-1, events[1].state);
+    EXPECT_EQ(S_OK, events[2].callResult);
+    EXPECT_EQ(-1, events[2].state);
+    EXPECT_EQ(E_NOINTERFACE, events[3].callResult);
+}
+
+TEST_F(Events, CallNotificationEventCarriesTheCall) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get(), TE_CALLNOTIFICATION);
+    HRESULT got = E_FAIL;
+    CALL_STATE state = CS_IDLE;
+    struct Capture final : ITTAPIEventNotification {
+        HRESULT* got;
+        CALL_STATE* state;
+        STDMETHODIMP QueryInterface(REFIID, void** ppv) noexcept override {
+            *ppv = this;
+            return S_OK;
+        }
+        STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; }
+        STDMETHODIMP_(ULONG) Release() noexcept override { return 1; }
+        STDMETHODIMP Event(TAPI_EVENT, IDispatch* event) noexcept override {
+            ComPtr<ITCallNotificationEvent> notification;
+            ComPtr<ITCallInfo> call;
+            if (SUCCEEDED(event->QueryInterface(IID_ITCallNotificationEvent, &notification))) {
+                *got = notification->get_Call(&call);
+                if (call) call->get_CallState(state);
+            }
+            return S_OK;
+        }
+    };
+    sink->onEvent = [&](TAPI_EVENT kind, ITCallInfo*) { EXPECT_EQ(TE_CALLNOTIFICATION, kind); };
+    telsim::EventSpec event;
+    event.kind = TE_CALLNOTIFICATION;
+    event.callState = CS_OFFERING;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    ASSERT_EQ(1u, sink->Events().size());
+    // The fake sink reads call-state events only; read this one by hand.
+    Capture capture;
+    capture.got = &got;
+    capture.state = &state;
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, root.point->Advise(&capture, &cookie)) ;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, got);
+    EXPECT_EQ(CS_OFFERING, state);
+    EXPECT_EQ(S_OK, root.point->Unadvise(cookie));
+}
+
+TEST_F(Events, ScriptRunsOnTheNotificationThread) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 50}};
+    svc->SetCallScript(script);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    svc->WaitIdle();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    const auto events = sink->Events();
+    ASSERT_EQ(2u, events.size());
+    EXPECT_EQ(CS_INPROGRESS, events[0].state);
+    EXPECT_EQ(CS_CONNECTED, events[1].state);
+    EXPECT_NE(GetCurrentThreadId(), events[0].thread);
+    EXPECT_EQ(events[0].thread, events[1].thread);
+    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Connect(VARIANT_FALSE));
+}
+
+TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    const auto events = sink->Events();
+    ASSERT_EQ(2u, events.size());
+    EXPECT_EQ(GetCurrentThreadId(), events[1].thread);
+    EXPECT_EQ(CS_CONNECTED, svc->CallStateOf(call.Get()));
+}
+
+TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 2000}};
+    svc->SetCallScript(script);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_EQ(S_OK, call->Disconnect(DC_NORMAL));
+    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    const auto start = std::chrono::steady_clock::now();
+    svc->WaitIdle();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    const auto states = sink->States();
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(CS_DISCONNECTED, states.back());
+    EXPECT_EQ(states.end(), std::find(states.begin(), states.end(), CS_CONNECTED));
+}
+
+TEST_F(Events, CallNeverStartedCannotBeDisconnected) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+}
+
+// The dialer drops its call from inside Event on the notification thread;
+// the service must not hold a lock of its own there.
+TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
+    telsim::CallScript busy;
+    busy.onConnect = {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}};
+    svc->SetCallScript(busy);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    HRESULT reentered = S_OK;
+    long enumerated = 0;
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
+        ComPtr<IEnumAddress> addresses;
+        if (SUCCEEDED(root.tapi->EnumerateAddresses(&addresses))) ++enumerated;
+        if (svc->CallStateOf(call.Get()) == CS_DISCONNECTED) reentered = call->Disconnect(DC_NORMAL);
+        svc->WaitIdle();  // returns at once on the notification thread
+    };
+    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    svc->WaitIdle();
+    EXPECT_EQ(2, enumerated);
+    EXPECT_EQ(TAPI_E_INVALCALLSTATE, reentered);
+    sink->onEvent = nullptr;
+}
+
+TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    HRESULT nested = S_OK;
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
+        if (svc->CallStateOf(call.Get()) == CS_DISCONNECTED) nested = call->Disconnect(DC_NORMAL);
+    };
+    EXPECT_EQ(S_OK, call->Disconnect(DC_NORMAL));
+    EXPECT_EQ(TAPI_E_INVALCALLSTATE, nested);
+    sink->onEvent = nullptr;
+}
+
+TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    telsim::EventSpec event;
+    event.delivery = telsim::Delivery::NotificationThread;
+    event.delayMs = 20;
+    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    svc->WaitIdle();
+    ASSERT_EQ(1u, sink->Events().size());
+    EXPECT_NE(GetCurrentThreadId(), sink->Events()[0].thread);
+}
+
+TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
+    svc->SetDelivery(telsim::Delivery::Synchronous);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    svc->ClearOperations();
+    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    std::vector<std::wstring> names;
+    for (const auto& op : svc->Operations()) names.push_back(op.name);
+    const std::vector<std::wstring> expected{
+        telsim::op::CallConnect,     telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
+        telsim::op::GetCallState,    telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
+        telsim::op::GetCallState};
+    EXPECT_EQ(expected, names);
+}
+
+TEST_F(Events, StreamsAndTerminals) {
+    telsim::CallScript script;
+    script.streams = {{TAPIMEDIATYPE_AUDIO, TD_CAPTURE}, {TAPIMEDIATYPE_AUDIO, TD_RENDER, false}};
+    svc->SetCallScript(script);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
+    ComPtr<ITTerminalSupport> terminals;
+    ASSERT_EQ(S_OK, address.As(&terminals));
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ComPtr<ITStreamControl> control;
+    ASSERT_EQ(S_OK, call.As(&control));
+    ComPtr<IEnumStream> streams;
+    ASSERT_EQ(S_OK, control->EnumerateStreams(&streams));
+    ComPtr<ITStream> stream;
+    std::vector<HRESULT> terminalResults;
+    std::vector<HRESULT> selectResults;
+    while (streams->Next(1, stream.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        long media = 0;
+        TERMINAL_DIRECTION direction = TD_CAPTURE;
+        ASSERT_EQ(S_OK, stream->get_MediaType(&media));
+        ASSERT_EQ(S_OK, stream->get_Direction(&direction));
+        ComPtr<ITTerminal> terminal;
+        terminalResults.push_back(terminals->GetDefaultStaticTerminal(media, direction, &terminal));
+        if (terminal) selectResults.push_back(stream->SelectTerminal(terminal.Get()));
+    }
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, TAPI_E_NOITEMS}), terminalResults);
+    EXPECT_EQ((std::vector<HRESULT>{S_OK}), selectResults);
+
+    script.hasStreamControl = false;
+    svc->SetCallScript(script);
+    ComPtr<ITBasicCallControl> bare = NewCall(root.tapi.Get());
+    EXPECT_EQ(E_NOINTERFACE, bare.As(&control));
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// A counted ITTAPIEventNotification for the service's tests: records every
+// event with the state read from its call, and the thread it came on.
+#pragma once
+
+#include "telsim/telsim.h"
+
+#include <olectl.h>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+namespace telsim_test {
+
+struct SeenEvent {
+    TAPI_EVENT kind;
+    HRESULT callResult;  // of get_Call
+    CALL_STATE state;    // read from the call; -1 if not read
+    DWORD thread;
+};
+
+class FakeSink final : public ITTAPIEventNotification {
+public:
+    static Microsoft::WRL::ComPtr<FakeSink> Make() {
+        // mingw-w64's ComPtr::Attach adds a reference (the platform's does
+        // not): take the creation reference over by assignment and release.
+        auto* raw = new FakeSink();
+        Microsoft::WRL::ComPtr<FakeSink> sink = raw;
+        raw->Release();
+        return sink;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITTAPIEventNotification)) return E_NOINTERFACE;
+        *ppv = static_cast<ITTAPIEventNotification*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() noexcept override {
+        const LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0) delete this;
+        return refs;
+    }
+    STDMETHODIMP Event(TAPI_EVENT kind, IDispatch* event) noexcept override {
+        SeenEvent seen{kind, E_NOINTERFACE, static_cast<CALL_STATE>(-1), GetCurrentThreadId()};
+        Microsoft::WRL::ComPtr<ITCallStateEvent> stateEvent;
+        Microsoft::WRL::ComPtr<ITCallInfo> call;
+        if (event && SUCCEEDED(event->QueryInterface(IID_ITCallStateEvent, &stateEvent)) && stateEvent) {
+            seen.callResult = stateEvent->get_Call(&call);
+            CALL_STATE state = CS_IDLE;
+            if (call && SUCCEEDED(call->get_CallState(&state))) seen.state = state;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            events_.push_back(seen);
+        }
+        if (onEvent) onEvent(kind, call.Get());
+        return S_OK;
+    }
+
+    std::vector<SeenEvent> Events() const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return events_;
+    }
+    std::vector<CALL_STATE> States() const {
+        std::vector<CALL_STATE> states;
+        for (const SeenEvent& e : Events()) states.push_back(e.state);
+        return states;
+    }
+    LONG Refs() const { return refs_; }
+
+    // Runs inside Event, after the event has been recorded.
+    std::function<void(TAPI_EVENT, ITCallInfo*)> onEvent;
+
+private:
+    FakeSink() = default;
+    ~FakeSink() = default;
+
+    LONG refs_ = 1;
+    mutable std::mutex mu_;
+    std::vector<SeenEvent> events_;
+};
+
+// The reference count of any COM object, by AddRef and Release.
+inline ULONG RefsOf(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+// A root object of svc, initialised, with the sink advised and the filter set.
+struct Advised {
+    Microsoft::WRL::ComPtr<ITTAPI> tapi;
+    Microsoft::WRL::ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+};
+
+inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink, long filter = TE_CALLSTATE) {
+    Advised result;
+    EXPECT_EQ(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
+    EXPECT_EQ(S_OK, result.tapi->Initialize());
+    Microsoft::WRL::ComPtr<IConnectionPointContainer> container;
+    EXPECT_EQ(S_OK, result.tapi.As(&container));
+    EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &result.point));
+    EXPECT_EQ(S_OK, result.point->Advise(sink, &result.cookie));
+    EXPECT_EQ(S_OK, result.tapi->put_EventFilter(filter));
+    return result;
+}
+
+inline Microsoft::WRL::ComPtr<ITAddress> FirstAddress(ITTAPI* tapi) {
+    Microsoft::WRL::ComPtr<IEnumAddress> addresses;
+    Microsoft::WRL::ComPtr<ITAddress> address;
+    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    if (addresses) {
+        EXPECT_EQ(S_OK, addresses->Next(1, &address, nullptr));
+    }
+    return address;
+}
+
+// COM for the test thread.
+class ComScope {
+public:
+    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope() {
+        if (SUCCEEDED(hr_)) CoUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+}  // namespace telsim_test

@@ -1,0 +1,201 @@
+// Failure injection and recording: how a fault-injection suite walks every
+// operation the dialer reaches.
+#include "fake_sink.h"
+
+using Microsoft::WRL::ComPtr;
+using telsim_test::ComScope;
+using telsim_test::FirstAddress;
+
+namespace {
+
+class Faults : public ::testing::Test {
+protected:
+    ComScope com;
+    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
+
+    ComPtr<ITTAPI> Initialised() {
+        ComPtr<ITTAPI> tapi;
+        EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        EXPECT_EQ(S_OK, tapi->Initialize());
+        return tapi;
+    }
+    void TearDown() override {
+        svc->WaitIdle();
+        svc->ReleaseSinks();
+        EXPECT_EQ("", svc->Leaks());
+    }
+};
+
+TEST_F(Faults, OperationFailsWithTheChosenResult) {
+    svc->FailOperation(telsim::op::Initialize, 0x80040059);
+    ComPtr<ITTAPI> tapi;
+    ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_EQ(static_cast<HRESULT>(0x80040059), tapi->Initialize());
+    EXPECT_FALSE(svc->Initialized());
+}
+
+TEST_F(Faults, SkipAndCountChooseWhichCallsFail) {
+    svc->SetAddresses({{L"A"}, {L"B"}, {L"C"}});
+    svc->FailOperation(telsim::op::GetAddressName, E_ACCESSDENIED, 1, 1);
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<IEnumAddress> addresses;
+    ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    std::vector<HRESULT> results;
+    ComPtr<ITAddress> address;
+    while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        BSTR name = nullptr;
+        results.push_back(address->get_AddressName(&name));
+        SysFreeString(name);
+    }
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, E_ACCESSDENIED, S_OK}), results);
+}
+
+TEST_F(Faults, NullOutSucceedsWithoutAnObject) {
+    svc->NullOut(telsim::op::EnumerateAddresses);
+    svc->NullOut(telsim::op::TranslateAddress);
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<IEnumAddress> addresses;
+    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    EXPECT_EQ(nullptr, addresses.Get());
+    svc->ClearFaults();
+    ComPtr<ITAddressTranslation> translation;
+    ASSERT_EQ(S_OK, FirstAddress(tapi.Get()).As(&translation));
+    svc->NullOut(telsim::op::TranslateAddress);
+    ComPtr<ITAddressTranslationInfo> info;
+    BSTR number = SysAllocString(L"5550100");
+    EXPECT_EQ(S_OK, translation->TranslateAddress(number, 0, 0, &info));
+    EXPECT_EQ(nullptr, info.Get());
+    SysFreeString(number);
+}
+
+TEST_F(Faults, NullOutOfAStringHandsOutNull) {
+    svc->NullOut(telsim::op::GetAddressName);
+    ComPtr<ITTAPI> tapi = Initialised();
+    BSTR name = reinterpret_cast<BSTR>(1);
+    EXPECT_EQ(S_OK, FirstAddress(tapi.Get())->get_AddressName(&name));
+    EXPECT_EQ(nullptr, name);
+}
+
+TEST_F(Faults, QueryForAnOptionalInterfaceCanFail) {
+    svc->FailOperation(telsim::op::QueryTranslation, E_OUTOFMEMORY);
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<ITAddress> address = FirstAddress(tapi.Get());
+    ComPtr<ITAddressTranslation> translation;
+    EXPECT_EQ(E_OUTOFMEMORY, address.As(&translation));
+    EXPECT_EQ(nullptr, translation.Get());
+    ComPtr<ITMediaSupport> media;
+    EXPECT_EQ(S_OK, address.As(&media));
+}
+
+TEST_F(Faults, AddressSpecShapesTheAnswers) {
+    telsim::AddressSpec odd{L"Odd"};
+    odd.mediaAnswer = 1;
+    odd.addressTypes = 0x2;
+    odd.translation = false;
+    telsim::AddressSpec unnamed;
+    unnamed.name.reset();
+    unnamed.capabilities = false;
+    unnamed.nameResult = S_OK;
+    svc->SetAddresses({odd, unnamed});
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<IEnumAddress> addresses;
+    ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    ComPtr<ITAddress> first;
+    ComPtr<ITAddress> second;
+    ComPtr<ITAddress> none;
+    ASSERT_EQ(S_OK, addresses->Next(1, &first, nullptr));
+    ASSERT_EQ(S_OK, addresses->Next(1, &second, nullptr));
+    EXPECT_EQ(S_FALSE, addresses->Next(1, &none, nullptr));
+    EXPECT_EQ(nullptr, none.Get());
+
+    ComPtr<ITAddressCapabilities> caps;
+    ASSERT_EQ(S_OK, first.As(&caps));
+    long types = 0;
+    EXPECT_EQ(S_OK, caps->get_AddressCapability(AC_ADDRESSTYPES, &types));
+    EXPECT_EQ(0x2, types);
+    ComPtr<ITMediaSupport> media;
+    ASSERT_EQ(S_OK, first.As(&media));
+    VARIANT_BOOL answer = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, media->QueryMediaType(24, &answer));
+    EXPECT_EQ(1, answer);
+    ComPtr<ITAddressTranslation> translation;
+    EXPECT_EQ(E_NOINTERFACE, first.As(&translation));
+
+    BSTR name = reinterpret_cast<BSTR>(1);
+    EXPECT_EQ(S_OK, second->get_AddressName(&name));
+    EXPECT_EQ(nullptr, name);
+    EXPECT_EQ(E_NOINTERFACE, second.As(&caps));
+}
+
+TEST_F(Faults, UninitialisedRootRefusesWork) {
+    ComPtr<ITTAPI> tapi;
+    ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    ComPtr<IEnumAddress> addresses;
+    EXPECT_EQ(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
+    EXPECT_EQ(TAPI_E_NOT_INITIALIZED, tapi->put_EventFilter(TE_CALLSTATE));
+    ASSERT_EQ(S_OK, tapi->Initialize());
+    ASSERT_EQ(S_OK, tapi->Shutdown());
+    EXPECT_EQ(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
+}
+
+TEST_F(Faults, CreationFailureReachesTheCreator) {
+    svc->FailCreation(REGDB_E_CLASSNOTREG);
+    ComPtr<ITTAPI> tapi;
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_EQ(nullptr, tapi.Get());
+    svc->FailCreation(S_OK);
+    ComPtr<IUnknown> outer;
+    EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, svc->CreateRoot(tapi.Get(), IID_IUnknown, &outer));
+}
+
+TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<ITAddress> address = FirstAddress(tapi.Get());
+    long handle = 0;
+    ASSERT_EQ(S_OK, tapi->RegisterCallNotifications(address.Get(), VARIANT_TRUE, VARIANT_FALSE, 24, 7, &handle));
+    EXPECT_EQ(E_INVALIDARG, tapi->UnregisterNotifications(handle + 100));
+    ComPtr<ITBasicCallControl> call;
+    BSTR number = SysAllocString(L"5550100");
+    ASSERT_EQ(S_OK, address->CreateCall(number, 1, 24, &call));
+    SysFreeString(number);
+    ComPtr<ITAddressCapabilities> caps;
+    ASSERT_EQ(S_OK, address.As(&caps));
+
+    std::vector<std::wstring> seen;
+    for (const telsim::Operation& op : svc->Operations()) seen.push_back(op.ToString());
+    const std::vector<std::wstring> expected{
+        L"ITTAPI::Initialize()",
+        L"ITTAPI::EnumerateAddresses()",
+        L"IEnumAddress::Next(1)",
+        L"ITTAPI::RegisterCallNotifications(Address#1(\"Line 1\"),-1,0,24,7)",
+        L"ITTAPI::UnregisterNotifications(" + std::to_wstring(handle + 100) + L")",
+        L"ITAddress::CreateCall(\"5550100\",1,24)",
+    };
+    EXPECT_EQ(expected, seen);
+    EXPECT_EQ(E_INVALIDARG, svc->Operations()[4].result);
+    EXPECT_EQ(1, svc->RegistrationsHeld());
+    EXPECT_EQ(1u, svc->CountOf(telsim::op::CreateCall));
+
+    const auto withQueries = svc->Operations(true);
+    EXPECT_EQ(telsim::op::QueryCapabilities, withQueries.back().name);
+    EXPECT_TRUE(withQueries.back().query);
+    const auto names = svc->OperationNames();
+    EXPECT_EQ(telsim::op::Initialize, names.front());
+    EXPECT_EQ(telsim::op::QueryCapabilities, names.back());
+}
+
+TEST_F(Faults, RecordingCapKeepsCounting) {
+    svc->SetRecording(true, 2);
+    ComPtr<ITTAPI> tapi = Initialised();
+    for (int i = 0; i < 5; ++i) FirstAddress(tapi.Get());
+    EXPECT_EQ(2u, svc->Operations().size());
+    EXPECT_EQ(5u, svc->CountOf(telsim::op::AddressNext));
+    svc->SetRecording(false);
+    FirstAddress(tapi.Get());
+    EXPECT_EQ(5u, svc->CountOf(telsim::op::AddressNext));
+    svc->ClearOperations();
+    EXPECT_TRUE(svc->OperationNames().empty());
+}
+
+}  // namespace
