@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+#include "brevlin_idl.h"
+#include "brevlin_library.h"
+#include "comkit/bstr.h"
+#include "scratch_registry.h"
+#include "telsim/telsim.h"
+
+using Microsoft::WRL::ComPtr;
+using comkit::UniqueBstr;
+using comkit_test::ScratchClassesRoot;
+using component_test::BrevlinLibrary;
+
+namespace {
+
+class Variant {
+ public:
+  Variant() { VariantInit(&v); }
+  ~Variant() { VariantClear(&v); }
+  VARIANT v;
+};
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ASSERT_TRUE(m_root.CopyFromRealRoot(L"TypeLib\\{00020430-0000-0000-C000-000000000046}"));
+    ASSERT_TRUE(m_lib.Loaded());
+    m_service = telsim::Service::Create();
+    ASSERT_EQ(m_service->RegisterClassObject(), S_OK);
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, &factory), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITAPIDialer, &m_dialer), S_OK);
+  }
+  void TearDown() override {
+    if (m_dialer) m_dialer->ShutdownTAPI();
+    m_dialer.Reset();
+    EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+    m_service->RevokeClassObject();
+    m_service->WaitIdle();
+    EXPECT_EQ(m_service->Leaks(), "");
+    m_service.reset();
+    CoUninitialize();
+  }
+
+  void Register() {
+    HRESULT hr = m_lib.RegisterServer();
+    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  }
+
+  HRESULT Call(DISPID id, WORD flags, VARIANT* result, VARIANT* args = nullptr, UINT count = 0,
+               EXCEPINFO* info = nullptr, LCID lcid = 0x409) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {args, (flags & DISPATCH_PROPERTYPUT) ? &named : nullptr, count,
+                         (flags & DISPATCH_PROPERTYPUT) ? 1u : 0u};
+    UINT argErr = 0;
+    return m_dialer->Invoke(id, IID_NULL, lcid, flags, &params, result, info, &argErr);
+  }
+
+  HRESULT IdOf(const wchar_t* name, DISPID* id, LCID lcid = 0x409) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    return m_dialer->GetIDsOfNames(IID_NULL, names, 1, lcid, id);
+  }
+
+  ScratchClassesRoot m_root;
+  BrevlinLibrary m_lib;
+  std::shared_ptr<telsim::Service> m_service;
+  ComPtr<ITAPIDialer> m_dialer;
+};
+
+TEST_F(DispatchTest, TypeInfoIsTheInterfaceDescriptionForAnyIndex) {
+  Register();
+  UINT count = 0;
+  EXPECT_EQ(m_dialer->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(m_dialer->GetTypeInfoCount(nullptr), E_POINTER);
+  for (UINT index : {0u, 3u}) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = m_dialer->GetTypeInfo(index, 0x409, &info);
+    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITAPIDialer));
+    info->ReleaseTypeAttr(attr);
+  }
+  EXPECT_EQ(m_dialer->GetTypeInfo(0, 0x409, nullptr), E_POINTER);
+}
+
+TEST_F(DispatchTest, NamesResolveWithoutRegardToCase) {
+  Register();
+  DISPID id = 0;
+  EXPECT_EQ(IdOf(L"connected", &id), S_OK);
+  EXPECT_EQ(id, 5);
+  EXPECT_EQ(IdOf(L"GETADDRESSNAMECSVLIST", &id), S_OK);
+  EXPECT_EQ(id, 6);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"setdeviceaddress"), const_cast<LPOLESTR>(L"STRDEVICEID")};
+  DISPID ids[2] = {};
+  EXPECT_EQ(m_dialer->GetIDsOfNames(IID_NULL, names, 2, 0x409, ids), S_OK);
+  EXPECT_EQ(ids[0], 8);
+  EXPECT_EQ(ids[1], 0);
+  id = 0;
+  HRESULT hr = IdOf(L"Dial", &id);
+  EXPECT_EQ(hr, DISP_E_UNKNOWNNAME) << std::hex << hr;
+  EXPECT_EQ(id, DISPID_UNKNOWN);
+}
+
+TEST_F(DispatchTest, LateBoundCallsReachTheMembers) {
+  Register();
+  Variant result;
+  HRESULT hr = Call(2, DISPATCH_METHOD, &result.v);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+
+  Variant list;
+  hr = Call(6, DISPATCH_METHOD, &list.v);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_EQ(V_VT(&list.v), VT_BSTR);
+  EXPECT_STREQ(V_BSTR(&list.v), L"Line 1,Line 2");
+
+  Variant name;
+  V_VT(&name.v) = VT_BSTR;
+  V_BSTR(&name.v) = SysAllocString(L"Line 2");
+  Variant found;
+  hr = Call(8, DISPATCH_METHOD, &found.v, &name.v, 1);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_EQ(V_VT(&found.v), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&found.v), VARIANT_TRUE);
+
+  Variant connected;
+  hr = Call(5, DISPATCH_PROPERTYGET, &connected.v);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_EQ(V_VT(&connected.v), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&connected.v), VARIANT_FALSE);
+
+  Variant value;
+  V_VT(&value.v) = VT_BOOL;
+  V_BOOL(&value.v) = VARIANT_TRUE;
+  hr = Call(5, DISPATCH_PROPERTYPUT, nullptr, &value.v, 1);
+  EXPECT_TRUE(FAILED(hr)) << "Connected has no put accessor: " << std::hex << hr;
+
+  hr = Call(3, DISPATCH_METHOD, nullptr);
+  EXPECT_EQ(hr, S_OK) << std::hex << hr;
+}
+
+TEST_F(DispatchTest, AFailingMemberHandsItsErrorInformationToTheCaller) {
+  Register();
+  m_service->FailOperation(telsim::op::Initialize, E_ACCESSDENIED);
+  EXCEPINFO info = {};
+  Variant result;
+  HRESULT hr = Call(2, DISPATCH_METHOD, &result.v, nullptr, 0, &info);
+  EXPECT_EQ(hr, DISP_E_EXCEPTION) << std::hex << hr;
+  EXPECT_EQ(info.scode, E_ACCESSDENIED) << std::hex << info.scode;
+  EXPECT_STREQ(info.bstrDescription, L"TAPI initialization failed.");
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrHelpFile);
+}
+
+// The library is registered under its own locale 0x409; script engines ask
+// with locale 0, other callers with their own.
+TEST_F(DispatchTest, ATypeLibraryRegisteredUnderItsOwnLocaleServesCallersOfLocaleZero) {
+  Register();
+  DISPID id = 0;
+  HRESULT hr = IdOf(L"Connected", &id, 0);
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(id, 5);
+}
+
+TEST_F(DispatchTest, ATypeLibraryRegisteredUnderItsOwnLocaleServesCallersOfOtherLocales) {
+  Register();
+  Variant result;
+  HRESULT hr = Call(2, DISPATCH_METHOD, &result.v, nullptr, 0, nullptr, MAKELCID(0x0407, SORT_DEFAULT));
+  EXPECT_EQ(hr, S_OK) << std::hex << hr;
+}
+
+TEST_F(DispatchTest, WithoutTheTypeLibraryTableCallsWorkAndDispatchFailsUntilItIsRegistered) {
+  ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+  HRESULT hr = m_dialer->GetTypeInfo(0, 0x409, &info);
+  EXPECT_EQ(hr, TYPE_E_LIBNOTREGISTERED) << std::hex << hr;
+  EXPECT_EQ(info, nullptr);
+  DISPID id = 0;
+  EXPECT_EQ(IdOf(L"Connected", &id, 0), TYPE_E_LIBNOTREGISTERED);
+  Variant result;
+  EXPECT_EQ(Call(2, DISPATCH_METHOD, &result.v), TYPE_E_LIBNOTREGISTERED);
+
+  EXPECT_EQ(m_dialer->InitializeTAPI(), S_OK);
+  UniqueBstr number(SysAllocString(L"5550100"));
+  hr = m_dialer->Connect(number.Get());
+  EXPECT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_dialer->Disconnect(), S_OK);
+
+  // A failed load is not kept: once registered, dispatch works.
+  Register();
+  EXPECT_EQ(IdOf(L"Connected", &id, 0), S_OK);
+  EXPECT_EQ(id, 5);
+}
+
+}  // namespace
