@@ -6,6 +6,7 @@
 #include <ocidl.h>
 
 #include <functional>
+#include <new>
 
 #include "comkit/coclass.h"
 #include "comkit/com_object.h"
@@ -22,6 +23,7 @@ struct CountedState {
   int finalReleases = 0;
   LONG countInFinalConstruct = -1;
   HRESULT finalConstructResult = S_OK;
+  bool throwInConstructor = false;
   std::function<void(IUnknown*)> duringFinalConstruct;
 };
 
@@ -34,7 +36,10 @@ class CCounted : public CComObjectRootEx<CComMultiThreadModel>,
                  public IPersist,
                  public CComCoClass<CCounted, &CLSID_Counted> {
  public:
-  CCounted() { ++State().live; }
+  CCounted() {
+    if (State().throwInConstructor) throw std::bad_alloc();
+    ++State().live;
+  }
   ~CCounted() { --State().live; }
 
   HRESULT FinalConstruct() noexcept {

@@ -2,14 +2,40 @@
 
 #include <wrl/client.h>
 
+#include <stdexcept>
+
+#include "comkit/bstr.h"
 #include "comkit/module.h"
+#include "comkit/result.h"
 #include "counted_object.h"
 
 using Microsoft::WRL::ComPtr;
 using comkit_test::CCounted;
+using comkit_test::CLSID_Counted;
 using comkit_test::State;
 
 namespace {
+
+// A counted outer object on the test's stack.
+class Outer final : public IUnknown {
+ public:
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) noexcept override {
+    ++queries;
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown)) {
+      *ppv = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+  }
+  STDMETHOD_(ULONG, AddRef)() noexcept override { return static_cast<ULONG>(++refs); }
+  STDMETHOD_(ULONG, Release)() noexcept override { return static_cast<ULONG>(--refs); }
+  LONG refs = 1;
+  int queries = 0;
+  ComPtr<IUnknown> inner;
+};
 
 class ObjectRootTest : public ::testing::Test {
  protected:
@@ -21,11 +47,15 @@ class ObjectRootTest : public ::testing::Test {
     EXPECT_EQ(State().live, 0) << "leaked test objects";
     EXPECT_EQ(comkit::GetModule().GetLockCount(), m_baseLocks);
   }
+  LONG Locks() const { return comkit::GetModule().GetLockCount() - m_baseLocks; }
   LONG m_baseLocks = 0;
 };
 
 TEST_F(ObjectRootTest, NullOutPointerIsRefusedBeforeAnythingIsBuilt) {
   EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, nullptr), E_POINTER);
+  Outer outer;
+  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(CCounted::CreateInstance(nullptr, IID_IPersist, nullptr), E_POINTER);
   EXPECT_EQ(State().countInFinalConstruct, -1);
   EXPECT_EQ(State().live, 0);
 }
@@ -34,13 +64,175 @@ TEST_F(ObjectRootTest, PlainObjectHoldsOneModuleLockWhileAlive) {
   ComPtr<IPersist> p;
   HRESULT hr = CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p);
   ASSERT_EQ(hr, S_OK) << std::hex << hr;
-  EXPECT_EQ(State().countInFinalConstruct, 1);
   EXPECT_EQ(State().live, 1);
-  EXPECT_EQ(comkit::GetModule().GetLockCount(), m_baseLocks + 1);
+  EXPECT_EQ(Locks(), 1);
+  ComPtr<IPersist> second;
+  ASSERT_EQ(CCounted::CreateInstance(nullptr, IID_IPersist, &second), S_OK);
+  EXPECT_EQ(Locks(), 2);
+  second.Reset();
   EXPECT_EQ(p->AddRef(), 2u);
   EXPECT_EQ(p->Release(), 1u);
   EXPECT_EQ(p.Reset(), 0u);
+  EXPECT_EQ(State().finalReleases, 2);
+  EXPECT_EQ(Locks(), 0);
+}
+
+TEST_F(ObjectRootTest, TheCountIsHeldAtOneDuringFinalConstruct) {
+  State().duringFinalConstruct = [](IUnknown* self) {
+    // A reference taken and dropped here must not destroy the object.
+    self->AddRef();
+    EXPECT_EQ(self->Release(), 1u);
+  };
+  ComPtr<IPersist> p;
+  ASSERT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p), S_OK);
+  EXPECT_EQ(State().countInFinalConstruct, 1);
+  EXPECT_EQ(State().live, 1);
+  EXPECT_EQ(State().finalReleases, 0);
+  CLSID clsid{};
+  EXPECT_EQ(p->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Counted));
+}
+
+TEST_F(ObjectRootTest, AFailedStepDestroysTheObjectAndReturnsItsCode) {
+  State().finalConstructResult = E_ACCESSDENIED;
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out), E_ACCESSDENIED);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(State().live, 0);
   EXPECT_EQ(State().finalReleases, 1);
+
+  Outer outer;
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), E_ACCESSDENIED);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(State().live, 0);
+  EXPECT_EQ(outer.refs, 1);
+
+  // The query is the last step: an interface the object lacks.
+  State().finalConstructResult = S_OK;
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(State().live, 0);
+  EXPECT_EQ(Locks(), 0);
+}
+
+TEST_F(ObjectRootTest, AConstructorOutOfMemoryGivesEOutOfMemory) {
+  State().throwInConstructor = true;
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out), E_OUTOFMEMORY);
+  EXPECT_EQ(out, nullptr);
+  Outer outer;
+  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
+  EXPECT_EQ(Locks(), 0);
+}
+
+TEST_F(ObjectRootTest, QueryInterfaceIsATableAndIUnknownIsItsFirstEntry) {
+  ComPtr<IPersist> p;
+  ASSERT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p), S_OK);
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(p->QueryInterface(IID_IUnknown, &unknown), S_OK);
+  EXPECT_EQ(unknown.Get(), static_cast<IUnknown*>(p.Get()));
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(p->QueryInterface(IID_IPersistStream, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(p->QueryInterface(IID_IPersist, nullptr), E_POINTER);
+  unknown.Reset();
+  EXPECT_EQ(p.Reset(), 0u);
+}
+
+TEST_F(ObjectRootTest, APlainObjectCannotBeAggregated) {
+  Outer outer;
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CComObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IPersist, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(CCounted::CreateInstance(&outer, IID_IPersist, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(State().live, 0);
+}
+
+TEST_F(ObjectRootTest, AnAggregatedObjectDelegatesToItsOuterObject) {
+  Outer outer;
+  ASSERT_EQ(CCounted::CreateInstance(&outer, IID_IUnknown, &outer.inner), S_OK);
+  EXPECT_EQ(State().countInFinalConstruct, 0) << "the inner object's count is not held";
+  EXPECT_EQ(Locks(), 1);
+  EXPECT_EQ(outer.refs, 1);
+
+  ComPtr<IUnknown> same;
+  ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, &same), S_OK);
+  EXPECT_EQ(same.Get(), outer.inner.Get());
+  same.Reset();
+
+  ComPtr<IPersist> persist;
+  ASSERT_EQ(outer.inner->QueryInterface(IID_IPersist, &persist), S_OK);
+  EXPECT_EQ(outer.refs, 2);
+  const int queries = outer.queries;
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(persist->QueryInterface(IID_IUnknown, &identity), S_OK);
+  EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer));
+  EXPECT_EQ(outer.queries, queries + 1);
+  identity.Reset();
+  persist.Reset();
+  EXPECT_EQ(outer.refs, 1);
+
+  EXPECT_EQ(outer.inner.Reset(), 0u);
+  EXPECT_EQ(State().finalReleases, 1);
+  EXPECT_EQ(Locks(), 0);
+}
+
+TEST(ResultTest, ReturnIfFailedEvaluatesOnceAndReturnsTheFailure) {
+  int calls = 0;
+  auto step = [&](HRESULT hr) {
+    ++calls;
+    return hr;
+  };
+  auto run = [&](HRESULT first) -> HRESULT {
+    RETURN_IF_FAILED(step(first));
+    RETURN_IF_FAILED(step(S_FALSE));
+    return E_UNEXPECTED;
+  };
+  EXPECT_EQ(run(E_ACCESSDENIED), E_ACCESSDENIED);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(run(S_OK), E_UNEXPECTED);
+  EXPECT_EQ(calls, 3);
+}
+
+TEST(ResultTest, GuardCallTurnsExceptionsIntoResults) {
+  EXPECT_EQ(comkit::GuardCall([]() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
+  EXPECT_EQ(comkit::GuardCall([]() -> HRESULT { throw std::runtime_error("x"); }), E_UNEXPECTED);
+  EXPECT_EQ(comkit::GuardCall([]() -> HRESULT { return S_FALSE; }), S_FALSE);
+}
+
+TEST(UniqueBstrTest, OwnsOneStringAndHandsItOver) {
+  comkit::UniqueBstr a(SysAllocString(L"abc"));
+  EXPECT_EQ(a.Length(), 3u);
+  comkit::UniqueBstr b(std::move(a));
+  EXPECT_FALSE(a);
+  EXPECT_STREQ(b.Get(), L"abc");
+  BSTR raw = b.Release();
+  EXPECT_FALSE(b);
+  SysFreeString(raw);
+  comkit::UniqueBstr c;
+  *c.Receive() = SysAllocString(L"de");
+  EXPECT_EQ(c.Length(), 2u);
+  c.Reset();
+  EXPECT_EQ(c.Length(), 0u);
+}
+
+TEST(ModuleTest, TermRunsTheCleanUpListNewestFirstOnce) {
+  comkit::Module module;
+  static int order[3];
+  static int next;
+  next = 0;
+  auto record = [](void* data) noexcept { order[next++] = static_cast<int>(reinterpret_cast<intptr_t>(data)); };
+  ASSERT_EQ(module.AddTermFunc(record, reinterpret_cast<void*>(1)), S_OK);
+  ASSERT_EQ(module.AddTermFunc(record, reinterpret_cast<void*>(2)), S_OK);
+  module.Term();
+  module.Term();
+  EXPECT_EQ(next, 2);
+  EXPECT_EQ(order[0], 2);
+  EXPECT_EQ(order[1], 1);
+  EXPECT_EQ(module.GetResourceInstance(), GetModuleHandleW(nullptr));
 }
 
 }  // namespace
