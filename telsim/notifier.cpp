@@ -79,12 +79,17 @@ void Notifier::Stop() {
     }
     // Tasks hold references; they are released here, outside the lock.
     dropped.clear();
-    if (!thread_.joinable()) return;
-    if (OnThread()) {
-        thread_.detach();  // the last owner let go from inside a delivery
-    } else {
-        thread_.join();
+    if (thread_.joinable()) {
+        if (OnThread()) {
+            thread_.detach();  // the last owner let go from inside a delivery
+        } else {
+            thread_.join();
+        }
     }
+    // A later Post starts a new thread.
+    std::lock_guard<std::mutex> lock(mu_);
+    stop_ = false;
+    threadId_ = std::thread::id();
 }
 
 bool Notifier::OnThread() const noexcept {

@@ -29,7 +29,8 @@ public:
     void Post(Clock::time_point due, std::function<void()> task, std::function<bool()> stale = nullptr);
     // Returns when nothing is queued or running (at once on the thread itself).
     void WaitIdle();
-    // Drops what is queued, lets a running task end and joins the thread.
+    // Drops what is queued, lets a running task end and joins the thread; a
+    // later Post starts it again.
     void Stop();
     bool OnThread() const noexcept;
     bool Idle() const;

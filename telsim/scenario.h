@@ -1,0 +1,42 @@
+// Scenario files for TelSim.dll: the simulated world described in an INI
+// file (format in SCENARIOS.md), read with the platform's profile API.
+#pragma once
+
+#include "telsim/telsim.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace telsim {
+
+class ServiceCore;
+
+struct Scenario {
+    std::vector<AddressSpec> addresses;
+    CallScript script;
+    Delivery delivery = Delivery::NotificationThread;
+    std::vector<std::pair<std::wstring, Fault>> faults;
+    HRESULT creationFailure = S_OK;  // every root object creation fails so
+};
+
+// Two suitable lines and one that carries no data or voice; calls go in
+// progress at once and are connected 1.5 s later.
+Scenario DefaultScenario();
+
+// Reads the scenario file at path. On failure returns a failing HRESULT and
+// sets error to a one-line description naming the section and key.
+HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring& error);
+
+// The scenario file to serve: the environment variable
+// BREVLIN_TELSIM_SCENARIO, else the value "Scenario" of
+// HKEY_CURRENT_USER\Software\Brevlin\TelSim; empty when neither is set.
+std::wstring ScenarioPath();
+
+void ApplyScenario(const Scenario& scenario, ServiceCore& core);
+void ApplyScenario(const Scenario& scenario, Service& service);
+
+// Every operation name a fault may be given for.
+const std::vector<std::wstring>& KnownOperations();
+
+}  // namespace telsim
