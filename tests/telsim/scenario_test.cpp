@@ -1,0 +1,145 @@
+// The scenario reader behind TelSim.dll.
+#include "telsim/scenario.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ScenarioFile : public ::testing::Test {
+protected:
+    std::wstring path;
+
+    void SetUp() override {
+        wchar_t dir[MAX_PATH];
+        GetTempPathW(MAX_PATH, dir);
+        wchar_t file[MAX_PATH];
+        GetTempFileNameW(dir, L"tsc", 0, file);
+        path = file;
+    }
+    void TearDown() override { DeleteFileW(path.c_str()); }
+
+    void Write(const char* text) {
+        std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    telsim::Scenario Read(HRESULT expected = S_OK) {
+        telsim::Scenario scenario;
+        std::wstring error;
+        EXPECT_EQ(expected, telsim::ReadScenario(path, scenario, error)) << std::string(error.begin(), error.end());
+        lastError = error;
+        return scenario;
+    }
+    std::wstring lastError;
+};
+
+TEST(DefaultScenario, TwoSuitableLinesAndOneUnsuitable) {
+    const telsim::Scenario scenario = telsim::DefaultScenario();
+    ASSERT_EQ(3u, scenario.addresses.size());
+    int suitable = 0;
+    for (const auto& line : scenario.addresses) {
+        suitable += line.capabilities && line.mediaSupport && (line.addressTypes & 1) && line.mediaAnswer == VARIANT_TRUE;
+    }
+    EXPECT_EQ(2, suitable);
+    ASSERT_EQ(2u, scenario.script.onConnect.size());
+    EXPECT_EQ(CS_INPROGRESS, scenario.script.onConnect[0].state);
+    EXPECT_EQ(0u, scenario.script.onConnect[0].delayMs);
+    EXPECT_EQ(CS_CONNECTED, scenario.script.onConnect[1].state);
+    EXPECT_EQ(1500u, scenario.script.onConnect[1].delayMs);
+}
+
+TEST_F(ScenarioFile, LinesWithNamesAndCapabilities) {
+    Write("[Line1]\r\nName=Modem, with comma\r\nMediaAnswer=1\r\n"
+          "[Line2]\r\nName=\r\nTranslation=no\r\nAddressTypes=0x6\r\n"
+          "[Line3]\r\nNullName=yes\r\nCapabilities=0\r\nNameResult=0x80004005\r\n");
+    const telsim::Scenario scenario = Read();
+    ASSERT_EQ(3u, scenario.addresses.size());
+    EXPECT_EQ(L"Modem, with comma", scenario.addresses[0].name.value());
+    EXPECT_EQ(1, scenario.addresses[0].mediaAnswer);
+    EXPECT_EQ(L"", scenario.addresses[1].name.value());
+    EXPECT_FALSE(scenario.addresses[1].translation);
+    EXPECT_EQ(6, scenario.addresses[1].addressTypes);
+    EXPECT_FALSE(scenario.addresses[2].name.has_value());
+    EXPECT_FALSE(scenario.addresses[2].capabilities);
+    EXPECT_EQ(E_FAIL, scenario.addresses[2].nameResult);
+}
+
+TEST_F(ScenarioFile, LinesCountAllowsNoLinesAtAll) {
+    Write("[Service]\nLines=0\n");
+    EXPECT_TRUE(Read().addresses.empty());
+    Write("[Service]\nLines=2\n");
+    const auto scenario = Read();
+    ASSERT_EQ(2u, scenario.addresses.size());
+    EXPECT_EQ(L"Line 2", scenario.addresses[1].name.value());
+}
+
+TEST_F(ScenarioFile, CallProgressInWordsAndSteps) {
+    Write("[Call]\nProgress=busy\nHangup=none\n");
+    auto scenario = Read();
+    ASSERT_EQ(2u, scenario.script.onConnect.size());
+    EXPECT_EQ(CS_DISCONNECTED, scenario.script.onConnect[1].state);
+    EXPECT_EQ(CEC_DISCONNECT_BUSY, scenario.script.onConnect[1].cause);
+    EXPECT_TRUE(scenario.script.onDisconnect.empty());
+
+    Write("[Call]\nProgress=inprogress, connected after 1500, hold after 20, disconnected after 5 noanswer\n"
+          "Streams=audio capture, datamodem bidirectional nodefault\nStreamControl=yes\n");
+    scenario = Read();
+    const auto& steps = scenario.script.onConnect;
+    ASSERT_EQ(4u, steps.size());
+    EXPECT_EQ(CS_INPROGRESS, steps[0].state);
+    EXPECT_EQ(1500u, steps[1].delayMs);
+    EXPECT_EQ(CS_HOLD, steps[2].state);
+    EXPECT_EQ(CEC_DISCONNECT_NOANSWER, steps[3].cause);
+    ASSERT_EQ(2u, scenario.script.streams.size());
+    EXPECT_EQ(TAPIMEDIATYPE_DATAMODEM, scenario.script.streams[1].mediaType);
+    EXPECT_EQ(TD_BIDIRECTIONAL, scenario.script.streams[1].direction);
+    EXPECT_FALSE(scenario.script.streams[1].hasDefaultTerminal);
+}
+
+TEST_F(ScenarioFile, FaultsByOperationName) {
+    Write("[Service]\nCreateFails=0x80040154\nDelivery=sync\n"
+          "[Faults]\nITTAPI::Initialize=0x80040059\nitaddress::createcall=0x80040052 skip 1 count 2\n"
+          "ITTAPI::EnumerateAddresses=null\n");
+    const auto scenario = Read();
+    EXPECT_EQ(static_cast<HRESULT>(0x80040154), scenario.creationFailure);
+    EXPECT_EQ(telsim::Delivery::Synchronous, scenario.delivery);
+    ASSERT_EQ(3u, scenario.faults.size());
+    EXPECT_EQ(telsim::op::Initialize, scenario.faults[0].first);
+    EXPECT_EQ(static_cast<HRESULT>(0x80040059), scenario.faults[0].second.hr);
+    EXPECT_EQ(telsim::op::CreateCall, scenario.faults[1].first);
+    EXPECT_EQ(1, scenario.faults[1].second.skip);
+    EXPECT_EQ(2, scenario.faults[1].second.count);
+    EXPECT_TRUE(scenario.faults[2].second.nullOut);
+}
+
+TEST_F(ScenarioFile, MistakesAreRefusedWithTheirPlace) {
+    const std::pair<const char*, const wchar_t*> cases[] = {
+        {"[Line1]\nNmae=Modem\n", L"[Line1] unknown key \"Nmae\""},
+        {"[Call]\nProgress=connected after soon\n", L"[Call] Progress"},
+        {"[Call]\nProgress=ringing\n", L"[Call] Progress"},
+        {"[Faults]\nITTAPI::Initialise=0x80004005\n", L"unknown operation \"ITTAPI::Initialise\""},
+        {"[Faults]\nITTAPI::Initialize=0\n", L"is not a failure"},
+        {"[Service]\nDelivery=later\n", L"[Service] Delivery"},
+        {"[Line1]\nCapabilities=perhaps\n", L"[Line1] Capabilities"},
+    };
+    for (const auto& [text, expected] : cases) {
+        Write(text);
+        Read(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+        EXPECT_NE(std::wstring::npos, lastError.find(expected)) << text;
+    }
+}
+
+TEST_F(ScenarioFile, MissingFileIsAnError) {
+    DeleteFileW(path.c_str());
+    Read(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(std::wstring::npos, lastError.find(L"not found"));
+}
+
+TEST(ScenarioPath, EnvironmentComesFirst) {
+    SetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", L"C:\\demo\\busy.ini");
+    EXPECT_EQ(L"C:\\demo\\busy.ini", telsim::ScenarioPath());
+    SetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", nullptr);
+}
+
+}  // namespace
