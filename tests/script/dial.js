@@ -1,0 +1,39 @@
+// Dials on the road where Connect chooses the line itself, from JScript.
+//   cscript //nologo dial.js
+// Exit status 0 when every step behaved; otherwise 1, with the step named.
+var shell = new ActiveXObject("WScript.Shell");
+
+function fail(what) {
+    WScript.Echo("FAIL: " + what);
+    WScript.Quit(1);
+}
+
+function step(what, action) {
+    try {
+        return action();
+    } catch (e) {
+        fail(what + ": 0x" + (e.number >>> 0).toString(16) + " " + e.description);
+    }
+}
+
+// WScript.Sleep is missing from Wine's host: a child process that takes a
+// second blocks this thread without spinning a processor.
+function pause() {
+    shell.Run("ping -n 2 127.0.0.1", 0, true);
+}
+
+var dialer = step("new ActiveXObject", function () { return new ActiveXObject("Brevlin.TAPIDialer"); });
+step("InitializeTAPI", function () { dialer.InitializeTAPI(); });
+var lines = step("GetAddressNameCSVList", function () { return dialer.GetAddressNameCSVList(); });
+if (lines !== "Script Modem") fail("the suitable lines are \"" + lines + "\"");
+if (dialer.Connected !== false) fail("Connected before any call");
+
+step("Connect", function () { dialer.Connect("5550100"); });
+for (var i = 0; i < 10 && !dialer.Connected; ++i) pause();
+if (dialer.Connected !== true) fail("the call never reported progress");
+
+step("Disconnect", function () { dialer.Disconnect(); });
+step("ShutdownTAPI", function () { dialer.ShutdownTAPI(); });
+dialer = null;
+WScript.Echo("PASS dial.js");
+WScript.Quit(0);

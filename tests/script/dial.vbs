@@ -1,0 +1,55 @@
+' Dials on the road where Connect chooses the line itself, as a script host
+' does it: late-bound, through the registered type library.
+'   cscript //nologo dial.vbs
+' Exit status 0 when every step behaved; otherwise 1, with the step named.
+Option Explicit
+
+Dim shell, dialer, lines, i
+Set shell = CreateObject("WScript.Shell")
+
+Sub Check(ok, what)
+    If Not ok Then
+        WScript.Echo "FAIL: " & what
+        WScript.Quit 1
+    End If
+End Sub
+
+Sub Step(what)
+    If Err.Number <> 0 Then
+        WScript.Echo "FAIL: " & what & ": 0x" & Hex(Err.Number) & " " & Err.Description
+        WScript.Quit 1
+    End If
+End Sub
+
+' WScript.Sleep is missing from Wine's host: a child process that takes a
+' second blocks this thread without spinning a processor.
+Sub Pause()
+    shell.Run "ping -n 2 127.0.0.1", 0, True
+End Sub
+
+On Error Resume Next
+Set dialer = CreateObject("Brevlin.TAPIDialer")
+Step "CreateObject"
+dialer.InitializeTAPI
+Step "InitializeTAPI"
+lines = dialer.GetAddressNameCSVList()
+Step "GetAddressNameCSVList"
+Check lines = "Script Modem", "the suitable lines are """ & lines & """"
+Check dialer.Connected = False, "Connected before any call"
+
+dialer.Connect "+1 (555) 010-0100"
+Step "Connect"
+For i = 1 To 10
+    If dialer.Connected Then Exit For
+    Pause
+Next
+Step "Connected"
+Check dialer.Connected, "the call never reported progress"
+
+dialer.Disconnect
+Step "Disconnect"
+dialer.ShutdownTAPI
+Step "ShutdownTAPI"
+Set dialer = Nothing
+WScript.Echo "PASS dial.vbs"
+WScript.Quit 0
