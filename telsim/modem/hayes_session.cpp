@@ -123,6 +123,7 @@ Outcome HayesSession::Initialise() {
         switch (reply.wait) {
         case Wait::Result:
             if (reply.code != ResultCode::Ok) return Outcome::Error;
+            if (config_.commandGapMs) Pause(config_.commandGapMs);
             break;
         case Wait::Timeout: return Outcome::Timeout;
         case Wait::Aborted: return Outcome::HungUp;

@@ -92,6 +92,7 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
     DWORD* timeout = name == L"command-timeout-ms" ? &config.commandTimeoutMs
                      : name == L"answer-timeout-ms" ? &config.answerTimeoutMs
                      : name == L"guard-ms"          ? &config.guardMs
+                     : name == L"command-gap-ms"    ? &config.commandGapMs
                                                     : nullptr;
     if (!timeout) return S_FALSE;
     const auto ms = ParseNumber(value, 600000);

@@ -20,6 +20,10 @@ struct ModemConfig {
     DWORD commandTimeoutMs = 5000;   // for OK after each command
     DWORD answerTimeoutMs = 60000;   // for the dial command's final result
     DWORD guardMs = 1100;            // silence around the "+++" escape
+    // A pause after each command's OK before the next command. Some modems
+    // (iaxmodem among them) take a while to settle after a command even
+    // though they have answered it.
+    DWORD commandGapMs = 0;
     DWORD readSliceMs = 50;
 
     std::wstring Device() const;
@@ -28,7 +32,7 @@ struct ModemConfig {
 // Applies one scenario option to `config`:
 //   port=COM3 (or 3), speed=57600, init=ATZ|ATE0V1|AT+FCLASS=1,
 //   dial=ATDT, voice=yes|no, command-timeout-ms=, answer-timeout-ms=,
-//   guard-ms=.
+//   guard-ms=, command-gap-ms=.
 // S_OK when applied, S_FALSE for a key that is not a modem option,
 // E_INVALIDARG for a bad value (a command that does not start with AT or
 // holds a line break, a port outside 1..256, a number that is not one).

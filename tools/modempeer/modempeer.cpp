@@ -10,9 +10,10 @@
 //     --number picks the mode by the dialled digits. --mute answers nothing
 //     at all; --drop-after drops the carrier that long after CONNECT.
 //
-//   modempeer answer --device PATH [--init CMD]... [--log FILE] [--timeout S]
+//   modempeer answer --device PATH [--init CMD]... [--gap-ms MS] [--log FILE]
+//                    [--timeout S]
 //     Drives a modem (e.g. an iaxmodem instance) as its user would:
-//     initialises it, answers the first RING with ATA and logs what the
+//     initialises it (pausing --gap-ms, 1000, after each OK), answers the first RING with ATA and logs what the
 //     modem says until NO CARRIER or the timeout.
 //
 // The log has one event a line: "OPEN", "CMD <line>", "DIAL <string>",
@@ -398,7 +399,7 @@ bool LogLines(const std::string& text, const char* wanted) {
     return seen;
 }
 
-int Answer(const std::string& device, const std::vector<std::string>& init, int timeoutS) {
+int Answer(const std::string& device, const std::vector<std::string>& init, int gapMs, int timeoutS) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
     if (fd < 0) {
         std::perror("modempeer: open device");
@@ -417,6 +418,7 @@ int Answer(const std::string& device, const std::vector<std::string>& init, int 
             Log("ABORT no OK for " + command);
             return 3;
         }
+        usleep(static_cast<useconds_t>(gapMs) * 1000);
     }
     Log("READY");
     const long long end = NowMs() + timeoutS * 1000LL;
@@ -447,7 +449,7 @@ int Usage() {
                  "usage: modempeer serve --link PATH [--log FILE] [--mode MODE] [--delay MS] [--speed TEXT]\n"
                  "                       [--echo] [--mute] [--guard-ms MS] [--drop-after MS]\n"
                  "                       [--number DIGITS=MODE]... [--timeout S]\n"
-                 "       modempeer answer --device PATH [--init CMD]... [--log FILE] [--timeout S]\n");
+                 "       modempeer answer --device PATH [--init CMD]... [--gap-ms MS] [--log FILE] [--timeout S]\n");
     return 1;
 }
 
@@ -463,6 +465,7 @@ int main(int argc, char** argv) {
     std::string device, logPath;
     std::vector<std::string> init;
     int timeoutS = 300;
+    int gapMs = 1000;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -484,6 +487,7 @@ int main(int argc, char** argv) {
         else if (arg == "--timeout") timeoutS = std::atoi(value().c_str());
         else if (arg == "--device") device = value();
         else if (arg == "--init") init.push_back(value());
+        else if (arg == "--gap-ms") gapMs = std::atoi(value().c_str());
         else if (arg == "--number") {
             const std::string rule = value();
             const auto eq = rule.find('=');
@@ -501,6 +505,6 @@ int main(int argc, char** argv) {
         }
     }
     if (verb == "serve" && !serve.link.empty()) return Serve(serve, timeoutS);
-    if (verb == "answer" && !device.empty()) return Answer(device, init, timeoutS);
+    if (verb == "answer" && !device.empty()) return Answer(device, init, gapMs, timeoutS);
     return Usage();
 }
