@@ -14,6 +14,7 @@
 #include "brevlin_idl.h"
 #include "comkit/bstr.h"
 #include "comkit/coclass.h"
+#include "comkit/control/control_bases.h"
 #include "comkit/critical_section.h"
 #include "comkit/dispatch.h"
 #include "comkit/interface_table.h"
@@ -23,15 +24,33 @@
 
 class CTAPIDialer : public CComObjectRootEx<CComMultiThreadModel>,
                     public IDispatchImpl<ITAPIDialer, &IID_ITAPIDialer, &LIBID_BREVLINLib, 1, 0>,
-                    public CComCoClass<CTAPIDialer, &CLSID_TAPIDialer> {
+                    public CComControl<CTAPIDialer>,
+                    public IPersistStreamInitImpl<CTAPIDialer>,
+                    public IOleControlImpl<CTAPIDialer>,
+                    public IOleObjectImpl<CTAPIDialer>,
+                    public IOleInPlaceActiveObjectImpl<CTAPIDialer>,
+                    public IViewObjectExImpl<CTAPIDialer>,
+                    public IOleInPlaceObjectWindowlessImpl<CTAPIDialer>,
+                    public CComCoClass<CTAPIDialer, &CLSID_TAPIDialer>,
+                    public IObjectSafetyImpl<CTAPIDialer, INTERFACESAFE_FOR_UNTRUSTED_CALLER |
+                                                              INTERFACESAFE_FOR_UNTRUSTED_DATA> {
 public:
     CTAPIDialer() noexcept;
     CTAPIDialer(const CTAPIDialer&) = delete;
     CTAPIDialer& operator=(const CTAPIDialer&) = delete;
 
     HRESULT _InternalQueryInterface(REFIID riid, void** ppv) noexcept {
-        return comkit::QueryInterfaceTable(this, riid, ppv, comkit::Entry<ITAPIDialer>(),
-                                           comkit::Entry<ITAPIDialer>(IID_IDispatch));
+        using comkit::Entry;
+        return comkit::QueryInterfaceTable(
+            this, riid, ppv, Entry<ITAPIDialer>(), Entry<ITAPIDialer>(IID_IDispatch),
+            Entry<IViewObjectEx>(IID_IViewObjectEx), Entry<IViewObjectEx>(IID_IViewObject2),
+            Entry<IViewObjectEx>(IID_IViewObject),
+            Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless),
+            Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObject),
+            Entry<IOleInPlaceObjectWindowless>(IID_IOleWindow),
+            Entry<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject), Entry<IOleControl>(IID_IOleControl),
+            Entry<IOleObject>(IID_IOleObject), Entry<IPersistStreamInit>(IID_IPersistStreamInit),
+            Entry<IPersistStreamInit>(IID_IPersist), Entry<IObjectSafety>(IID_IObjectSafety));
     }
 
     // Creation: the call lock, then the telephony root object (created, not

@@ -8,6 +8,10 @@
 
 #include "comkit/control/self_query.h"
 
+// mingw's objsafe.h gives IObjectSafety no __CRT_UUID_DECL; without it
+// __uuidof, IID_PPV_ARGS and ComPtr::As do not link.
+__CRT_UUID_DECL(IObjectSafety, 0xcb5bdc81, 0x93c1, 0x11cf, 0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64)
+
 namespace comkit {
 
 template <class T, DWORD supportedSafety>
