@@ -2,6 +2,8 @@
 
 #include "telsim/modem/number_translation.h"
 
+#include <utility>
+
 namespace telsim::modem {
 
 CALL_STATE_EVENT_CAUSE CauseOf(Outcome outcome, bool wasConnected) {

@@ -44,7 +44,10 @@ std::wstring ModemConfig::Device() const {
 }
 
 HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_view value) {
-    const std::wstring name = Lower(key);
+    std::wstring name;
+    for (wchar_t c : Lower(key)) {
+        if (c != L'-' && c != L'_') name += c;
+    }
     if (name == L"port") {
         std::wstring_view digits = value;
         if (Lower(value.substr(0, 3)) == L"com") digits.remove_prefix(3);
@@ -89,11 +92,11 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
         }
         return S_OK;
     }
-    DWORD* timeout = name == L"command-timeout-ms" ? &config.commandTimeoutMs
-                     : name == L"answer-timeout-ms" ? &config.answerTimeoutMs
-                     : name == L"guard-ms"          ? &config.guardMs
-                     : name == L"command-gap-ms"    ? &config.commandGapMs
-                                                    : nullptr;
+    DWORD* timeout = name == L"commandtimeoutms" ? &config.commandTimeoutMs
+                     : name == L"answertimeoutms" ? &config.answerTimeoutMs
+                     : name == L"guardms"         ? &config.guardMs
+                     : name == L"commandgapms"    ? &config.commandGapMs
+                                                  : nullptr;
     if (!timeout) return S_FALSE;
     const auto ms = ParseNumber(value, 600000);
     if (!ms) return E_INVALIDARG;

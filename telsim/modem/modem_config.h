@@ -29,7 +29,8 @@ struct ModemConfig {
     std::wstring Device() const;
 };
 
-// Applies one scenario option to `config`:
+// Applies one scenario option to `config` (keys in any case, '-' and '_'
+// ignored, so CommandTimeoutMs and command-timeout-ms are one key):
 //   port=COM3 (or 3), speed=57600, init=ATZ|ATE0V1|AT+FCLASS=1,
 //   dial=ATDT, voice=yes|no, command-timeout-ms=, answer-timeout-ms=,
 //   guard-ms=, command-gap-ms=.
@@ -37,5 +38,10 @@ struct ModemConfig {
 // E_INVALIDARG for a bad value (a command that does not start with AT or
 // holds a line break, a port outside 1..256, a number that is not one).
 HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_view value);
+
+// The option keys as a scenario file writes them.
+inline constexpr const wchar_t* kModemOptionKeys[] = {L"Port",  L"Speed",           L"Init",
+                                                      L"Dial",  L"Voice",           L"CommandTimeoutMs",
+                                                      L"AnswerTimeoutMs", L"GuardMs", L"CommandGapMs"};
 
 }  // namespace telsim::modem

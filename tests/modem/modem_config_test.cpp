@@ -28,6 +28,8 @@ TEST(ModemConfig, OptionsAreParsed) {
     EXPECT_EQ(S_OK, SetModemOption(config, L"voice", L"yes"));
     EXPECT_TRUE(config.voice);
     EXPECT_EQ(S_OK, SetModemOption(config, L"answer-timeout-ms", L"1500"));
+    EXPECT_EQ(S_OK, SetModemOption(config, L"CommandGapMs", L"250"));
+    EXPECT_EQ(250u, config.commandGapMs);
     EXPECT_EQ(1500u, config.answerTimeoutMs);
     EXPECT_EQ(S_FALSE, SetModemOption(config, L"colour", L"blue"));
 }
