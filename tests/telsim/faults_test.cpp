@@ -199,3 +199,27 @@ TEST_F(Faults, RecordingCapKeepsCounting) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ClassObject, CoCreateInstanceReachesTheServiceWhileRegistered) {
+    ComScope com;
+    auto svc = telsim::Service::Create();
+    ASSERT_EQ(S_OK, svc->RegisterClassObject());
+    {
+        ComPtr<ITTAPI> tapi;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &tapi));
+        EXPECT_EQ(1, svc->RefCount(tapi.Get()));
+        svc->FailCreation(E_OUTOFMEMORY);
+        ComPtr<ITTAPI> refused;
+        EXPECT_EQ(E_OUTOFMEMORY, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &refused));
+    }
+    svc->RevokeClassObject();
+    ComPtr<ITTAPI> after;
+    const HRESULT hr = CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &after);
+    EXPECT_TRUE(FAILED(hr) || svc->RefCount(after.Get()) == -1);
+    after.Reset();
+    EXPECT_EQ("", svc->Leaks());
+}
+
+}  // namespace

@@ -143,3 +143,16 @@ TEST(ScenarioPath, EnvironmentComesFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShippedScenarios, AllParse) {
+    for (const wchar_t* name : {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini", L"slow-connect.ini"}) {
+        telsim::Scenario scenario;
+        std::wstring error;
+        EXPECT_EQ(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario, error))
+            << std::string(error.begin(), error.end());
+    }
+}
+
+}  // namespace
