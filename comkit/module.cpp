@@ -8,8 +8,6 @@ namespace comkit {
 
 Module::Module() noexcept : m_resourceInstance(reinterpret_cast<HINSTANCE>(&__ImageBase)) {}
 
-Module::~Module() { Term(); }
-
 HRESULT Module::AddTermFunc(TermFunc fn, void* data) noexcept {
   auto* entry = new (std::nothrow) TermEntry{fn, data, nullptr};
   if (!entry) return E_OUTOFMEMORY;

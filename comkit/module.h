@@ -16,7 +16,10 @@ class Module {
   Module() noexcept;
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
-  ~Module();
+  // Does not run the clean-up list: a library runs it from DllMain at
+  // detach; in a program, static destruction may come after COM is gone,
+  // so whatever is left is left to the process's end.
+  ~Module() = default;
 
   // Lock count: one per live object, per held class-object reference and per
   // LockServer(TRUE). Each returns the new count.
