@@ -80,6 +80,7 @@ HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
     if (gate.nullOut) return core_.Finish(gate, S_OK);
     return core_.Finish(gate, comkit::GuardCall([&] {
         Call* created = core_.Make<Call>(this, destination ? destination : L"", addressType, mediaTypes, core_.Script());
+        if (spec_.modem) created->UseModem(spec_.modem);
         core_.CallCreated(created);
         created->AddRef();
         *call = created;
@@ -120,10 +121,11 @@ HRESULT Address::TranslateAddress(BSTR number, long card, long options, ITAddres
     if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
     if (gate.nullOut) return core_.Finish(gate, S_OK);
     return core_.Finish(gate, comkit::GuardCall([&] {
-        // The simulated locale has no dialling rules: the dialable string is
-        // the number as given.
-        TranslationInfo* info = core_.Make<TranslationInfo>(number ? std::wstring(number, SysStringLen(number))
-                                                                   : std::wstring());
+        // Without a location there are no dialling rules: the dialable
+        // string is the number as given.
+        std::wstring dialable = number ? std::wstring(number, SysStringLen(number)) : std::wstring();
+        if (const auto location = core_.Location()) dialable = modem::TranslateNumber(dialable, *location);
+        TranslationInfo* info = core_.Make<TranslationInfo>(std::move(dialable));
         info->AddRef();
         *result = info;
         return S_OK;

@@ -44,7 +44,12 @@ HRESULT Call::Query(REFIID riid, void** ppv) noexcept {
     return S_OK;
 }
 
+void Call::UseModem(std::shared_ptr<const modem::ModemConfig> config) {
+    modem_ = std::make_unique<modem::CallModem>(std::move(config));
+}
+
 void Call::OnDestroy() noexcept {
+    modem_.reset();
     address_.Reset();
     streams_.clear();
 }
@@ -54,6 +59,15 @@ HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
     if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
     if (connectStarted_.exchange(true)) return core_.Finish(gate, TAPI_E_INVALCALLSTATE);
     const bool synchronous = sync == VARIANT_TRUE || core_.CurrentDelivery() == Delivery::Synchronous;
+    if (modem_) {
+        // The modem's states come from its own thread and are delivered from
+        // the notification thread; a port that cannot be opened fails here.
+        const HRESULT opened = modem_->Connect(destination_, [this](CALL_STATE state, CALL_STATE_EVENT_CAUSE cause) {
+            core_.RunSteps(this, {CallStep{state, 0, cause}}, generation_.load(), false);
+        });
+        if (FAILED(opened)) connectStarted_.store(false);
+        return core_.Finish(gate, opened);
+    }
     core_.RunSteps(this, script_.onConnect, generation_.load(), synchronous);
     return core_.Finish(gate, S_OK);
 }
@@ -65,6 +79,11 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
     // far end has gone, cannot be disconnected.
     if (!connectStarted_.load() || state_.load() == CS_DISCONNECTED || disconnectRequested_.exchange(true)) {
         return core_.Finish(gate, TAPI_E_INVALCALLSTATE);
+    }
+    if (modem_) {
+        // Disconnected comes from the modem once it has hung up.
+        if (!modem_->HangUp()) return core_.Finish(gate, TAPI_E_INVALCALLSTATE);
+        return core_.Finish(gate, S_OK);
     }
     // Steps of the connect not delivered yet are dropped.
     const unsigned generation = ++generation_;

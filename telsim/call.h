@@ -1,6 +1,7 @@
 // Calls, their stream enumerators and streams.
 #pragma once
 
+#include "telsim/modem/call_modem.h"
 #include "telsim/sim_object.h"
 #include "telsim/telsim.h"
 
@@ -31,6 +32,9 @@ public:
     void SetState(CALL_STATE state) noexcept { state_.store(state); }
     // A failure get_CallState answers while one event is being delivered.
     void SetStateReadResult(HRESULT hr) noexcept { stateReadResult_.store(hr); }
+    // Makes this a call on a modem line: Connect dials through the modem and
+    // the modem's results become the call's states. Before Connect only.
+    void UseModem(std::shared_ptr<const modem::ModemConfig> config);
 
     // ITBasicCallControl
     STDMETHODIMP Connect(VARIANT_BOOL sync) noexcept override;
@@ -91,6 +95,8 @@ private:
     std::atomic<unsigned> generation_{0};
     std::atomic<bool> connectStarted_{false};
     std::atomic<bool> disconnectRequested_{false};
+    // Destroyed in OnDestroy, which hangs up a modem call still running.
+    std::unique_ptr<modem::CallModem> modem_;
 };
 
 class StreamEnum final : public SimObject, public IEnumStream {

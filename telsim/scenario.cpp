@@ -248,10 +248,51 @@ Fault ParseFault(const std::wstring& text, const std::wstring& where) {
     return fault;
 }
 
+// Kind=modem and its keys (telsim/modem/README-modem.md).
+void ReadModem(const Reader& file, const std::wstring& section, AddressSpec& line) {
+    std::wstring value;
+    const bool modemKind = file.Get(section, L"Kind", value) && Lower(value) == L"modem";
+    if (!modemKind && !value.empty() && value != kAbsent && Lower(value) != L"simulated") {
+        throw Failure{L"[" + section + L"] Kind: \"" + value + L"\" is neither simulated nor modem"};
+    }
+    auto config = std::make_shared<modem::ModemConfig>();
+    for (const wchar_t* key : modem::kModemOptionKeys) {
+        if (!file.Get(section, key, value)) continue;
+        if (!modemKind) throw Failure{L"[" + section + L"] " + key + L": only a line of Kind=modem has it"};
+        if (modem::SetModemOption(*config, key, value) != S_OK) {
+            throw Failure{L"[" + section + L"] " + key + L": \"" + value + L"\" is not understood"};
+        }
+    }
+    if (modemKind) line.modem = std::move(config);
+}
+
+// [Location]: where numbers are dialled from.
+void ReadLocation(const Reader& file, Scenario& scenario) {
+    file.OnlyKeys(L"Location", {L"CountryCode", L"AreaCode", L"OutsideLine", L"LongDistance", L"International"});
+    if (!file.HasSection(L"Location")) return;
+    modem::Location location;
+    std::wstring value;
+    auto digits = [&](const wchar_t* key, std::wstring& field, const wchar_t* allowed) {
+        if (!file.Get(L"Location", key, value)) return;
+        if (value.find_first_not_of(allowed) != std::wstring::npos) {
+            throw Failure{L"[Location] " + std::wstring(key) + L": \"" + value + L"\" is not a dialling prefix"};
+        }
+        field = value;
+    };
+    digits(L"CountryCode", location.countryCode, L"0123456789");
+    digits(L"AreaCode", location.areaCode, L"0123456789");
+    digits(L"OutsideLine", location.outsideLine, L"0123456789*#,Ww@!");
+    digits(L"LongDistance", location.longDistance, L"0123456789");
+    digits(L"International", location.international, L"0123456789");
+    if (location.countryCode.empty()) throw Failure{L"[Location] CountryCode: a country code is needed"};
+    scenario.location = std::move(location);
+}
+
 AddressSpec ReadLine(const Reader& file, const std::wstring& section, int number) {
     file.OnlyKeys(section, {L"Name", L"NullName", L"AddressTypes", L"MediaAnswer", L"Capabilities",
                             L"MediaSupport", L"Translation", L"TerminalSupport", L"NameResult",
-                            L"CapabilityResult", L"MediaResult"});
+                            L"CapabilityResult", L"MediaResult", L"Kind", L"Port", L"Speed", L"Init", L"Dial",
+                            L"Voice", L"CommandTimeoutMs", L"AnswerTimeoutMs", L"GuardMs", L"CommandGapMs"});
     AddressSpec line;
     line.name = L"Line " + std::to_wstring(number);
     std::wstring value;
@@ -277,6 +318,7 @@ AddressSpec ReadLine(const Reader& file, const std::wstring& section, int number
     if (file.Get(section, L"MediaResult", value)) {
         line.mediaResult = static_cast<HRESULT>(ParseNumber(value, where(L"MediaResult")));
     }
+    ReadModem(file, section, line);
     return line;
 }
 
@@ -313,6 +355,8 @@ void Read(const Reader& file, Scenario& scenario) {
         scenario.script.hasStreamControl = ParseBool(value, L"[Call] StreamControl");
     }
     if (file.Get(L"Call", L"Streams", value)) scenario.script.streams = ParseStreams(value, L"[Call] Streams");
+
+    ReadLocation(file, scenario);
 
     for (const auto& [key, text] : file.Entries(L"Faults")) {
         const auto& known = KnownOperations();
@@ -390,6 +434,7 @@ void ApplyScenario(const Scenario& scenario, ServiceCore& core) {
     core.SetCallScript(scenario.script);
     core.SetDelivery(scenario.delivery);
     core.FailCreation(scenario.creationFailure);
+    core.SetLocation(scenario.location);
     core.ClearFaults();
     for (const auto& [name, fault] : scenario.faults) core.Inject(name, fault);
 }

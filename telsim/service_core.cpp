@@ -216,6 +216,16 @@ Delivery ServiceCore::CurrentDelivery() const {
     return delivery_;
 }
 
+void ServiceCore::SetLocation(std::optional<modem::Location> location) {
+    std::lock_guard<std::mutex> lock(worldMu_);
+    location_ = std::move(location);
+}
+
+std::optional<modem::Location> ServiceCore::Location() const {
+    std::lock_guard<std::mutex> lock(worldMu_);
+    return location_;
+}
+
 void ServiceCore::KeepSinks(bool keep) {
     std::lock_guard<std::mutex> lock(worldMu_);
     keepSinks_ = keep;

@@ -26,6 +26,8 @@
 #pragma once
 
 #include "telephony/tapi.h"
+#include "telsim/modem/modem_config.h"
+#include "telsim/modem/number_translation.h"
 
 #include <cstddef>
 #include <memory>
@@ -102,6 +104,9 @@ struct AddressSpec {
     HRESULT nameResult = S_OK;
     HRESULT capabilityResult = S_OK;
     HRESULT mediaResult = S_OK;
+    // Set: a modem line. Its calls dial through the modem on that serial
+    // port (telsim/modem) instead of following the CallScript.
+    std::shared_ptr<const modem::ModemConfig> modem;
 };
 
 // One media stream of a call.
@@ -206,6 +211,9 @@ public:
     void SetAddresses(std::vector<AddressSpec> addresses);
     void SetCallScript(CallScript script);
     void SetDelivery(Delivery delivery);
+    // The location numbers are translated from (telsim/modem/README-modem.md);
+    // nullopt (the default): the dialable string is the number as given.
+    void SetLocation(std::optional<modem::Location> location);
     // Recording keeps at most `cap` operations (later ones are counted in
     // the per-name counters only). Off: nothing is recorded or counted.
     void SetRecording(bool on, std::size_t cap = 1000000);
