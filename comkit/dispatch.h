@@ -9,7 +9,9 @@
 
 #include <windows.h>
 #include <oaidl.h>
+#include <wrl/client.h>
 
+#include "comkit/result.h"
 #include "comkit/type_info_cache.h"
 
 namespace comkit {
@@ -31,24 +33,18 @@ class IDispatchImpl : public I {
 
   STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                            DISPID* rgDispId) noexcept override {
-    ITypeInfo* info = nullptr;
-    HRESULT hr = Cache().Get(lcid, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->GetIDsOfNames(rgszNames, cNames, rgDispId);
-    info->Release();
-    return hr;
+    Microsoft::WRL::ComPtr<ITypeInfo> info;
+    RETURN_IF_FAILED(Cache().Get(lcid, &info));
+    return info->GetIDsOfNames(rgszNames, cNames, rgDispId);
   }
 
   // riid is not looked at; lcid only serves to load the description.
   STDMETHOD(Invoke)(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override {
-    ITypeInfo* info = nullptr;
-    HRESULT hr = Cache().Get(lcid, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->Invoke(static_cast<I*>(this), dispIdMember, wFlags, pDispParams, pVarResult,
-                      pExcepInfo, puArgErr);
-    info->Release();
-    return hr;
+    Microsoft::WRL::ComPtr<ITypeInfo> info;
+    RETURN_IF_FAILED(Cache().Get(lcid, &info));
+    return info->Invoke(static_cast<I*>(this), dispIdMember, wFlags, pDispParams, pVarResult,
+                        pExcepInfo, puArgErr);
   }
 
  private:
