@@ -19,7 +19,8 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() noexcept override;
     ULONG STDMETHODCALLTYPE Release() noexcept override;
 
-    // ITTAPIEventNotification
+    // ITTAPIEventNotification. An event object without the interface named
+    // for its kind is ignored, and the query's failure is the answer.
     HRESULT STDMETHODCALLTYPE Event(TAPI_EVENT TapiEvent, IDispatch* pEvent) noexcept override;
 
     // The tracked call state: 0, 1 (in progress), 2 (connected),

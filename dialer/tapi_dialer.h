@@ -59,7 +59,10 @@ public:
     HRESULT FinalConstruct() noexcept;
     void FinalRelease() noexcept {}
 
-    // ITAPIDialer, in table order.
+    // ITAPIDialer, in table order. A null out pointer gives E_POINTER and
+    // changes nothing. Without a root object (after ShutdownTAPI or a failed
+    // InitializeTAPI) SetDeviceAddress and GetAddressNameCSVList enumerate
+    // nothing, hand out nothing and answer E_FAIL.
     STDMETHOD(Connect)(BSTR bstrNumber) noexcept override;
     STDMETHOD(InitializeTAPI)() noexcept override;
     STDMETHOD(ShutdownTAPI)() noexcept override;
