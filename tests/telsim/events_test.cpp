@@ -331,3 +331,56 @@ TEST_F(Events, StreamsAndTerminals) {
 }
 
 }  // namespace
+
+namespace {
+
+// Host and notification thread at once, with the sink dropping calls from
+// inside Event: no deadlock, nothing left referenced.
+TEST_F(Events, ManyCallsWhileTheSinkReenters) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}};
+    svc->SetCallScript(script);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo* call) {
+        ComPtr<ITBasicCallControl> control;
+        if (call && svc->CallStateOf(call) == CS_DISCONNECTED && SUCCEEDED(call->QueryInterface(IID_ITBasicCallControl, &control))) {
+            control->Disconnect(DC_NORMAL);
+        }
+    };
+    for (int i = 0; i < 200; ++i) {
+        ComPtr<ITBasicCallControl> call;
+        ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
+        ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+        if (i % 2) call->Disconnect(DC_NORMAL);
+    }
+    svc->WaitIdle();
+    sink->onEvent = nullptr;
+    EXPECT_EQ(200u, svc->CallsCreated());
+    EXPECT_GE(sink->Events().size(), 400u);
+}
+
+TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
+    std::vector<telsim::AddressSpec> lines(10000);
+    for (std::size_t i = 0; i < lines.size(); ++i) lines[i].name = L"Line " + std::to_wstring(i);
+    svc->SetAddresses(lines);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    const auto start = std::chrono::steady_clock::now();
+    for (int pass = 0; pass < 3; ++pass) {
+        ComPtr<IEnumAddress> addresses;
+        ASSERT_EQ(S_OK, root.tapi->EnumerateAddresses(&addresses));
+        ComPtr<ITAddress> address;
+        std::size_t seen = 0;
+        while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+            BSTR name = nullptr;
+            ASSERT_EQ(S_OK, address->get_AddressName(&name));
+            SysFreeString(name);
+            ++seen;
+        }
+        EXPECT_EQ(10000u, seen);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(60000u + 3u, svc->CountOf(telsim::op::AddressNext) + svc->CountOf(telsim::op::GetAddressName));
+}
+
+}  // namespace
