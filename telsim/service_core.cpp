@@ -255,6 +255,9 @@ HRESULT ServiceCore::CreateRoot(IUnknown* outer, REFIID riid, void** ppv) noexce
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     RETURN_IF_FAILED(CreationFailure());
+    // A module loaded since the last scan (the dialer's DLL, which COM loads
+    // just before it asks for this object) gets the string hook too.
+    if (strings::Hooked()) strings::HookLoadedModules();
     return comkit::GuardCall([&] {
         Root* root = Make<Root>();
         RootCreated(root);
