@@ -294,7 +294,8 @@ public:
 
     // Installs (again) the SysFreeString hook in every module loaded now, so
     // that strings handed out and freed through a module loaded later (a
-    // DLL under test) are accounted too. Returns the number of modules hooked.
+    // DLL under test) are accounted too; making a root object does this by
+    // itself once Create has run. Returns the number of import slots patched.
     static int TrackStringFrees();
 
     ServiceCore& Core() { return *core_; }
