@@ -1,0 +1,175 @@
+// Modem lines and the location in the simulated service: scenario keys,
+// translation through ITAddressTranslation, and a modem line whose port
+// cannot be opened.
+#include "telsim/scenario.h"
+#include "telsim/telsim.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+class ModemScenario : public testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t dir[MAX_PATH];
+        wchar_t file[MAX_PATH];
+        GetTempPathW(MAX_PATH, dir);
+        GetTempFileNameW(dir, L"msc", 0, file);
+        path_ = file;
+    }
+    void TearDown() override { DeleteFileW(path_.c_str()); }
+
+    telsim::Scenario Read(const char* text, HRESULT expected = S_OK) {
+        std::ofstream(path_.c_str(), std::ios::binary | std::ios::trunc) << text;
+        telsim::Scenario scenario;
+        std::wstring error;
+        EXPECT_EQ(expected, telsim::ReadScenario(path_, scenario, error))
+            << text << "\n" << std::string(error.begin(), error.end());
+        error_ = error;
+        return scenario;
+    }
+
+    std::wstring path_;
+    std::wstring error_;
+};
+
+TEST_F(ModemScenario, ModemLineKeysAreRead) {
+    const auto scenario = Read(
+        "[Line1]\nName=USB Modem\nKind=modem\nPort=COM7\nSpeed=57600\nInit=ATZ|ATE0V1|AT+FCLASS=1\n"
+        "Dial=ATDP\nVoice=yes\nCommandTimeoutMs=1000\nAnswerTimeoutMs=30000\nGuardMs=1200\nCommandGapMs=500\n"
+        "[Line2]\nName=Plain\n");
+    ASSERT_EQ(2u, scenario.addresses.size());
+    const auto& modem = scenario.addresses[0].modem;
+    ASSERT_TRUE(modem);
+    EXPECT_EQ(7u, modem->port);
+    EXPECT_EQ(57600u, modem->baud);
+    EXPECT_EQ((std::vector<std::string>{"ATZ", "ATE0V1", "AT+FCLASS=1"}), modem->init);
+    EXPECT_EQ("ATDP", modem->dialCommand);
+    EXPECT_TRUE(modem->voice);
+    EXPECT_EQ(1000u, modem->commandTimeoutMs);
+    EXPECT_EQ(30000u, modem->answerTimeoutMs);
+    EXPECT_EQ(1200u, modem->guardMs);
+    EXPECT_EQ(500u, modem->commandGapMs);
+    EXPECT_FALSE(scenario.addresses[1].modem);
+    EXPECT_FALSE(scenario.location);
+}
+
+TEST_F(ModemScenario, ModemLineDefaultsWhenOnlyTheKindIsGiven) {
+    const auto scenario = Read("[Line1]\nKind=Modem\n");
+    ASSERT_TRUE(scenario.addresses.at(0).modem);
+    EXPECT_EQ(1u, scenario.addresses[0].modem->port);
+    EXPECT_EQ((std::vector<std::string>{"ATZ", "ATE0V1"}), scenario.addresses[0].modem->init);
+}
+
+TEST_F(ModemScenario, MistakesAreRefusedWithTheirPlace) {
+    const std::pair<const char*, const wchar_t*> cases[] = {
+        {"[Line1]\nPort=COM3\n", L"[Line1] Port"},
+        {"[Line1]\nKind=isdn\n", L"[Line1] Kind"},
+        {"[Line1]\nKind=modem\nPort=COM0\n", L"[Line1] Port"},
+        {"[Line1]\nKind=modem\nInit=ATZ|+++\n", L"[Line1] Init"},
+        {"[Line1]\nKind=modem\nVoice=perhaps\n", L"[Line1] Voice"},
+        {"[Location]\nCountryCode=1\nAreaCode=5x5\n", L"[Location] AreaCode"},
+        {"[Location]\nCountryCode=\n", L"[Location] CountryCode"},
+        {"[Location]\nCountryCode=1\nCity=Springfield\n", L"[Location] unknown key"},
+    };
+    for (const auto& [text, place] : cases) {
+        Read(text, HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+        EXPECT_NE(std::wstring::npos, error_.find(place)) << text << std::string(error_.begin(), error_.end());
+    }
+}
+
+TEST_F(ModemScenario, LocationIsRead) {
+    const auto scenario =
+        Read("[Location]\nCountryCode=44\nAreaCode=20\nOutsideLine=9,\nLongDistance=0\nInternational=00\n");
+    ASSERT_TRUE(scenario.location);
+    EXPECT_EQ(L"44", scenario.location->countryCode);
+    EXPECT_EQ(L"20", scenario.location->areaCode);
+    EXPECT_EQ(L"9,", scenario.location->outsideLine);
+    EXPECT_EQ(L"0", scenario.location->longDistance);
+    EXPECT_EQ(L"00", scenario.location->international);
+}
+
+// One initialised root and its first address, released in order.
+struct World {
+    std::shared_ptr<telsim::Service> service = telsim::Service::Create();
+    ComPtr<ITTAPI> tapi;
+    ComPtr<ITAddress> address;
+
+    void Open() {
+        ASSERT_EQ(S_OK, service->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        ASSERT_EQ(S_OK, tapi->Initialize());
+        ComPtr<IEnumAddress> addresses;
+        ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+        ASSERT_EQ(S_OK, addresses->Next(1, &address, nullptr));
+    }
+    std::wstring Translate(const wchar_t* number) {
+        ComPtr<ITAddressTranslation> translation;
+        EXPECT_EQ(S_OK, address.As(&translation));
+        ComPtr<ITAddressTranslationInfo> info;
+        BSTR text = SysAllocString(number);
+        const HRESULT hr = translation->TranslateAddress(text, 0, 0, &info);
+        SysFreeString(text);
+        EXPECT_EQ(S_OK, hr);
+        BSTR dialable = nullptr;
+        EXPECT_EQ(S_OK, info->get_DialableString(&dialable));
+        std::wstring result(dialable, SysStringLen(dialable));
+        SysFreeString(dialable);
+        return result;
+    }
+    void Close() {
+        address.Reset();
+        if (tapi) tapi->Shutdown();
+        tapi.Reset();
+        service->WaitIdle();
+    }
+};
+
+TEST(ModemLine, TranslationFollowsTheLocationOnEveryLine) {
+    World world;
+    telsim::modem::Location location;
+    location.countryCode = L"1";
+    location.areaCode = L"555";
+    world.service->SetLocation(location);
+    world.Open();
+    EXPECT_EQ(L"0100100", world.Translate(L"+1 (555) 010-0100"));
+    EXPECT_EQ(L"5550100", world.Translate(L"555-0100"));
+    world.Close();
+    EXPECT_EQ("", world.service->Leaks());
+}
+
+TEST(ModemLine, WithoutALocationTheNumberIsDialledAsGiven) {
+    World world;
+    world.Open();
+    EXPECT_EQ(L"+1 (555) 010-0100", world.Translate(L"+1 (555) 010-0100"));
+    world.Close();
+    EXPECT_EQ("", world.service->Leaks());
+}
+
+TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
+    World world;
+    telsim::AddressSpec line{L"Missing Modem"};
+    auto config = std::make_shared<telsim::modem::ModemConfig>();
+    config->port = 252;  // nothing is linked there
+    line.modem = config;
+    world.service->SetAddresses({line});
+    world.Open();
+    ComPtr<ITBasicCallControl> call;
+    BSTR number = SysAllocString(L"5550100");
+    ASSERT_EQ(S_OK, world.address->CreateCall(number, LINEADDRESSTYPE_PHONENUMBER, 24, &call));
+    SysFreeString(number);
+    const HRESULT hr = call->Connect(VARIANT_FALSE);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr) << std::hex << hr;
+    world.service->WaitIdle();
+    EXPECT_EQ(CS_IDLE, world.service->CallStateOf(call.Get()));
+    // Never started: nothing to drop.
+    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    call.Reset();
+    world.Close();
+    EXPECT_EQ("", world.service->Leaks());
+}
+
+}  // namespace
