@@ -48,7 +48,13 @@ void Notifier::Run() {
         queue_.pop_back();
         running_ = true;
         lock.unlock();
-        if (!stale) task();
+        if (!stale) {
+            try {
+                task();
+            } catch (...) {
+                // A delivery that ran out of memory is lost; the thread goes on.
+            }
+        }
         task = nullptr;
         lock.lock();
         running_ = false;

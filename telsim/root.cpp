@@ -29,7 +29,11 @@ HRESULT Root::Query(REFIID riid, void** ppv) noexcept {
 }
 
 void Root::OnDestroy() noexcept {
-    core_.RootGone(this);
+    try {
+        core_.RootGone(this);
+    } catch (...) {
+        Report(L"sinks not released for lack of memory by");
+    }
 }
 
 HRESULT Root::Initialize() noexcept {

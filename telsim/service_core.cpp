@@ -75,19 +75,23 @@ SimObject* ServiceCore::Find(const void* p) const {
 
 // ---- recording and faults
 
-Gate ServiceCore::BeginWith(const wchar_t* name, bool query, std::wstring args) {
+Gate ServiceCore::BeginWith(const wchar_t* name, bool query, std::wstring args) noexcept {
     Gate gate;
     std::lock_guard<std::mutex> lock(recordMu_);
-    if (recording_) {
-        auto counted = counts_.find(std::wstring_view(name));
-        if (counted == counts_.end()) {
-            counted = counts_.emplace(name, 0).first;
-            names_.emplace_back(name);
-        }
-        ++counted->second;
-        if (ops_.size() < cap_) {
-            gate.index = ops_.size();
-            ops_.push_back(Operation{name, std::move(args), S_OK, query});
+    if (recording_.load()) {
+        try {
+            auto counted = counts_.find(std::wstring_view(name));
+            if (counted == counts_.end()) {
+                counted = counts_.emplace(name, 0).first;
+                names_.emplace_back(name);
+            }
+            ++counted->second;
+            if (ops_.size() < cap_) {
+                ops_.push_back(Operation{name, std::move(args), S_OK, query});
+                gate.index = ops_.size() - 1;
+            }
+        } catch (...) {
+            // Not recorded; the operation itself goes on.
         }
     }
     auto fault = faults_.find(std::wstring_view(name));
@@ -111,7 +115,7 @@ HRESULT ServiceCore::Finish(const Gate& gate, HRESULT hr) {
     return hr;
 }
 
-void ServiceCore::ReportFault(std::wstring text) {
+void ServiceCore::ReportFault(std::wstring text) noexcept {
     try {
         std::lock_guard<std::mutex> lock(recordMu_);
         if (reported_.size() < kMaxReported) reported_.push_back(std::move(text));
@@ -426,7 +430,8 @@ std::size_t ServiceCore::CallsCreated() const {
     return calls_.size();
 }
 
-void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation, bool synchronous) {
+void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation,
+                           bool synchronous) noexcept try {
     auto specFor = [](const CallStep& step) {
         EventSpec spec;
         spec.kind = TE_CALLSTATE;
@@ -451,6 +456,8 @@ void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsig
             },
             [call, generation] { return call->Generation() != generation; });
     }
+} catch (...) {
+    ReportFault(L"call states lost for lack of memory");
 }
 
 HRESULT ServiceCore::Deliver(const EventSpec& spec, Call* call) {

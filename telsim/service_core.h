@@ -5,6 +5,7 @@
 #include "telsim/sim_object.h"
 #include "telsim/telsim.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -50,13 +51,24 @@ public:
     }
 
     // ---- recording and faults
+    // Records the call (its arguments formatted only while recording) and
+    // chooses its outcome. Never throws: without memory the call is merely
+    // not recorded.
     template <class ArgsFn>
-    Gate Begin(const wchar_t* name, ArgsFn&& args, bool query = false) {
-        return BeginWith(name, query, recording_ ? args() : std::wstring());
+    Gate Begin(const wchar_t* name, ArgsFn&& args, bool query = false) noexcept {
+        std::wstring text;
+        if (recording_.load()) {
+            try {
+                text = args();
+            } catch (...) {
+                text.clear();
+            }
+        }
+        return BeginWith(name, query, std::move(text));
     }
-    Gate Begin(const wchar_t* name) { return BeginWith(name, false, std::wstring()); }
+    Gate Begin(const wchar_t* name) noexcept { return BeginWith(name, false, std::wstring()); }
     HRESULT Finish(const Gate& gate, HRESULT hr);
-    void ReportFault(std::wstring text);  // an over-release, a double free...
+    void ReportFault(std::wstring text) noexcept;  // an over-release, a double free...
 
     void SetRecording(bool on, std::size_t cap);
     void CountStrings(bool on) { countStrings_ = on; }
@@ -115,7 +127,8 @@ public:
     // Runs a call's steps: at once on this thread, or queued on the
     // notification thread. `generation` is the call's generation when the
     // steps were started; a later Disconnect makes them stale.
-    void RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation, bool synchronous);
+    // Steps that cannot be queued for lack of memory are lost (and reported).
+    void RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation, bool synchronous) noexcept;
     // Delivers one event to the sinks that take it, on this thread.
     HRESULT Deliver(const EventSpec& spec, Call* call);
     HRESULT Raise(const EventSpec& spec);
@@ -158,7 +171,7 @@ private:
     };
 
     void Register(std::unique_ptr<SimObject> object, void* start, std::size_t size);
-    Gate BeginWith(const wchar_t* name, bool query, std::wstring args);
+    Gate BeginWith(const wchar_t* name, bool query, std::wstring args) noexcept;
     RootState* StateOf(const Root* root);
     const RootState* StateOf(const Root* root) const;
 
@@ -170,7 +183,7 @@ private:
 
     // recording and faults
     mutable std::mutex recordMu_;
-    bool recording_ = true;
+    std::atomic<bool> recording_{true};
     std::size_t cap_ = 1000000;
     std::vector<Operation> ops_;
     std::map<std::wstring, std::size_t, std::less<>> counts_;

@@ -12,7 +12,7 @@ std::wstring SimObject::Describe() const {
 
 ULONG SimObject::ClientAddRef() noexcept {
     if (destroyed_.load()) {
-        core_.ReportFault(L"AddRef on destroyed " + Describe());
+        Report(L"AddRef on destroyed");
         return 0;
     }
     return static_cast<ULONG>(++clients_);
@@ -22,7 +22,7 @@ ULONG SimObject::ClientRelease() noexcept {
     long current = clients_.load();
     do {
         if (current <= 0) {
-            core_.ReportFault(L"Release past zero on " + Describe());
+            Report(L"Release past zero on");
             return 0;
         }
     } while (!clients_.compare_exchange_weak(current, current - 1));
@@ -42,10 +42,21 @@ void SimObject::DestroyIfUnused() noexcept {
     if (clients_.load() == 0 && holds_.load() == 0 && !destroyed_.exchange(true)) OnDestroy();
 }
 
-bool SimObject::CheckAlive(const wchar_t* what) const noexcept {
+bool SimObject::CheckAlive(const wchar_t* what) const noexcept try {
     if (!destroyed_.load()) return false;
-    core_.ReportFault(std::wstring(what) + L" on destroyed " + Describe());
+    const std::wstring text = std::wstring(what) + L" on destroyed";
+    Report(text.c_str());
     return true;
+} catch (...) {
+    return true;
+}
+
+void SimObject::Report(const wchar_t* what) const noexcept {
+    try {
+        core_.ReportFault(std::wstring(what) + L" " + Describe());
+    } catch (...) {
+        // The report is lost; the object's caller must not fail for it.
+    }
 }
 
 }  // namespace telsim

@@ -44,6 +44,8 @@ protected:
     virtual void OnDestroy() noexcept {}
     // Records a call on a destroyed object; true if the object is a zombie.
     bool CheckAlive(const wchar_t* what) const noexcept;
+    // Records a misuse of this object ("<what> on <object>").
+    void Report(const wchar_t* what) const noexcept;
 
     ServiceCore& core_;
 
