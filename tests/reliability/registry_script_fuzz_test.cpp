@@ -1,0 +1,249 @@
+// Malformed registry scripts for the registrar: truncated, with unbalanced
+// braces, with tokens the language does not have, with names and data past
+// the registry's limits. Each is refused as malformed, and the registry
+// under the scratch classes root is exactly what it was: nothing written,
+// and no ForceRemove key deleted ahead of the refusal.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../comkit/scratch_registry.h"
+#include "comkit/registrar.h"
+#include "comkit/registry_script.h"
+
+namespace {
+
+constexpr unsigned kSeed = 77;
+constexpr int kScripts = 3000;
+
+const char kBase[] =
+    "HKCR\r\n"
+    "{\r\n"
+    "\tReliability.Sample.1 = s 'Sample ''quoted'' Class'\r\n"
+    "\t{\r\n"
+    "\t\tCLSID = s '{0D1B2C3A-0000-4000-8000-00000000AB01}'\r\n"
+    "\t}\r\n"
+    "\tNoRemove CLSID\r\n"
+    "\t{\r\n"
+    "\t\tForceRemove {0D1B2C3A-0000-4000-8000-00000000AB01} = s 'Sample Class'\r\n"
+    "\t\t{\r\n"
+    "\t\t\tForceRemove 'Programmable'\r\n"
+    "\t\t\tInprocServer32 = s '%MODULE%'\r\n"
+    "\t\t\t{\r\n"
+    "\t\t\t\tval ThreadingModel = s 'Both'\r\n"
+    "\t\t\t}\r\n"
+    "\t\t\t'MiscStatus' = s '0'\r\n"
+    "\t\t\t{\r\n"
+    "\t\t\t\t'1' = s '132497'\r\n"
+    "\t\t\t}\r\n"
+    "\t\t\tFlags = d '17'\r\n"
+    "\t\t}\r\n"
+    "\t}\r\n"
+    "}\r\n";
+
+struct Token {
+    std::size_t begin;
+    std::size_t end;
+    bool quoted;
+};
+
+// The script's tokens: runs of non-blank characters, or quoted runs up to a
+// single quote that is not doubled.
+std::vector<Token> Tokens(const std::string& text) {
+    std::vector<Token> tokens;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (isspace(static_cast<unsigned char>(text[i]))) {
+            ++i;
+            continue;
+        }
+        const std::size_t begin = i;
+        if (text[i] == '\'') {
+            ++i;
+            while (i < text.size()) {
+                if (text[i] == '\'' && i + 1 < text.size() && text[i + 1] == '\'') {
+                    i += 2;
+                } else if (text[i] == '\'') {
+                    ++i;
+                    break;
+                } else {
+                    ++i;
+                }
+            }
+            tokens.push_back({begin, i, true});
+        } else {
+            while (i < text.size() && !isspace(static_cast<unsigned char>(text[i]))) {
+                ++i;
+            }
+            tokens.push_back({begin, i, false});
+        }
+    }
+    return tokens;
+}
+
+class ScriptMutator {
+public:
+    explicit ScriptMutator(unsigned seed) : m_random(seed), m_tokens(Tokens(kBase)) {}
+
+    // A malformed script, and the kind of damage done to it.
+    std::string Next(const char*& kind) {
+        const std::string base = kBase;
+        switch (Pick(9)) {
+        case 0: {
+            kind = "truncated";
+            const std::size_t first = base.find('{');
+            const std::size_t last = base.rfind('}');
+            return base.substr(0, first + 1 + Pick(static_cast<unsigned>(last - first - 1)));
+        }
+        case 1: {
+            kind = "extra brace";
+            const Token& after = m_tokens[Pick(static_cast<unsigned>(m_tokens.size()))];
+            return base.substr(0, after.end) + (Pick(2) ? " {" : " }") + base.substr(after.end);
+        }
+        case 2: {
+            kind = "missing brace";
+            const Token& brace = Pick(2) ? Find("{") : Find("}");
+            return base.substr(0, brace.begin) + base.substr(brace.end);
+        }
+        case 3: {
+            kind = "unknown value kind";
+            static const char* kinds[] = {"q", "sz", "str", "x", "int", "S2", "e"};
+            const Token& token = Find("s", "d");
+            return base.substr(0, token.begin) + kinds[Pick(7)] + base.substr(token.end);
+        }
+        case 4: {
+            kind = "unknown root";
+            static const char* roots[] = {"HKXX", "HKEY_NOWHERE", "Root", "HKCRX", "{"};
+            return roots[Pick(5)] + base.substr(4);
+        }
+        case 5: {
+            kind = "doubled equals";
+            const Token& equals = Find("=");
+            return base.substr(0, equals.end) + " =" + base.substr(equals.end);
+        }
+        case 6: {
+            kind = "unknown replacement";
+            const Token& text = FindQuoted();
+            return base.substr(0, text.begin + 1) + "%NOSUCH%" + base.substr(text.begin + 1);
+        }
+        case 7: {
+            // Without its closing quote, and without any quote after it (a
+            // later one would close it), the quoted text runs to the end.
+            kind = "unterminated quote";
+            const Token& text = FindQuoted();
+            std::string rest = base.substr(text.end);
+            rest.erase(std::remove(rest.begin(), rest.end(), '\''), rest.end());
+            return base.substr(0, text.end - 1) + rest;
+        }
+        default: {
+            kind = "overlong name or data";
+            std::string line;
+            switch (Pick(3)) {
+            case 0:
+                line = std::string(256 + Pick(300), 'k') + " = s 'x'";
+                break;
+            case 1:
+                line = "val " + std::string(16384 + Pick(100), 'v') + " = s 'x'";
+                break;
+            default:
+                line = "Data = s '" + std::string(4097 + Pick(100), 'd') + "'";
+                break;
+            }
+            // A named value only fits inside a key's block, not at the root's.
+            const Token& where = FindOpening(line[0] == 'v');
+            return base.substr(0, where.end) + "\r\n" + line + "\r\n" + base.substr(where.end);
+        }
+        }
+    }
+
+    unsigned Pick(unsigned bound) { return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random); }
+
+private:
+    // A random unquoted token with one of the given texts.
+    const Token& Find(const char* text, const char* other = nullptr) {
+        std::vector<const Token*> found;
+        for (const Token& token : m_tokens) {
+            const std::string word(kBase + token.begin, token.end - token.begin);
+            if (!token.quoted && (word == text || (other && word == other))) {
+                found.push_back(&token);
+            }
+        }
+        return *found[Pick(static_cast<unsigned>(found.size()))];
+    }
+
+    // A random opening brace; with keyBlock, not the root's own.
+    const Token& FindOpening(bool keyBlock) {
+        std::vector<const Token*> found;
+        for (const Token& token : m_tokens) {
+            if (!token.quoted && kBase[token.begin] == '{' && token.end == token.begin + 1) {
+                found.push_back(&token);
+            }
+        }
+        const unsigned skip = keyBlock ? 1 : 0;
+        return *found[skip + Pick(static_cast<unsigned>(found.size()) - skip)];
+    }
+
+    const Token& FindQuoted() {
+        std::vector<const Token*> found;
+        for (const Token& token : m_tokens) {
+            if (token.quoted) {
+                found.push_back(&token);
+            }
+        }
+        return *found[Pick(static_cast<unsigned>(found.size()))];
+    }
+
+    std::mt19937 m_random;
+    std::vector<Token> m_tokens;
+};
+
+HRESULT RegisterScript(const std::string& script) {
+    comkit::Registrar registrar;
+    const HRESULT hr = registrar.AddReplacement(L"MODULE", L"C:\\Brevlin\\it''s.dll");
+    return FAILED(hr) ? hr : registrar.Register(script);
+}
+
+TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
+    comkit_test::ScratchClassesRoot root;
+    // What a refusal must leave alone: the base script's keys, and a value in
+    // the ForceRemove key that a premature ForceRemove would take away.
+    ASSERT_EQ(S_OK, RegisterScript(kBase));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root.Key(), L"CLSID\\{0D1B2C3A-0000-4000-8000-00000000AB01}",
+                                             L"Extra", REG_SZ, L"kept", 10));
+    const std::wstring before = root.Dump();
+    ASSERT_NE(std::wstring::npos, before.find(L"Extra=kept"));
+
+    std::printf("registry scripts: seed %u, %d scripts\n", kSeed, kScripts);
+    ScriptMutator mutator(kSeed);
+    std::vector<std::pair<std::string, int>> kinds;
+    for (int i = 0; i < kScripts; ++i) {
+        const char* kind = "";
+        const std::string script = mutator.Next(kind);
+        const HRESULT hr = RegisterScript(script);
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, hr) << "script #" << i << " (" << kind << "):\n" << script;
+        const std::wstring after = root.Dump();
+        EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
+                                     << script;
+        auto counted = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == kind; });
+        if (counted == kinds.end()) {
+            kinds.emplace_back(kind, 1);
+        } else {
+            ++counted->second;
+        }
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+    std::printf("registry scripts refused:");
+    for (const auto& [kind, count] : kinds) {
+        std::printf(" %s %d;", kind.c_str(), count);
+    }
+    std::printf("\n");
+}
+
+}  // namespace
