@@ -4,12 +4,14 @@
 // member's HRESULT, outputs and error description are held against the
 // model of the rules (fault_model.h); every run ends with nothing of the
 // service referenced and nothing released twice.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <set>
 
 #include "../dialer/dialer_test_support.h"
+#include "comkit/module.h"
 #include "fault_model.h"
 
 using Microsoft::WRL::ComPtr;
@@ -398,6 +400,30 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                          },
                          [](FaultPlan& plan) { return ModelShutdown(plan); }});
 
+    // The same roads with the call's events delivered inside the call's own
+    // Connect and Disconnect, on the host's thread; the far end hangs up
+    // while Connect is still placing the call.
+    World hangUp = world;
+    hangUp.script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
+    scenarios.push_back({"Connect selecting the address, events inside the call, far end hangs up", hangUp,
+                         telsim::Delivery::Synchronous, Initialize,
+                         [](Run& run) {
+                             Observed seen;
+                             seen.hr = Dial(run);
+                             return seen;
+                         },
+                         [hangUp](FaultPlan& plan) { return ModelConnect(plan, hangUp, std::nullopt); }});
+    for (const char* name : {"Disconnect of a started call", "ShutdownTAPI after a call"}) {
+        const auto found = std::find_if(scenarios.begin(), scenarios.end(),
+                                        [&](const Scenario& s) { return std::string(s.name) == name; });
+        Scenario inside = *found;
+        inside.name = found->name == std::string("Disconnect of a started call")
+                          ? "Disconnect of a started call, events inside the call"
+                          : "ShutdownTAPI after a call, events inside the call";
+        inside.delivery = telsim::Delivery::Synchronous;
+        scenarios.push_back(inside);
+    }
+
     // Raised events are delivered inside RaiseEvent, so that what the sink
     // answers reaches the test; the call's own hang-up raises none.
     World eventWorld = world;
@@ -446,6 +472,25 @@ TEST(FaultInjection, EveryReachableOperationFailsInTurn) {
                 total.points, total.fixed, total.points - total.fixed,
                 static_cast<unsigned long>(GetTickCount() - start));
     EXPECT_GT(total.points, 200);
+}
+
+// Creation is the first road: when the telephony root object cannot be
+// made, no dialer exists, and nothing of the module or the service is held.
+TEST(FaultInjection, RootCreationFails) {
+    Apartment apartment(false);
+    auto service = telsim::Service::Create();
+    ASSERT_HR(S_OK, service->RegisterClassObject());
+    service->FailCreation(kInjected);
+    ComPtr<ITAPIDialer> dialer;
+    EXPECT_HR(kInjected, CreateDialer(dialer));
+    EXPECT_EQ(nullptr, dialer.Get());
+    EXPECT_EQ(0, comkit::GetModule().GetLockCount());
+    service->FailCreation(S_OK);
+    EXPECT_HR(S_OK, CreateDialer(dialer));
+    dialer.Reset();
+    EXPECT_EQ("", service->Leaks());
+    service->RevokeClassObject();
+    std::printf("fault injection: root object creation failure, 1 injection point\n");
 }
 
 }  // namespace
