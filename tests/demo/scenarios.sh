@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs every shipped scenario through the example hosts (dial.vbs, dial.js
+# and dial.exe) against the registered Brevlin.dll and TelSim.dll, in a Wine
+# prefix of its own, and checks each outcome.
+#   scenarios.sh SOURCE_DIR DIST_DIR WORK_DIR
+set -uo pipefail
+src="$1"; dist="$2"; work="$3"
+export WINEPREFIX="$work/prefix"
+mkdir -p "$work"
+run() { "$src/scripts/wine-run" "$@"; }
+winpath() { echo "Z:$(echo "$1" | sed 's|/|\\|g')"; }
+
+run regsvr32 /s "$(winpath "$dist/TelSim.dll")" || { echo "FAIL: registering TelSim.dll"; exit 1; }
+run regsvr32 /s "$(winpath "$dist/Brevlin.dll")" || { echo "FAIL: registering Brevlin.dll"; exit 1; }
+
+failures=0
+passes=0
+# check NAME EXPECTED_STATUS OUTPUT_FILE STATUS PATTERN...
+check() {
+  local name="$1" expected="$2" out="$3" status="$4"
+  shift 4
+  local ok=1
+  [ "$status" = "$expected" ] || { echo "FAIL: $name exited $status, expected $expected"; ok=0; }
+  for pattern in "$@"; do
+    grep -qF -- "$pattern" "$out" || { echo "FAIL: $name: no \"$pattern\" in its output"; ok=0; }
+  done
+  if [ $ok = 1 ]; then
+    passes=$((passes + 1)); echo "ok: $name"
+  else
+    failures=$((failures + 1)); sed 's/^/    | /' "$out"
+  fi
+}
+
+# scenario NAME EXPECTED_STATUS PATTERN...  (each host in turn)
+scenario() {
+  local name="$1" expected="$2"
+  shift 2
+  local ini="$src/examples/scenarios/$name.ini"
+  export BREVLIN_TELSIM_SCENARIO="$(winpath "$ini")"
+  local vbs_args=() exe_args=()
+  local line_file_name
+  line_file_name="$(sed -n 's/^[[:space:]]*LineFile[[:space:]]*=[[:space:]]*//p' "$ini" | tr -d '\r' | head -n 1)"
+  if [ -n "$line_file_name" ]; then
+    printf '%s\r\n' "$line_file_name" > "$work/line.txt"
+    vbs_args+=("/linefile:$(winpath "$work/line.txt")")
+    exe_args+=(--line-file "$(winpath "$work/line.txt")")
+  fi
+  local out="$work/$name.out" status
+  for host in vbs js; do
+    run cscript //nologo "$(winpath "$src/examples/dial.$host")" /hold:3 "${vbs_args[@]}" >"$out" 2>&1
+    status=$?
+    check "$name ($host)" "$expected" "$out" "$status" "$@"
+  done
+  run "$dist/dial.exe" --hold 3 "${exe_args[@]}" >"$out" 2>&1
+  status=$?
+  check "$name (dial.exe)" "$expected" "$out" "$status" "$@"
+}
+
+scenario default 0 "lines: " "Connected: True" "held for" "hung up" "telephony shut down"
+scenario busy 3 "Connected: True" "the call ended by itself" "hung up"
+scenario noanswer 3 "Connected: True" "the call ended by itself"
+scenario nolines 1 "Couldn't locate valid modem or TSP driver." "80004005"
+scenario linefile 2 "chosen: True" "Connected stays False" "hung up"
+scenario initfail 1 "TAPI initialization failed."
+
+export BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/default.ini")"
+run "$dist/dial.exe" --list >"$work/list.out" 2>&1
+check "dial.exe --list" 0 "$work/list.out" $? "lines: "
+
+echo "$passes passed, $failures failed"
+[ $failures = 0 ]
