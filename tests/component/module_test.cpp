@@ -2,6 +2,9 @@
 
 #include <wrl/client.h>
 
+#include <thread>
+#include <vector>
+
 #include "brevlin_idl.h"
 #include "brevlin_library.h"
 #include "telsim/telsim.h"
@@ -76,6 +79,25 @@ TEST_F(ModuleTest, TheClassObjectIsMadeOnceAndAnswersOnlyItsInterfaces) {
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, nullptr), E_POINTER);
   EXPECT_EQ(first->CreateInstance(nullptr, IID_ITAPIDialer, nullptr), E_POINTER);
+}
+
+TEST_F(ModuleTest, ConcurrentFirstRequestsGetTheSameClassObject) {
+  constexpr int kThreads = 8;
+  std::vector<IUnknown*> got(kThreads, nullptr);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      if (FAILED(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IUnknown, reinterpret_cast<void**>(&got[i])))) {
+        got[i] = nullptr;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < kThreads; ++i) {
+    ASSERT_NE(got[i], nullptr);
+    EXPECT_EQ(got[i], got[0]);
+  }
+  for (IUnknown* p : got) p->Release();
 }
 
 TEST_F(ModuleTest, OtherClassIdentifiersAreRefusedWithANullOutPointer) {
