@@ -4,6 +4,7 @@
 #include "telephony/tapi.h"
 #include "telsim/class_factory.h"
 #include "telsim/dll/registration.h"
+#include "telsim/modem/modem_call.h"
 #include "telsim/scenario.h"
 #include "telsim/service_core.h"
 
@@ -120,6 +121,8 @@ extern "C" HRESULT WINAPI DllCanUnloadNow() {
     telsim::ServiceCore& core = **g_core;
     // Class objects hold the core too: while one lives, so must the module.
     if (g_core->use_count() > 1 || core.LiveObjects() != 0 || core.SinkCount() != 0) return S_FALSE;
+    // A modem call may still be hanging up after its last release.
+    if (telsim::modem::ModemCall::Running() != 0) return S_FALSE;
     return core.StopIfIdle() ? S_OK : S_FALSE;
 }
 

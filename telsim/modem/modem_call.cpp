@@ -4,6 +4,13 @@
 #include <mutex>
 
 namespace telsim::modem {
+namespace {
+
+std::atomic<long> g_running{0};
+
+}  // namespace
+
+long ModemCall::Running() noexcept { return g_running.load(); }
 
 // Lives as long as the ModemCall or its thread, whichever is longer.
 struct ModemCall::Shared {
@@ -60,7 +67,16 @@ HRESULT ModemCall::Start(const ModemConfig& config, std::string dialable, Callba
         const HRESULT opened = shared->session.Open();
         if (FAILED(opened)) return opened;
         std::unique_ptr<ModemCall> started(new ModemCall(shared));
-        started->thread_ = std::thread([shared] { shared->Run(); });
+        ++g_running;
+        try {
+            started->thread_ = std::thread([shared] {
+                shared->Run();
+                --g_running;
+            });
+        } catch (...) {
+            --g_running;
+            throw;
+        }
         call = std::move(started);
         return S_OK;
     } catch (const std::bad_alloc&) {

@@ -53,6 +53,10 @@ public:
 
     struct Shared;
 
+    // Modem call threads still running in this module (a module must not be
+    // unloaded while one runs).
+    static long Running() noexcept;
+
 private:
     explicit ModemCall(std::shared_ptr<Shared> shared);
     std::shared_ptr<Shared> shared_;
