@@ -101,6 +101,9 @@ std::wstring TempDir() {
   const DWORD length = GetTempPathW(MAX_PATH, buffer);
   std::wstring dir(buffer, length);
   if (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+  // One directory per run, so that runs in the same prefix never meet.
+  dir += L"\\brevlin-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(dir.c_str(), nullptr);
   return dir;
 }
 
@@ -111,6 +114,7 @@ class RegistrationTest : public ::testing::Test {
     ASSERT_TRUE(m_root.CopyFromRealRoot(L"TypeLib\\{00020430-0000-0000-C000-000000000046}"));
     m_base = m_root.Dump();
   }
+  void TearDown() override { RemoveDirectoryW(TempDir().c_str()); }
   // The scratch root's content without what SetUp copied in.
   std::wstring Written() const {
     std::wstring dump = m_root.Dump();
