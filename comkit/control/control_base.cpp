@@ -224,7 +224,11 @@ HRESULT CComControlBase::InPlaceActivate(LONG verb, LPCRECT) noexcept {
     if (m_spInPlaceSite->GetWindow(&parent) == S_OK) {
         // The site's position wins over the verb's rectangle: it is where the
         // container will also clip us.
-        RETURN_IF_FAILED(m_spInPlaceSite->GetWindowContext(&frame, &uiWindow, &pos, &clip, &frameInfo));
+        const HRESULT context = m_spInPlaceSite->GetWindowContext(&frame, &uiWindow, &pos, &clip, &frameInfo);
+        if (FAILED(context)) {
+            Deactivate();
+            return context;
+        }
         if (!m_bWndLess) {
             if (m_hWndCD) {
                 ShowWindow(m_hWndCD, SW_SHOW);
@@ -299,7 +303,12 @@ void CComControlBase::Deactivate() noexcept {
 void CComControlBase::DestroyControlWindow() noexcept {
     HWND window = m_hWndCD;
     m_hWndCD = nullptr;
-    if (window && IsWindow(window)) DestroyWindow(window);
+    if (!window || !IsWindow(window)) return;
+    // Cut the window's way back to the control first: if the window belongs
+    // to another thread, DestroyWindow fails here and the window goes later,
+    // on its own thread, without ever reaching a control that is gone.
+    DetachControlWindow(window);
+    if (!DestroyWindow(window)) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
 HRESULT CComControlBase::IOleInPlaceObject_GetWindow(HWND* window) noexcept {

@@ -98,6 +98,8 @@ HWND CreateControlWindow(CComControlBase* control, HWND parent, const RECT& pos)
                            pos.bottom - pos.top, parent, nullptr, ThisModule(), control);
 }
 
+void DetachControlWindow(HWND window) noexcept { SetWindowLongPtrW(window, GWLP_USERDATA, 0); }
+
 const wchar_t* ControlWindowClassName() noexcept { return Class().name; }
 
 } // namespace comkit

@@ -15,6 +15,10 @@ class CComControlBase;
 // Returns null on failure, with the thread's last error set.
 HWND CreateControlWindow(CComControlBase* control, HWND parent, const RECT& pos) noexcept;
 
+// Stops the window from calling back into its control (it then behaves as
+// a plain window with the class's background).
+void DetachControlWindow(HWND window) noexcept;
+
 // The registered class name, empty before the first window was created.
 const wchar_t* ControlWindowClassName() noexcept;
 
