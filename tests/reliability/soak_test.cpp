@@ -1,6 +1,7 @@
 // Soak: many thousand Connect/Disconnect cycles with call-state events from
 // the service's notification thread, some calls hung up by the far end while
-// the host hangs up too. Each block of cycles runs on a dialer and service of
+// the host hangs up too, and after them failing calls (an error object each)
+// and address lists (a string each). Each block of cycles runs on a dialer and service of
 // its own (the service keeps the memory of every object it handed out until
 // it goes), and after each block nothing may be referenced and the process's
 // handle count and private memory must stay where the first block left them.
@@ -9,7 +10,9 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "../dialer/dialer_test_support.h"
@@ -21,6 +24,8 @@ using namespace dialer_test;
 namespace {
 
 constexpr int kCyclesPerBlock = 1000;
+constexpr int kFailuresPerBlock = 100;
+constexpr HRESULT kCallFailure = static_cast<HRESULT>(0x8004FA01);
 constexpr int kMinBlocks = 10;
 constexpr int kMaxBlocks = 100;
 constexpr DWORD kBudgetMs = 30000;
@@ -110,6 +115,24 @@ Figures Measure(bool print = false) {
     return figures;
 }
 
+// Handles the platform itself keeps per error report. Wine 8's
+// ProgIDFromCLSID leaves a registry key open each time it finds no ProgID,
+// as here, where the class is not registered; Windows keeps none. Measured,
+// so that only what the dialer keeps counts against it.
+double PlatformHandlesPerReport() {
+    constexpr int kLookups = 200;
+    const char* source = "";
+    const DWORD before = HandleCount(source);
+    for (int i = 0; i < kLookups; ++i) {
+        LPOLESTR progId = nullptr;
+        ProgIDFromCLSID(CLSID_TAPIDialer, &progId);
+        CoTaskMemFree(progId);
+    }
+    // Whole handles per report: a stray handle opened meanwhile elsewhere
+    // in the process must not widen the allowance.
+    return static_cast<double>(std::lround((static_cast<double>(HandleCount(source)) - before) / kLookups));
+}
+
 telsim::CallScript Script(bool farEndHangsUp) {
     telsim::CallScript script;
     if (farEndHangsUp) {
@@ -166,6 +189,25 @@ void RunBlock(int block, int cycles, int& lateHangUps) {
             }
         }
         service->WaitIdle();
+
+        // Failing calls leave an error object on the thread each time, and
+        // the address list hands out a string each time: neither may pile up.
+        service->FailOperation(telsim::op::CreateCall, kCallFailure);
+        for (int i = 0; i < kFailuresPerBlock && failures <= 5; ++i) {
+            const HRESULT hr = dialer->Connect(number.Get());
+            if (hr != kCallFailure) {
+                ++failures;
+                ADD_FAILURE() << "failing Connect " << Hex(hr) << " in block " << block;
+            }
+            BSTR list = nullptr;
+            if (dialer->GetAddressNameCSVList(&list) != S_FALSE || !list || std::wstring(list) != L"Line 1,Line 2") {
+                ++failures;
+                ADD_FAILURE() << "address list in block " << block;
+            }
+            SysFreeString(list);
+        }
+        service->ClearFaults();
+        SetErrorInfo(0, nullptr);
         EXPECT_HR(S_OK, dialer->ShutdownTAPI());
         EXPECT_EQ(0, service->RegistrationsHeld());
     }
@@ -180,6 +222,10 @@ void RunBlock(int block, int cycles, int& lateHangUps) {
 
 TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
     Apartment apartment(false);
+
+    const double platformPerReport = PlatformHandlesPerReport();
+    std::printf("soak: the platform keeps %.2f handles per error report of an unregistered class\n",
+                platformPerReport);
 
     const DWORD start = GetTickCount();
     int lateHangUps = 0;
@@ -212,7 +258,11 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
 
     EXPECT_GT(first.handles, 0u) << "no handle count from the platform";
     EXPECT_GT(first.privateBytes, 0u) << "no private memory figure from the platform";
-    EXPECT_LE(last.handles, first.handles + kHandleTolerance);
+    const auto platformHandles =
+        static_cast<DWORD>(platformPerReport * kFailuresPerBlock * (blocks - 1) + 0.5);
+    std::printf("soak: %lu of the handles are the platform's own (%d error reports after the first block)\n",
+                static_cast<unsigned long>(platformHandles), kFailuresPerBlock * (blocks - 1));
+    EXPECT_LE(last.handles, first.handles + platformHandles + kHandleTolerance);
     EXPECT_LE(last.privateBytes, first.privateBytes + kMemoryTolerance);
 }
 
