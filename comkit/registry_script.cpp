@@ -30,7 +30,7 @@ class Parser {
       ScriptRoot root;
       if (t.quoted || !(root.root = RootKey(t.text))) return false;
       if (!Expect(L"{")) return false;
-      if (!ParseKeys(root.keys, /*valuesAllowed=*/false, nullptr)) return false;
+      if (!ParseKeys(root.keys, /*valuesAllowed=*/false, nullptr, 0)) return false;
       roots.push_back(std::move(root));
     }
     return m_ok && !roots.empty();
@@ -57,7 +57,8 @@ class Parser {
   }
 
   // Reads the body of a brace block up to and including its closing brace.
-  bool ParseKeys(std::vector<ScriptKey>& keys, bool valuesAllowed, ScriptKey* owner) {
+  bool ParseKeys(std::vector<ScriptKey>& keys, bool valuesAllowed, ScriptKey* owner, int depth) {
+    if (depth > kMaxKeyDepth) return false;
     Token t;
     while (Next(t)) {
       if (Is(t, L"}")) return true;
@@ -90,7 +91,7 @@ class Parser {
       }
       if (Is(t, L"{")) {
         Next(t);
-        if (!ParseKeys(key.subkeys, /*valuesAllowed=*/true, &key)) return false;
+        if (!ParseKeys(key.subkeys, /*valuesAllowed=*/true, &key, depth + 1)) return false;
       }
       keys.push_back(std::move(key));
     }

@@ -62,6 +62,9 @@ struct ScriptRoot {
 inline constexpr size_t kMaxKeyNameLength = 255;
 inline constexpr size_t kMaxValueNameLength = 16383;
 inline constexpr size_t kMaxValueDataLength = 4096;
+// Keys nested deeper than this are refused too, so that parsing (which
+// recurses once per level) is bounded.
+inline constexpr int kMaxKeyDepth = 64;
 
 // Parses text (replacements already made). E_REGISTRY_SCRIPT when the script
 // is malformed, E_OUTOFMEMORY; roots is filled only on success.

@@ -143,6 +143,13 @@ TEST_F(RegistrarTest, AFailedWriteIsUndoneByRemoval) {
   EXPECT_EQ(m_root.Dump(), L"Volatile\n");
 }
 
+std::string Nested(int depth) {
+  std::string script = "HKCR { ";
+  for (int i = 0; i < depth; ++i) script += "K { ";
+  for (int i = 0; i < depth; ++i) script += "} ";
+  return script + "}";
+}
+
 TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
   const std::string longName(256, 'n');
   const std::string cases[] = {
@@ -164,6 +171,8 @@ TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
       "HKCR { A { val " + std::string(16384, 'v') + " = s 'x' } }",
       "HKCR { A = s '" + std::string(4097, 'x') + "' }",
       "HKCR { Good = s 'x' } HKCR { Bad = s 'y' ",     // a good root before a bad one
+      Nested(comkit::kMaxKeyDepth + 1),
+      Nested(100000),
   };
   for (const std::string& script : cases) {
     Registrar r = WithModule(L"C:\\x.dll");
@@ -172,6 +181,16 @@ TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
     EXPECT_EQ(m_root.Dump(), L"") << script.substr(0, 80);
     EXPECT_EQ(r.Unregister(script), comkit::E_REGISTRY_SCRIPT) << script.substr(0, 80);
   }
+}
+
+TEST_F(RegistrarTest, KeysNestedToTheLimitAreWrittenAndRemoved) {
+  Registrar r;
+  HRESULT hr = r.Register(Nested(comkit::kMaxKeyDepth));
+  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_NE(m_root.Dump().find(L"K\\K\\K"), std::wstring::npos);
+  hr = r.Unregister(Nested(comkit::kMaxKeyDepth));
+  EXPECT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_EQ(m_root.Dump(), L"");
 }
 
 TEST_F(RegistrarTest, LongestAcceptedNamesAreWritten) {

@@ -7,32 +7,36 @@
 namespace comkit_test {
 namespace {
 
+// Buffers on the heap: keys may nest deep.
 void DumpKey(HKEY key, const std::wstring& path, std::vector<std::wstring>& lines) {
   if (!path.empty()) lines.push_back(path);
+  std::vector<wchar_t> name(16384);
+  std::vector<BYTE> data(8192 + sizeof(wchar_t));
   for (DWORD i = 0;; ++i) {
-    wchar_t name[16384];
-    DWORD nameLength = 16384;
-    BYTE data[8192];
-    DWORD dataSize = sizeof(data);
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size() - sizeof(wchar_t));
     DWORD type = 0;
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-    std::wstring line = path + L"|" + (nameLength ? std::wstring(name, nameLength) : L"@") + L"=";
+    std::fill(data.begin(), data.end(), BYTE{0});
+    if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
+      break;
+    }
+    std::wstring line = path + L"|" + (nameLength ? std::wstring(name.data(), nameLength) : L"@") + L"=";
     if (type == REG_SZ) {
-      line += reinterpret_cast<const wchar_t*>(data);
+      line += reinterpret_cast<const wchar_t*>(data.data());
     } else if (type == REG_DWORD) {
-      line += L"dword:" + std::to_wstring(*reinterpret_cast<const DWORD*>(data));
+      line += L"dword:" + std::to_wstring(*reinterpret_cast<const DWORD*>(data.data()));
     } else {
       line += L"type:" + std::to_wstring(type);
     }
     lines.push_back(line);
   }
   for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
     DWORD nameLength = 256;
-    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    const std::wstring subName(name.data(), nameLength);
     HKEY sub = nullptr;
-    if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
-    DumpKey(sub, path.empty() ? name : path + L"\\" + name, lines);
+    if (RegOpenKeyExW(key, subName.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+    DumpKey(sub, path.empty() ? subName : path + L"\\" + subName, lines);
     RegCloseKey(sub);
   }
 }
