@@ -175,6 +175,8 @@ class Parser {
 
 HRESULT ParseRegistryScript(std::wstring_view text, std::vector<ScriptRoot>& roots) noexcept {
   return GuardCall([&]() -> HRESULT {
+    // A name or string cut short by a NUL would be written as something else.
+    if (text.find(L'\0') != std::wstring_view::npos) return E_REGISTRY_SCRIPT;
     std::vector<ScriptRoot> parsed;
     Parser parser(text);
     if (!parser.ParseScript(parsed)) return E_REGISTRY_SCRIPT;

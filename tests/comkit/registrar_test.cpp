@@ -171,6 +171,7 @@ TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
       "HKCR { A { val " + std::string(16384, 'v') + " = s 'x' } }",
       "HKCR { A = s '" + std::string(4097, 'x') + "' }",
       "HKCR { Good = s 'x' } HKCR { Bad = s 'y' ",     // a good root before a bad one
+      std::string("HKCR { A\0B = s 'x' }", 20),           // a NUL inside a name
       Nested(comkit::kMaxKeyDepth + 1),
       Nested(100000),
   };
