@@ -52,6 +52,16 @@ ServiceCore::~ServiceCore() {
         addresses_.clear();
         calls_.clear();
     }
+    // Objects a client still holds are torn down too: their links must be
+    // gone before any object is freed.
+    std::vector<std::unique_ptr<SimObject>> objects;
+    {
+        std::lock_guard<std::mutex> lock(objectsMu_);
+        objects.swap(objects_);
+        ranges_.clear();
+    }
+    for (const auto& object : objects) object->Teardown();
+    objects.clear();
     strings::Forget(this);
 }
 

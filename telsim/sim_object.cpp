@@ -38,6 +38,10 @@ void SimObject::ServiceUnhold() noexcept {
     if (--holds_ == 0) DestroyIfUnused();
 }
 
+void SimObject::Teardown() noexcept {
+    if (!destroyed_.exchange(true)) OnDestroy();
+}
+
 void SimObject::DestroyIfUnused() noexcept {
     if (clients_.load() == 0 && holds_.load() == 0 && !destroyed_.exchange(true)) OnDestroy();
 }

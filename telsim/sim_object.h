@@ -30,6 +30,9 @@ public:
     ULONG ClientRelease() noexcept;
     void ServiceHold() noexcept;
     void ServiceUnhold() noexcept;
+    // When the service goes: drops this object's links whatever its counts,
+    // so that no object is freed while another still links it.
+    void Teardown() noexcept;
 
     long ClientRefs() const noexcept { return clients_.load(); }
     bool Destroyed() const noexcept { return destroyed_.load(); }

@@ -162,3 +162,29 @@ TEST_F(Accounting, CallHoldsNoClientReferenceOnItsAddress) {
 }
 
 }  // namespace
+
+namespace {
+
+// A test that leaks must still end: the service frees every object it
+// made, linked or not, without touching one already freed.
+TEST(Teardown, ServiceGoesWhileObjectsAreStillHeld) {
+    ComScope com;
+    auto svc = telsim::Service::Create();
+    ComPtr<ITTAPI> tapi;
+    ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    ASSERT_EQ(S_OK, tapi->Initialize());
+    ComPtr<ITAddress> address = FirstAddress(tapi.Get());
+    ComPtr<ITBasicCallControl> call;
+    ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
+    ComPtr<ITStreamControl> streams;
+    ASSERT_EQ(S_OK, call.As(&streams));
+    EXPECT_FALSE(svc->Leaks().empty());
+    svc.reset();
+    // The pointers are dangling now: let them go without a release.
+    tapi.Detach();
+    address.Detach();
+    call.Detach();
+    streams.Detach();
+}
+
+}  // namespace
