@@ -2,7 +2,9 @@
 '   cscript //nologo modem_call.vbs NUMBER EXPECT [HOLD]
 ' EXPECT: connect (connects, stays so for HOLD seconds, default 1; then
 '         Disconnect, which must end the call),
-'         ends (the modem refuses: the call ends by itself, not connected),
+'         ends (the modem refuses: the call ends by itself, not connected;
+'         NUMBER may list several numbers, "a,b,c", dialled one after the
+'         other on the same dialer),
 '         openfails (Connect itself fails: the port cannot be opened).
 ' Prints "PASS modem_call.vbs EXPECT" and exits 0 when the call behaved.
 Option Explicit
@@ -51,7 +53,10 @@ Step "InitializeTAPI"
 WScript.Echo "lines: " & dialer.GetAddressNameCSVList()
 Step "GetAddressNameCSVList"
 
-dialer.Connect number
+Dim numbers, k
+numbers = Split(number, ",")
+' Passed as a String: a Variant array element is not accepted as a BSTR.
+dialer.Connect CStr(numbers(0))
 If expect = "openfails" Then
     WScript.Echo "Connect: 0x" & Hex(Err.Number) & " " & Err.Description
     Check Err.Number = &H80070002, "Connect should fail with 0x80070002 (port not found)"
@@ -70,16 +75,21 @@ Else
         Step "Disconnect"
         Check WaitConnected(False, 20), "the call did not end after Disconnect"
     Else
-        ' The modem answers within a second; the service reports the end.
-        For i = 1 To 2
-            Pause
+        For k = 0 To UBound(numbers)
+            If k > 0 Then
+                dialer.Connect CStr(numbers(k))
+                Step "Connect " & numbers(k)
+            End If
+            ' The modem answers within a second; the service reports the end.
+            For i = 1 To 2
+                Pause
+            Next
+            Check dialer.Connected = False, "the refused call to " & numbers(k) & " did not end"
+            ' A call that ends by itself has been dropped by the dialer: a
+            ' second Disconnect finds nothing to drop.
+            dialer.Disconnect
+            Step "Disconnect after the end of " & numbers(k)
         Next
-        Check dialer.Connected = False, "the refused call did not end"
-        ' A call that ends by itself has been dropped by the dialer: a
-        ' second Disconnect finds nothing to drop.
-        dialer.Disconnect
-        Step "Disconnect after the end"
-        Check dialer.Connected = False, "Connected after the end"
     End If
 End If
 
