@@ -304,11 +304,14 @@ void CComControlBase::DestroyControlWindow() noexcept {
     HWND window = m_hWndCD;
     m_hWndCD = nullptr;
     if (!window || !IsWindow(window)) return;
-    // Cut the window's way back to the control first: if the window belongs
-    // to another thread, DestroyWindow fails here and the window goes later,
-    // on its own thread, without ever reaching a control that is gone.
+    // Cut the window's way back to the control first. A window of another
+    // thread cannot be destroyed from here (and waiting for that thread
+    // could deadlock): it is asked to close and goes later, on its own
+    // thread, without ever reaching a control that is gone.
     DetachControlWindow(window);
-    if (!DestroyWindow(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+    if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId() || !DestroyWindow(window)) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
 }
 
 HRESULT CComControlBase::IOleInPlaceObject_GetWindow(HWND* window) noexcept {

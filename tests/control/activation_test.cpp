@@ -246,3 +246,63 @@ TEST_F(ActivationTest, FinalReleaseDestroysTheWindow) {
     // Messages still queued for the window must not reach the freed control.
     PumpMessages();
 }
+
+// The window lives on the thread that activated the control; the last
+// reference goes on another thread, which cannot destroy that window.
+TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
+    struct Shared {
+        ComPtr<IOleObject> ole;
+        ComPtr<TestSite> site;
+        HWND window = nullptr;
+        HANDLE activated = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        bool windowGone = false;
+    } shared;
+    shared.ole = ole;
+    ole.Reset();
+
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* data) -> DWORD {
+            auto* s = static_cast<Shared*>(data);
+            SiteOptions options;
+            options.userMode = TestSite::Bool(true);
+            options.window = CreateWindowExW(0, L"BrevlinTestContainer", L"worker", WS_OVERLAPPEDWINDOW, 0, 0, 300,
+                                             200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+            s->site = TestSite::Create(options);
+            if (SUCCEEDED(s->ole->SetClientSite(s->site.Get())) &&
+                SUCCEEDED(s->ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, s->site.Get(), 0, options.window,
+                                         nullptr))) {
+                ComPtr<IOleInPlaceObject> inPlace;
+                if (SUCCEEDED(s->ole.As(&inPlace))) (void)inPlace->GetWindow(&s->window);
+            }
+            s->ole.Reset();
+            SetEvent(s->activated);
+            // Keep serving the window while the control goes elsewhere.
+            while (WaitForSingleObject(s->released, 0) == WAIT_TIMEOUT) {
+                MsgWaitForMultipleObjects(1, &s->released, FALSE, 50, QS_ALLINPUT);
+                PumpMessages();
+            }
+            for (int i = 0; i < 50 && IsWindow(s->window); ++i) {
+                InvalidateRect(s->window, nullptr, TRUE);
+                PumpMessages();
+                Sleep(10);
+            }
+            s->windowGone = !IsWindow(s->window);
+            DestroyWindow(options.window);
+            PumpMessages();
+            return 0;
+        },
+        &shared, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(shared.activated, 10000));
+    ASSERT_NE(nullptr, shared.window);
+    EXPECT_EQ(0u, control.Reset());
+    SetEvent(shared.released);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    CloseHandle(shared.activated);
+    CloseHandle(shared.released);
+    EXPECT_TRUE(shared.windowGone) << "the window was never closed";
+    EXPECT_TRUE(shared.site->Called("OnInPlaceDeactivateEx"));
+}
