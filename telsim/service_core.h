@@ -184,7 +184,7 @@ private:
     // recording and faults
     mutable std::mutex recordMu_;
     std::atomic<bool> recording_{true};
-    std::size_t cap_ = 1000000;
+    std::size_t cap_ = 200000;
     std::vector<Operation> ops_;
     std::map<std::wstring, std::size_t, std::less<>> counts_;
     std::vector<std::wstring> names_;

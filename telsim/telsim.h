@@ -214,9 +214,11 @@ public:
     // The location numbers are translated from (telsim/modem/README-modem.md);
     // nullopt (the default): the dialable string is the number as given.
     void SetLocation(std::optional<modem::Location> location);
-    // Recording keeps at most `cap` operations (later ones are counted in
-    // the per-name counters only). Off: nothing is recorded or counted.
-    void SetRecording(bool on, std::size_t cap = 1000000);
+    // Recording keeps at most `cap` operations, 200000 unless set (later
+    // ones are counted in the per-name counters only): a long run costs no
+    // more than some tens of megabytes. Off: nothing is recorded or counted;
+    // faults still apply.
+    void SetRecording(bool on, std::size_t cap = 200000);
     // Off: strings handed out from now on are not accounted (no quarantine
     // either), for runs that hand out very many.
     void CountStrings(bool on);
