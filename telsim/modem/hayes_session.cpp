@@ -22,6 +22,15 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+// A configuration made in code skips the scenario's checks: a command with
+// a control character in it would run more than the one command.
+bool IsOneCommand(const std::string& command) {
+    for (char c : command) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* OutcomeName(Outcome outcome) {
@@ -118,6 +127,10 @@ HayesSession::Reply HayesSession::Command(std::string_view command, DWORD timeou
 }
 
 Outcome HayesSession::Initialise() {
+    if (!IsOneCommand(config_.dialCommand)) return Outcome::Error;
+    for (const auto& command : config_.init) {
+        if (!IsOneCommand(command)) return Outcome::Error;
+    }
     for (const auto& command : config_.init) {
         const Reply reply = Command(command, config_.commandTimeoutMs);
         switch (reply.wait) {

@@ -212,6 +212,15 @@ TEST_F(ModemCallTest, DialStringCannotCarryCommands) {
     EXPECT_NE(std::string::npos, seen.find("CMD ATDT5550100A0\n")) << seen;
 }
 
+TEST_F(ModemCallTest, CommandWithALineBreakIsNeverSent) {
+    config_.init = {"ATZ", "ATE0V1\rATDT911"};
+    PeerLog log;
+    auto call = Start(kAnswers);
+    ASSERT_TRUE(recorder_.WaitEnded());
+    EXPECT_EQ("disconnected:modem error", recorder_.States());
+    EXPECT_EQ("OPEN\nCLOSED\n", log.Since("CLOSED"));
+}
+
 TEST_F(ModemCallTest, DestroyingALiveCallHangsUpAndReportsNothingMore) {
     PeerLog log;
     auto call = Start(kAnswers);
