@@ -50,6 +50,13 @@ CComControlBase::~CComControlBase() {
 // ---- IOleObject ----------------------------------------------------------
 
 HRESULT CComControlBase::IOleObject_SetClientSite(IOleClientSite* site) noexcept {
+    // The in-place site came from the old client site; an active control
+    // keeps it until it is deactivated, since that is whom it must tell.
+    if (!m_bInPlaceActive) {
+        m_spInPlaceSiteWindowless.Reset();
+        m_spInPlaceSiteEx.Reset();
+        m_spInPlaceSite.Reset();
+    }
     m_spAmbientDispatch.Reset();
     m_spClientSite = site;
     if (site) (void)site->QueryInterface(IID_PPV_ARGS(&m_spAmbientDispatch));
@@ -245,8 +252,7 @@ HRESULT CComControlBase::InPlaceActivate(LONG verb, LPCRECT) noexcept {
         (void)IOleInPlaceObject_SetObjectRects(&pos, &clip);
     }
 
-    const bool uiActivate = verb == OLEIVERB_PRIMARY || verb == OLEIVERB_UIACTIVATE;
-    if (uiActivate && !m_bUIActive) {
+    if (verb == OLEIVERB_UIACTIVATE && !m_bUIActive) {
         m_bUIActive = true;
         const HRESULT hr = m_spInPlaceSite->OnUIActivate();
         if (FAILED(hr)) {

@@ -335,3 +335,19 @@ TEST_F(ControlTest, OleControlAnswersAndCountsFreezes) {
     EXPECT_HR(S_OK, oleControl->FreezeEvents(FALSE));
     EXPECT_EQ(1, object->FreezeCount());
 }
+
+TEST_F(OleObjectTest, NewClientSiteIsTheOneActivatedIn) {
+    SiteOptions refusing = RunMode();
+    refusing.canInPlaceActivate = S_FALSE;
+    Site(refusing);
+    EXPECT_HR(E_FAIL, Verb(OLEIVERB_INPLACEACTIVATE));
+    auto first = site;
+    Site(RunMode());
+    EXPECT_HR(S_OK, Verb(OLEIVERB_INPLACEACTIVATE));
+    EXPECT_TRUE(Activated());
+    EXPECT_TRUE(site->Called("OnInPlaceActivateEx(0)"));
+    EXPECT_FALSE(first->Called("OnInPlaceActivateEx(0)"));
+    EXPECT_HR(S_OK, ole->Close(OLECLOSE_NOSAVE));
+    EXPECT_TRUE(site->Called("OnInPlaceDeactivateEx"));
+    first.Reset();
+}
