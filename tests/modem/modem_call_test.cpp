@@ -218,7 +218,8 @@ TEST_F(ModemCallTest, CommandWithALineBreakIsNeverSent) {
     auto call = Start(kAnswers);
     ASSERT_TRUE(recorder_.WaitEnded());
     EXPECT_EQ("disconnected:modem error", recorder_.States());
-    EXPECT_EQ("OPEN\nCLOSED\n", log.Since("CLOSED"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(std::string::npos, log.Since("").find("CMD")) << log.Since("");
 }
 
 TEST_F(ModemCallTest, DestroyingALiveCallHangsUpAndReportsNothingMore) {
