@@ -351,3 +351,22 @@ TEST_F(OleObjectTest, NewClientSiteIsTheOneActivatedIn) {
     EXPECT_TRUE(site->Called("OnInPlaceDeactivateEx"));
     first.Reset();
 }
+
+TEST_F(OleObjectTest, LosingTheDocumentWindowEndsTheUserInterface) {
+    Site(RunMode());
+    ASSERT_HR(S_OK, Verb(OLEIVERB_UIACTIVATE));
+    auto active = As<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject);
+    MSG msg{};
+    EXPECT_HR(S_FALSE, active->TranslateAccelerator(&msg));
+    EXPECT_HR(S_OK, active->OnDocWindowActivate(TRUE));
+    EXPECT_FALSE(site->Called("OnUIDeactivate"));
+    EXPECT_HR(S_OK, active->OnDocWindowActivate(FALSE));
+    EXPECT_TRUE(site->Called("OnUIDeactivate"));
+    EXPECT_FALSE(site->Called("OnInPlaceDeactivateEx"));
+    // A second UI activation asks the site again.
+    site->ClearCalls();
+    ASSERT_HR(S_OK, Verb(OLEIVERB_UIACTIVATE));
+    EXPECT_TRUE(site->Called("OnUIActivate"));
+    active.Reset();
+    EXPECT_HR(S_OK, ole->Close(OLECLOSE_NOSAVE));
+}
