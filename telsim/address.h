@@ -18,7 +18,7 @@ public:
     Address(ServiceCore& core, AddressSpec spec) noexcept;
     std::wstring Describe() const override;
 
-    TELSIM_IUNKNOWN(ITAddress)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     // ITAddress
@@ -82,7 +82,7 @@ class AddressEnum final : public SimObject, public IEnumAddress {
 public:
     AddressEnum(ServiceCore& core, std::vector<Held<Address>> items, std::size_t position = 0) noexcept;
 
-    TELSIM_IUNKNOWN(IEnumAddress)
+    TELSIM_IUNKNOWN
 
     STDMETHODIMP Next(ULONG count, ITAddress** items, ULONG* fetched) noexcept override;
     STDMETHODIMP Reset() noexcept override;
@@ -101,7 +101,7 @@ class TranslationInfo final : public SimObject, public ITAddressTranslationInfo 
 public:
     TranslationInfo(ServiceCore& core, std::wstring dialable) noexcept;
 
-    TELSIM_IUNKNOWN(ITAddressTranslationInfo)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_DialableString(BSTR* text) noexcept override;
@@ -120,7 +120,7 @@ class Terminal final : public SimObject, public ITTerminal {
 public:
     Terminal(ServiceCore& core, long mediaType, TERMINAL_DIRECTION direction) noexcept;
 
-    TELSIM_IUNKNOWN(ITTerminal)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_Name(BSTR* name) noexcept override;

@@ -23,7 +23,7 @@ public:
          CallScript script);
     std::wstring Describe() const override;
 
-    TELSIM_IUNKNOWN(ITBasicCallControl)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     CALL_STATE State() const noexcept { return state_.load(); }
@@ -103,7 +103,7 @@ class StreamEnum final : public SimObject, public IEnumStream {
 public:
     StreamEnum(ServiceCore& core, std::vector<Held<Stream>> items, std::size_t position = 0) noexcept;
 
-    TELSIM_IUNKNOWN(IEnumStream)
+    TELSIM_IUNKNOWN
 
     STDMETHODIMP Next(ULONG count, ITStream** items, ULONG* fetched) noexcept override;
     STDMETHODIMP Reset() noexcept override;
@@ -124,7 +124,7 @@ class Stream final : public SimObject, public ITStream {
 public:
     Stream(ServiceCore& core, StreamSpec spec) noexcept;
 
-    TELSIM_IUNKNOWN(ITStream)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     std::size_t SelectedCount() const;

@@ -20,7 +20,7 @@ public:
     CallStateEvent(ServiceCore& core, EventCall call, CALL_STATE state, CALL_STATE_EVENT_CAUSE cause,
                    long callbackInstance, bool withInterface) noexcept;
 
-    TELSIM_IUNKNOWN(ITCallStateEvent)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_Call(ITCallInfo** call) noexcept override;
@@ -45,7 +45,7 @@ class CallNotificationEvent final : public SimObject, public ITCallNotificationE
 public:
     CallNotificationEvent(ServiceCore& core, EventCall call, long callbackInstance, bool withInterface) noexcept;
 
-    TELSIM_IUNKNOWN(ITCallNotificationEvent)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_Call(ITCallInfo** call) noexcept override;

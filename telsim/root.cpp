@@ -8,10 +8,6 @@ namespace telsim {
 
 Root::Root(ServiceCore& core) noexcept : SimObject(core, L"TAPI") {}
 
-std::wstring Root::Describe() const {
-    return SimObject::Describe();
-}
-
 HRESULT Root::Query(REFIID riid, void** ppv) noexcept {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITTAPI)) {
         *ppv = static_cast<ITTAPI*>(this);

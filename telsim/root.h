@@ -12,9 +12,8 @@ namespace telsim {
 class Root final : public SimObject, public ITTAPI, public IConnectionPointContainer {
 public:
     explicit Root(ServiceCore& core) noexcept;
-    std::wstring Describe() const override;
 
-    TELSIM_IUNKNOWN(ITTAPI)
+    TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     // ITTAPI
@@ -49,7 +48,7 @@ class ConnectionPoint final : public SimObject, public IConnectionPoint {
 public:
     ConnectionPoint(ServiceCore& core, Root* root) noexcept;
 
-    TELSIM_IUNKNOWN(IConnectionPoint)
+    TELSIM_IUNKNOWN
 
     STDMETHODIMP GetConnectionInterface(IID* iid) noexcept override;
     STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** result) noexcept override;

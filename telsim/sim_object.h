@@ -92,8 +92,8 @@ private:
 }  // namespace telsim
 
 // IUnknown through SimObject's client count, for a class whose QueryInterface
-// is written out (Query) and whose first COM base is `Primary`.
-#define TELSIM_IUNKNOWN(Primary)                                                     \
+// table is its Query member.
+#define TELSIM_IUNKNOWN                                                              \
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {        \
         if (!ppv) return E_POINTER;                                                 \
         *ppv = nullptr;                                                             \
@@ -101,8 +101,7 @@ private:
         return Query(riid, ppv);                                                    \
     }                                                                               \
     STDMETHODIMP_(ULONG) AddRef() noexcept override { return ClientAddRef(); }      \
-    STDMETHODIMP_(ULONG) Release() noexcept override { return ClientRelease(); }   \
-    IUnknown* Identity() noexcept { return static_cast<Primary*>(this); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return ClientRelease(); }
 
 // IDispatch without type information: the service is called through its
 // tables of operations only.
