@@ -70,7 +70,11 @@ HRESULT ModemCall::Start(const ModemConfig& config, std::string dialable, Callba
         ++g_running;
         try {
             started->thread_ = std::thread([shared] {
-                shared->Run();
+                // Nothing may leave a thread; the port closes with `shared`.
+                try {
+                    shared->Run();
+                } catch (...) {
+                }
                 --g_running;
             });
         } catch (...) {
