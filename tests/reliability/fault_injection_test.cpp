@@ -193,6 +193,7 @@ private:
         if (expected.fixed) {
             Compare(expected, seen, error);
         } else {
+            EXPECT_TRUE(FAILED(seen.hr) || seen.hr == S_OK || seen.hr == S_FALSE) << Hex(seen.hr);
             EXPECT_FALSE(error.present && error.description != kSentinel &&
                          error.description != kUnknownError && error.description != kNoValidAddress &&
                          error.description != kTranslationFailed && error.description != kInitFailed)
@@ -203,6 +204,7 @@ private:
         run.service->WaitIdle();
         EXPECT_EQ("", run.service->Leaks());
         EXPECT_TRUE(run.service->OverReleases().empty());
+        EXPECT_EQ(0, comkit::GetModule().GetLockCount());
         run.service->RevokeClassObject();
         run.service->ReleaseSinks();
         return expected.fixed;

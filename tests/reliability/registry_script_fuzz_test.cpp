@@ -1,6 +1,7 @@
 // Malformed registry scripts for the registrar: truncated, with unbalanced
 // braces, with tokens the language does not have, with names and data past
-// the registry's limits. Each is refused as malformed, and the registry
+// the registry's limits. Each is refused as malformed, in registration and
+// in removal mode alike, and the registry
 // under the scratch classes root is exactly what it was: nothing written,
 // and no ForceRemove key deleted ahead of the refusal.
 #include <algorithm>
@@ -202,17 +203,20 @@ private:
     std::vector<Token> m_tokens;
 };
 
-HRESULT RegisterScript(const std::string& script) {
+HRESULT RunScript(const std::string& script, bool doRegister) {
     comkit::Registrar registrar;
     const HRESULT hr = registrar.AddReplacement(L"MODULE", L"C:\\Brevlin\\it''s.dll");
-    return FAILED(hr) ? hr : registrar.Register(script);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return doRegister ? registrar.Register(script) : registrar.Unregister(script);
 }
 
 TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
     comkit_test::ScratchClassesRoot root;
     // What a refusal must leave alone: the base script's keys, and a value in
     // the ForceRemove key that a premature ForceRemove would take away.
-    ASSERT_EQ(S_OK, RegisterScript(kBase));
+    ASSERT_EQ(S_OK, RunScript(kBase, true));
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root.Key(), L"CLSID\\{0D1B2C3A-0000-4000-8000-00000000AB01}",
                                              L"Extra", REG_SZ, L"kept", 10));
     const std::wstring before = root.Dump();
@@ -224,8 +228,11 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
     for (int i = 0; i < kScripts; ++i) {
         const char* kind = "";
         const std::string script = mutator.Next(kind);
-        const HRESULT hr = RegisterScript(script);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, hr) << "script #" << i << " (" << kind << "):\n" << script;
+        // Removal walks the same script, and must refuse it just as early.
+        const HRESULT registered = RunScript(script, true);
+        const HRESULT removed = RunScript(script, false);
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n" << script;
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n" << script;
         const std::wstring after = root.Dump();
         EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
                                      << script;

@@ -238,7 +238,7 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
                 kCyclesPerBlock, static_cast<unsigned long>(firstBlockMs),
                 kCyclesPerBlock * 1000.0 / firstBlockMs, blocks, blocks * kCyclesPerBlock);
     std::printf("soak: after block 1: %lu handles, %zu KB private\n", static_cast<unsigned long>(first.handles),
-                first.privateBytes / 1024);
+                static_cast<std::size_t>(first.privateBytes / 1024));
 
     Figures last = first;
     for (int block = 1; block < blocks && !::testing::Test::HasFailure(); ++block) {
@@ -247,7 +247,7 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
             last = Measure();
             std::printf("soak: after block %d (%d cycles): %lu handles, %zu KB private\n", block + 1,
                         (block + 1) * kCyclesPerBlock, static_cast<unsigned long>(last.handles),
-                        last.privateBytes / 1024);
+                        static_cast<std::size_t>(last.privateBytes / 1024));
         }
     }
     std::printf("soak: %d hang-ups found the far end gone already\n", lateHangUps);
