@@ -179,7 +179,7 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
     std::printf("device-address files through the dialer: seed %u, %d files\n", kSeed + 1, kThroughDialer);
     FileGenerator generator(kSeed + 1);
     const std::wstring path = ScratchFile(L"member");
-    Bstr spec(path.c_str());
+    Bstr fileSpec(path.c_str());
     // A name the file cannot express (U+0100), so it never matches by chance.
     const std::wstring decoy = L"decoy\x0100";
     int selected = 0;
@@ -197,7 +197,7 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
                                telsim::AddressSpec{nearMiss ? expected + L"x" : expected}});
         const std::size_t enumerations = service->CountOf(telsim::op::EnumerateAddresses);
         VARIANT_BOOL success = 0x1234;
-        const HRESULT hr = dialer->ReadDeviceAddressFromFile(spec.Get(), &success);
+        const HRESULT hr = dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success);
         SCOPED_TRACE("file #" + std::to_string(i) + " bytes " + Show(bytes));
         if (expected.empty()) {
             EXPECT_HR(S_OK, hr);

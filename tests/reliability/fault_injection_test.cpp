@@ -215,6 +215,9 @@ private:
         const std::wstring description = error.present ? error.description : L"(none)";
         EXPECT_EQ(expected.description.empty() ? std::wstring(kSentinel) : expected.description,
                   description);
+        if (!expected.description.empty()) {
+            EXPECT_TRUE(IsEqualGUID(IID_ITAPIDialer, error.guid));
+        }
         if (expected.success) {
             EXPECT_EQ(*expected.success, seen.success.value_or(0x1234));
         }

@@ -253,4 +253,30 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
     std::printf("\n");
 }
 
+// The refusals above start right past the limits: a key name of 255
+// characters, a value name of 16383 and string data of 4096 are written.
+TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
+    comkit_test::ScratchClassesRoot root;
+    const std::string key(comkit::kMaxKeyNameLength, 'k');
+    const std::string value(comkit::kMaxValueNameLength, 'v');
+    const std::string data(comkit::kMaxValueDataLength, 'd');
+    const std::string script = "HKCR\r\n{\r\n\t" + key + " = s '" + data + "'\r\n\t{\r\n\t\tval " + value +
+                               " = s 'x'\r\n\t}\r\n}\r\n";
+    ASSERT_EQ(S_OK, RunScript(script, true));
+    // Read back one by one: the dump's buffers stop short of 4096 characters.
+    const std::wstring keyName(key.begin(), key.end());
+    const std::wstring valueName(value.begin(), value.end());
+    std::wstring text(comkit::kMaxValueDataLength + 1, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
+                                          text.data(), &size));
+    EXPECT_EQ(std::wstring(data.begin(), data.end()), text.c_str());
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr,
+                                          text.data(), &size));
+    EXPECT_EQ(L"x", std::wstring(text.c_str()));
+    EXPECT_EQ(S_OK, RunScript(script, false));
+    EXPECT_EQ(L"", root.Dump());
+}
+
 }  // namespace
