@@ -36,6 +36,7 @@ struct Observed {
     std::optional<VARIANT_BOOL> success;
     std::optional<std::wstring> list;
     std::optional<bool> callReleased;
+    std::optional<HRESULT> disconnect;
     std::vector<std::pair<HRESULT, bool>> events;
 };
 
@@ -227,6 +228,9 @@ private:
         if (expected.callReleased) {
             EXPECT_EQ(*expected.callReleased, seen.callReleased.value_or(!*expected.callReleased));
         }
+        if (expected.disconnect) {
+            EXPECT_HR(*expected.disconnect, seen.disconnect.value_or(0x1234));
+        }
         EXPECT_EQ(expected.events.size(), seen.events.size());
         for (std::size_t i = 0; i < expected.events.size() && i < seen.events.size(); ++i) {
             SCOPED_TRACE("event #" + std::to_string(i));
@@ -372,11 +376,22 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              const auto previous = LatestCall(run);
                              seen.hr = Dial(run);
                              seen.callReleased = Released(run, previous.Get());
+                             seen.disconnect = run.dialer->Disconnect();
                              return seen;
                          },
                          [world](FaultPlan& plan) {
                              Outcome outcome = ModelConnect(plan, world, 0);
                              outcome.callReleased = true;
+                             // The flag stays set from the replaced call, so a
+                             // new call that was never started is dropped too,
+                             // and the service refuses that.
+                             outcome.disconnect = S_OK;
+                             if (outcome.callCreated) {
+                                 const Answer drop = plan.Next(op::CallDisconnect);
+                                 outcome.disconnect = drop.Failed()       ? drop.hr
+                                                      : outcome.callStarted ? S_OK
+                                                                            : TAPI_E_INVALCALLSTATE;
+                             }
                              return outcome;
                          }});
 

@@ -306,14 +306,16 @@ Outcome ModelConnect(FaultPlan& plan, const World& world, std::optional<std::siz
     if (created.null) {
         throw Unfixed{};
     }
+    Outcome outcome = Result(S_OK);
     if (FAILED(SelectTerminals(plan, world))) {
-        return Result(E_FAIL, kUnknownError);
+        outcome = Result(E_FAIL, kUnknownError);
+    } else if (const Answer started = plan.Next(op::CallConnect); started.Failed()) {
+        outcome = Result(started.hr, TextForHresult(started.hr));
+    } else {
+        outcome.callStarted = true;
     }
-    const Answer started = plan.Next(op::CallConnect);
-    if (started.Failed()) {
-        return Result(started.hr, TextForHresult(started.hr));
-    }
-    return Result(S_OK);
+    outcome.callCreated = true;
+    return outcome;
 }
 
 Outcome ModelDisconnect(FaultPlan& plan) {

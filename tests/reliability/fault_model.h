@@ -63,6 +63,11 @@ struct Outcome {
     std::optional<VARIANT_BOOL> success;
     std::optional<std::wstring> list;  // nullopt: the output is left unwritten
     std::optional<bool> callReleased;
+    // Connect: whether the new call was created, and whether it was started.
+    bool callCreated = false;
+    bool callStarted = false;
+    // What a Disconnect right after the member returns.
+    std::optional<HRESULT> disconnect;
     std::vector<EventOutcome> events;
 };
 
