@@ -2,9 +2,63 @@
 
 #include "telsim/modem/number_translation.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace telsim::modem {
+namespace {
+
+std::mutex g_registryMu;
+std::vector<CallModem*> g_registry;
+
+}  // namespace
+
+CallModem::CallModem(std::shared_ptr<const ModemConfig> config, const void* owner)
+    : config_(std::move(config)), owner_(owner) {
+    std::lock_guard lock(g_registryMu);
+    g_registry.push_back(this);
+}
+
+CallModem::~CallModem() {
+    {
+        std::lock_guard lock(g_registryMu);
+        g_registry.erase(std::remove(g_registry.begin(), g_registry.end(), this), g_registry.end());
+    }
+    std::unique_ptr<ModemCall> call;
+    {
+        std::lock_guard lock(mu_);
+        call = std::move(call_);
+    }
+}
+
+bool CallModem::Running() const {
+    std::lock_guard lock(mu_);
+    return call_ && !call_->Ended();
+}
+
+void CallModem::HangUpAll(const void* owner) noexcept {
+    DWORD longest = 0;
+    {
+        std::lock_guard lock(g_registryMu);
+        for (CallModem* modem : g_registry) {
+            if (modem->owner_ != owner || !modem->HangUp()) continue;
+            const ModemConfig& c = *modem->config_;
+            // Dropping DTR, the escape between guard times, ATH0.
+            longest = std::max<DWORD>(longest, 500 + 2 * c.guardMs + 2 * c.commandTimeoutMs + 1000);
+        }
+    }
+    const ULONGLONG deadline = GetTickCount64() + longest;
+    for (;;) {
+        bool running = false;
+        {
+            std::lock_guard lock(g_registryMu);
+            for (CallModem* modem : g_registry) running = running || (modem->owner_ == owner && modem->Running());
+        }
+        if (!running || GetTickCount64() >= deadline) return;
+        Sleep(20);
+    }
+}
 
 CALL_STATE_EVENT_CAUSE CauseOf(Outcome outcome, bool wasConnected) {
     switch (outcome) {

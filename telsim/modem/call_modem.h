@@ -19,9 +19,10 @@ class CallModem {
 public:
     using Post = std::function<void(CALL_STATE, CALL_STATE_EVENT_CAUSE)>;
 
-    explicit CallModem(std::shared_ptr<const ModemConfig> config) : config_(std::move(config)) {}
+    // `owner` (the simulated service) groups the modems for HangUpAll.
+    explicit CallModem(std::shared_ptr<const ModemConfig> config, const void* owner = nullptr);
     // Hangs up a call still running and waits for its thread (bounded).
-    ~CallModem() = default;
+    ~CallModem();
     CallModem(const CallModem&) = delete;
     CallModem& operator=(const CallModem&) = delete;
 
@@ -34,13 +35,22 @@ public:
     // started, or ended already).
     bool HangUp() noexcept;
 
+    // Hangs up every modem call of `owner` and waits until they have ended,
+    // at most as long as their hang-ups may take: the platform drops an
+    // application's calls when it shuts the service down, and a modem left
+    // off hook would hold the line.
+    static void HangUpAll(const void* owner) noexcept;
+
     // Why the last call ended ("busy", "no carrier", ...); empty while none
     // has ended. With the exchange with the modem, for diagnostics.
     std::string Reason() const;
     std::string Transcript() const;
 
 private:
+    bool Running() const;
+
     const std::shared_ptr<const ModemConfig> config_;
+    const void* const owner_;
     mutable std::mutex mu_;
     std::unique_ptr<ModemCall> call_;
 };

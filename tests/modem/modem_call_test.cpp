@@ -2,6 +2,7 @@
 // them up): BREVLIN_MODEM_PORT answers (with echo on, per-number results),
 // BREVLIN_MODEM_MUTE_PORT answers nothing, BREVLIN_MODEM_LOG is the first
 // peer's log as a Windows path.
+#include "telsim/modem/call_modem.h"
 #include "telsim/modem/modem_call.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,25 @@ TEST_F(ModemCallTest, DestroyingALiveCallHangsUpAndReportsNothingMore) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
     EXPECT_EQ("inprogress,connected", recorder_.States());
     EXPECT_NE(std::string::npos, log.Since("CLOSED").find("HANGUP ATH"));
+}
+
+TEST_F(ModemCallTest, HangUpAllEndsTheCallsOfOneOwnerBeforeReturning) {
+    int owner = 0, otherOwner = 0;
+    std::atomic<bool> connected{false};
+    PeerLog log;
+    CallModem modem(std::make_shared<ModemConfig>(config_), &owner);
+    ASSERT_EQ(S_OK, modem.Connect(L"555-0100", [&](CALL_STATE state, CALL_STATE_EVENT_CAUSE) {
+        if (state == CS_CONNECTED) connected = true;
+    }));
+    for (int i = 0; i < 200 && !connected; ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(connected);
+    CallModem::HangUpAll(&otherOwner);
+    EXPECT_EQ("", modem.Reason());
+    CallModem::HangUpAll(&owner);
+    EXPECT_EQ("hung up", modem.Reason());
+    EXPECT_NE(std::string::npos, log.Since("HANGUP").find("CMD ATDT5550100\n")) << modem.Transcript();
+    EXPECT_NE(std::string::npos, log.Since("HANGUP").find("HANGUP ATH")) << modem.Transcript();
+    EXPECT_FALSE(modem.HangUp());
 }
 
 TEST_F(ModemCallTest, ModemThatNeverAnswersTimesOutDuringInitialisation) {
