@@ -45,7 +45,7 @@ HRESULT Call::Query(REFIID riid, void** ppv) noexcept {
 }
 
 void Call::UseModem(std::shared_ptr<const modem::ModemConfig> config) {
-    modem_ = std::make_unique<modem::CallModem>(std::move(config));
+    modem_ = std::make_unique<modem::CallModem>(std::move(config), &core_);
 }
 
 void Call::OnDestroy() noexcept {

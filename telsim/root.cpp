@@ -2,6 +2,7 @@
 
 #include "comkit/result.h"
 #include "telsim/address.h"
+#include "telsim/modem/call_modem.h"
 #include "telsim/service_core.h"
 
 namespace telsim {
@@ -45,6 +46,9 @@ HRESULT Root::Shutdown() noexcept {
     // Sinks stay advised: the real service keeps them until Unadvise or the
     // root object's final release.
     core_.SetInitialized(this, false);
+    // As the platform drops the calls when the service shuts down: a modem
+    // left off hook would hold its line. Bounded by the modems' timeouts.
+    modem::CallModem::HangUpAll(&core_);
     return core_.Finish(gate, S_OK);
 }
 
