@@ -1,6 +1,6 @@
 // Malformed registry scripts for the registrar: truncated, with unbalanced
 // braces, with tokens the language does not have, with names and data past
-// the registry's limits. Each is refused as malformed, in registration and
+// the registry's limits, with a NUL inside, nested too deep. Each is refused as malformed, in registration and
 // in removal mode alike, and the registry
 // under the scratch classes root is exactly what it was: nothing written,
 // and no ForceRemove key deleted ahead of the refusal.
@@ -94,7 +94,7 @@ public:
     // A malformed script, and the kind of damage done to it.
     std::string Next(const char*& kind) {
         const std::string base = kBase;
-        switch (Pick(9)) {
+        switch (Pick(11)) {
         case 0: {
             kind = "truncated";
             const std::size_t first = base.find('{');
@@ -140,6 +140,26 @@ public:
             std::string rest = base.substr(text.end);
             rest.erase(std::remove(rest.begin(), rest.end(), '\''), rest.end());
             return base.substr(0, text.end - 1) + rest;
+        }
+        case 8: {
+            // A NUL would cut a name or a string short when written.
+            kind = "embedded NUL";
+            const std::size_t at = Pick(static_cast<unsigned>(base.size()));
+            return base.substr(0, at) + std::string(1, '\0') + base.substr(at);
+        }
+        case 9: {
+            kind = "nested too deep";
+            const Token& open = FindOpening(false);
+            const unsigned depth = comkit::kMaxKeyDepth + 2 + Pick(40);
+            std::string nest;
+            for (unsigned level = 0; level < depth; ++level) {
+                nest += " K" + std::to_string(level) + " {";
+            }
+            nest += std::string(depth * 2, ' ');
+            for (unsigned level = 0; level < depth; ++level) {
+                nest[nest.size() - 2 * depth + 2 * level + 1] = '}';
+            }
+            return base.substr(0, open.end) + nest + base.substr(open.end);
         }
         default: {
             kind = "overlong name or data";
@@ -203,6 +223,15 @@ private:
     std::vector<Token> m_tokens;
 };
 
+// The script as a failure message shows it, a NUL spelt out.
+std::string Visible(const std::string& script) {
+    std::string text;
+    for (char c : script) {
+        text += c == '\0' ? std::string("<NUL>") : std::string(1, c);
+    }
+    return text;
+}
+
 HRESULT RunScript(const std::string& script, bool doRegister) {
     comkit::Registrar registrar;
     const HRESULT hr = registrar.AddReplacement(L"MODULE", L"C:\\Brevlin\\it''s.dll");
@@ -231,11 +260,11 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
         // Removal walks the same script, and must refuse it just as early.
         const HRESULT registered = RunScript(script, true);
         const HRESULT removed = RunScript(script, false);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n" << script;
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n" << script;
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n" << Visible(script);
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n" << Visible(script);
         const std::wstring after = root.Dump();
         EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
-                                     << script;
+                                     << Visible(script);
         auto counted = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == kind; });
         if (counted == kinds.end()) {
             kinds.emplace_back(kind, 1);
