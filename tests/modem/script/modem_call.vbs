@@ -5,7 +5,8 @@
 '         ends (the modem refuses: the call ends by itself, not connected;
 '         NUMBER may list several numbers, "a,b,c", dialled one after the
 '         other on the same dialer),
-'         openfails (Connect itself fails: the port cannot be opened).
+'         openfails (Connect itself fails: the port cannot be opened),
+'         shutdown (connects; then ShutdownTAPI without Disconnect).
 ' Prints "PASS modem_call.vbs EXPECT" and exits 0 when the call behaved.
 Option Explicit
 
@@ -64,7 +65,10 @@ If expect = "openfails" Then
     Check dialer.Connected = False, "Connected after a failed Connect"
 Else
     Step "Connect"
-    If expect = "connect" Then
+    If expect = "shutdown" Then
+        Check WaitConnected(True, 20), "the call never connected"
+        Pause
+    ElseIf expect = "connect" Then
         Check WaitConnected(True, 20), "the call never connected"
         ' In progress also reads as connected: wait out the dialling.
         For i = 1 To hold
