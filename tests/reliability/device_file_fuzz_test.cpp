@@ -89,7 +89,8 @@ private:
 std::wstring ScratchFile(const wchar_t* tag) {
     wchar_t directory[MAX_PATH];
     GetTempPathW(MAX_PATH, directory);
-    return std::wstring(directory) + L"brevlin-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    return std::wstring(directory) + L"brevlin-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
+           L".txt";
 }
 
 // The file being generated, kept open for writing with full sharing (as the
@@ -98,8 +99,9 @@ std::wstring ScratchFile(const wchar_t* tag) {
 class ScratchWriter {
 public:
     explicit ScratchWriter(const std::wstring& path)
-        : m_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+        : m_file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr)) {}
     ~ScratchWriter() {
         if (m_file != INVALID_HANDLE_VALUE) {
             CloseHandle(m_file);
@@ -193,8 +195,8 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
         // Every other file is offered only a near miss: the expected name
         // with one more letter.
         const bool nearMiss = i % 2 == 1;
-        service->SetAddresses({telsim::AddressSpec{decoy},
-                               telsim::AddressSpec{nearMiss ? expected + L"x" : expected}});
+        service->SetAddresses(
+            {telsim::AddressSpec{decoy}, telsim::AddressSpec{nearMiss ? expected + L"x" : expected}});
         const std::size_t enumerations = service->CountOf(telsim::op::EnumerateAddresses);
         VARIANT_BOOL success = 0x1234;
         const HRESULT hr = dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success);
@@ -218,9 +220,10 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
         }
     }
     DeleteFileW(path.c_str());
-    std::printf("device-address files through the dialer: %d selected, %d near misses refused, "
-                "%d empty names with no lookup\n",
-                selected, nearMisses, unread);
+    std::printf(
+        "device-address files through the dialer: %d selected, %d near misses refused, "
+        "%d empty names with no lookup\n",
+        selected, nearMisses, unread);
 
     dialer.Reset();
     service->WaitIdle();

@@ -53,14 +53,27 @@ struct Scenario {
 // null-out success means something; the queries among them are the ones the
 // service records as such.
 const std::set<std::wstring>& OperationsWithOutObject() {
-    static const std::set<std::wstring> names = {
-        op::EnumerateAddresses, op::AddressNext, op::GetAddressName, op::CreateCall,
-        op::TranslateAddress, op::GetDialableString, op::GetDefaultStaticTerminal,
-        op::EnumerateStreams, op::StreamNext, op::FindConnectionPoint,
-        op::RegisterCallNotifications, op::CallStateEventGetCall, op::CallNotificationEventGetCall,
-        op::QueryConnectionPointContainer, op::QueryCapabilities, op::QueryMediaSupport,
-        op::QueryTranslation, op::QueryTerminalSupport, op::QueryStreamControl,
-        op::QueryCallStateEvent, op::QueryCallNotificationEvent};
+    static const std::set<std::wstring> names = {op::EnumerateAddresses,
+                                                 op::AddressNext,
+                                                 op::GetAddressName,
+                                                 op::CreateCall,
+                                                 op::TranslateAddress,
+                                                 op::GetDialableString,
+                                                 op::GetDefaultStaticTerminal,
+                                                 op::EnumerateStreams,
+                                                 op::StreamNext,
+                                                 op::FindConnectionPoint,
+                                                 op::RegisterCallNotifications,
+                                                 op::CallStateEventGetCall,
+                                                 op::CallNotificationEventGetCall,
+                                                 op::QueryConnectionPointContainer,
+                                                 op::QueryCapabilities,
+                                                 op::QueryMediaSupport,
+                                                 op::QueryTranslation,
+                                                 op::QueryTerminalSupport,
+                                                 op::QueryStreamControl,
+                                                 op::QueryCallStateEvent,
+                                                 op::QueryCallNotificationEvent};
     return names;
 }
 
@@ -214,8 +227,7 @@ private:
     static void Compare(const Outcome& expected, const Observed& seen, const ThreadError& error) {
         EXPECT_HR(expected.hr, seen.hr);
         const std::wstring description = error.present ? error.description : L"(none)";
-        EXPECT_EQ(expected.description.empty() ? std::wstring(kSentinel) : expected.description,
-                  description);
+        EXPECT_EQ(expected.description.empty() ? std::wstring(kSentinel) : expected.description, description);
         if (!expected.description.empty()) {
             EXPECT_TRUE(IsEqualGUID(IID_ITAPIDialer, error.guid));
         }
@@ -265,8 +277,8 @@ Observed SelectByName(Run& run) {
 std::wstring WriteDeviceFile() {
     wchar_t directory[MAX_PATH];
     GetTempPathW(MAX_PATH, directory);
-    const std::wstring path = std::wstring(directory) + L"brevlin-fault-" +
-                              std::to_wstring(GetCurrentProcessId()) + L".txt";
+    const std::wstring path =
+        std::wstring(directory) + L"brevlin-fault-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
     std::ofstream(path.c_str(), std::ios::binary) << "Line 2\r\nLine 1\r\n";
     return path;
 }
@@ -347,14 +359,16 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     World oneStream = world;
     oneStream.script.streams = {telsim::StreamSpec{TAPIMEDIATYPE_AUDIO, TD_CAPTURE}};
     scenarios.push_back({"Connect on a call with one stream", oneStream, telsim::Delivery::NotificationThread,
-                         Initialize, scenarios.back().member,
-                         [oneStream](FaultPlan& plan) { return ModelConnect(plan, oneStream, std::nullopt); }});
+                         Initialize, scenarios.back().member, [oneStream](FaultPlan& plan) {
+                             return ModelConnect(plan, oneStream, std::nullopt);
+                         }});
 
     World noStreams = world;
     noStreams.script.hasStreamControl = false;
     scenarios.push_back({"Connect on a call without streams", noStreams, telsim::Delivery::NotificationThread,
-                         Initialize, scenarios.back().member,
-                         [noStreams](FaultPlan& plan) { return ModelConnect(plan, noStreams, std::nullopt); }});
+                         Initialize, scenarios.back().member, [noStreams](FaultPlan& plan) {
+                             return ModelConnect(plan, noStreams, std::nullopt);
+                         }});
 
     scenarios.push_back({"Connect on the address selected by name", world,
                          telsim::Delivery::NotificationThread,
@@ -388,7 +402,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              outcome.disconnect = S_OK;
                              if (outcome.callCreated) {
                                  const Answer drop = plan.Next(op::CallDisconnect);
-                                 outcome.disconnect = drop.Failed()       ? drop.hr
+                                 outcome.disconnect = drop.Failed()         ? drop.hr
                                                       : outcome.callStarted ? S_OK
                                                                             : TAPI_E_INVALCALLSTATE;
                              }
@@ -424,7 +438,8 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     // Connect and Disconnect, on the host's thread; the far end hangs up
     // while Connect is still placing the call.
     World hangUp = world;
-    hangUp.script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
+    hangUp.script.onConnect = {
+        {CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
     scenarios.push_back({"Connect selecting the address, events inside the call, far end hangs up", hangUp,
                          telsim::Delivery::Synchronous, Initialize,
                          [](Run& run) {
@@ -449,8 +464,9 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     World eventWorld = world;
     eventWorld.script.onDisconnect.clear();
     static const std::vector<RaisedEvent> events = {
-        {TE_CALLSTATE, CS_INPROGRESS}, {TE_CALLNOTIFICATION, CS_CONNECTED}, {TE_CALLSTATE, CS_HOLD},
-        {TE_CALLSTATE, CS_OFFERING},   {TE_CALLSTATE, CS_HOLD},             {TE_CALLSTATE, CS_DISCONNECTED}};
+        {TE_CALLSTATE, CS_INPROGRESS}, {TE_CALLNOTIFICATION, CS_CONNECTED},
+        {TE_CALLSTATE, CS_HOLD},       {TE_CALLSTATE, CS_OFFERING},
+        {TE_CALLSTATE, CS_HOLD},       {TE_CALLSTATE, CS_DISCONNECTED}};
     scenarios.push_back({"the sink's Event", eventWorld, telsim::Delivery::Synchronous, InitializeAndDial,
                          [](Run& run) {
                              Observed seen;
@@ -487,10 +503,11 @@ TEST(FaultInjection, EveryReachableOperationFailsInTurn) {
         }
     }
     DeleteFileW(devicePath.c_str());
-    std::printf("fault injection: %d injection points covered, %d with the outcome fixed by the rules, "
-                "%d checked for safety only, %lu ms\n",
-                total.points, total.fixed, total.points - total.fixed,
-                static_cast<unsigned long>(GetTickCount() - start));
+    std::printf(
+        "fault injection: %d injection points covered, %d with the outcome fixed by the rules, "
+        "%d checked for safety only, %lu ms\n",
+        total.points, total.fixed, total.points - total.fixed,
+        static_cast<unsigned long>(GetTickCount() - start));
     EXPECT_GT(total.points, 200);
 }
 

@@ -23,7 +23,7 @@ telsim::Fault Injection::ToFault() const {
 std::string Injection::Describe() const {
     std::string name(operation.begin(), operation.end());
     char text[96];
-    const char* how = mode == FaultMode::NullOnce ? "null out"
+    const char* how = mode == FaultMode::NullOnce     ? "null out"
                       : mode == FaultMode::FailOnward ? "fails from there on"
                                                       : "fails";
     std::snprintf(text, sizeof text, " call #%d %s 0x%08lX", index, how, static_cast<unsigned long>(hr));
@@ -35,8 +35,8 @@ Answer FaultPlan::Next(const wchar_t* operation) {
     if (!m_injection || m_injection->operation != operation) {
         return {};
     }
-    const bool hit = m_injection->mode == FaultMode::FailOnward ? call >= m_injection->index
-                                                                : call == m_injection->index;
+    const bool hit =
+        m_injection->mode == FaultMode::FailOnward ? call >= m_injection->index : call == m_injection->index;
     if (!hit) {
         return {};
     }
@@ -56,9 +56,8 @@ Outcome Result(HRESULT hr, const wchar_t* description = L"") {
 }
 
 const wchar_t* TextForHresult(HRESULT hr) {
-    return hr == static_cast<HRESULT>(0x8004003D) || hr == static_cast<HRESULT>(0x80040052)
-               ? kNoValidAddress
-               : kUnknownError;
+    return hr == static_cast<HRESULT>(0x8004003D) || hr == static_cast<HRESULT>(0x80040052) ? kNoValidAddress
+                                                                                            : kUnknownError;
 }
 
 // A query for an optional interface: false when the object does not offer
@@ -338,8 +337,7 @@ Outcome ModelEvents(FaultPlan& plan, const std::vector<RaisedEvent>& events, LON
     for (const RaisedEvent& event : events) {
         EventOutcome result;
         const bool stateEvent = event.kind == TE_CALLSTATE;
-        const Answer query =
-            plan.Next(stateEvent ? op::QueryCallStateEvent : op::QueryCallNotificationEvent);
+        const Answer query = plan.Next(stateEvent ? op::QueryCallStateEvent : op::QueryCallNotificationEvent);
         if (query.Failed() || query.null) {
             // An event without its interface: ignored or refused, the
             // implementer's choice; the tracked state stays either way.

@@ -34,7 +34,8 @@ public:
     // IStream
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) noexcept override;
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) noexcept override;
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) noexcept override;
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                     ULARGE_INTEGER*) noexcept override;
     HRESULT STDMETHODCALLTYPE Commit(DWORD) noexcept override;
     HRESULT STDMETHODCALLTYPE Revert() noexcept override;
     HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept override;

@@ -33,7 +33,7 @@ struct Case {
 };
 
 struct Expected {
-    HRESULT hr = S_OK;   // exact unless anyFailure
+    HRESULT hr = S_OK;        // exact unless anyFailure
     bool anyFailure = false;  // a short read: a failure, its code open
     int reads = 0;
     DWORD cx = 0;
@@ -82,7 +82,8 @@ public:
                 c.data += static_cast<char>(Pick(256));
             }
         } else {
-            static const DWORD versions[] = {kVersion, kVersion, kVersion, 0x7FF, 0, 0x801, 0x80000000, 0xFFFFFFFF};
+            static const DWORD versions[] = {kVersion, kVersion, kVersion,   0x7FF,
+                                             0,        0x801,    0x80000000, 0xFFFFFFFF};
             const DWORD version = Pick(4) == 0 ? Word() : versions[Pick(8)];
             c.data = Bytes(version) + Bytes(Word()) + Bytes(Word());
             if (Pick(2) == 0) {
@@ -141,7 +142,8 @@ TEST(PersistStreamFuzz, LoadIsAllOrNothing) {
         for (int i = 0; i < kStreams; ++i) {
             const Case c = generator.Next();
             const Expected expected = Model(c);
-            SIZEL before{static_cast<LONG>(1 + generator.Pick(100000)), static_cast<LONG>(1 + generator.Pick(100000))};
+            SIZEL before{static_cast<LONG>(1 + generator.Pick(100000)),
+                         static_cast<LONG>(1 + generator.Pick(100000))};
             ASSERT_HR(S_OK, object->SetExtent(DVASPECT_CONTENT, &before));
             const bool dirtyBefore = generator.Pick(2) == 0;
             if (dirtyBefore) {
@@ -184,9 +186,10 @@ TEST(PersistStreamFuzz, LoadIsAllOrNothing) {
                 break;
             }
         }
-        std::printf("control streams: %d loaded, %d refused for their version, %d failing reads, "
-                    "%d short reads\n",
-                    loaded, refused, failedReads, shortReads);
+        std::printf(
+            "control streams: %d loaded, %d refused for their version, %d failing reads, "
+            "%d short reads\n",
+            loaded, refused, failedReads, shortReads);
     }
     EXPECT_EQ("", service->Leaks());
     service->RevokeClassObject();

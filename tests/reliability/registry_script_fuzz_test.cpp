@@ -1,9 +1,9 @@
 // Malformed registry scripts for the registrar: truncated, with unbalanced
-// braces, with tokens the language does not have, with names and data past
-// the registry's limits, with a NUL inside, nested too deep. Each is refused as malformed, in registration and
-// in removal mode alike, and the registry
-// under the scratch classes root is exactly what it was: nothing written,
-// and no ForceRemove key deleted ahead of the refusal.
+// braces, with tokens the language does not have, with names and data past the
+// registry's limits, with a NUL inside, nested too deep. Each is refused as
+// malformed, in registration and in removal mode alike, and the registry under
+// the scratch classes root is exactly what it was: nothing written, and no
+// ForceRemove key deleted ahead of the refusal.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -260,12 +260,15 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
         // Removal walks the same script, and must refuse it just as early.
         const HRESULT registered = RunScript(script, true);
         const HRESULT removed = RunScript(script, false);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n" << Visible(script);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n" << Visible(script);
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n"
+                                                         << Visible(script);
+        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n"
+                                                      << Visible(script);
         const std::wstring after = root.Dump();
         EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
                                      << Visible(script);
-        auto counted = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == kind; });
+        auto counted =
+            std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == kind; });
         if (counted == kinds.end()) {
             kinds.emplace_back(kind, 1);
         } else {
@@ -297,12 +300,12 @@ TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
     const std::wstring valueName(value.begin(), value.end());
     std::wstring text(comkit::kMaxValueDataLength + 1, L'\0');
     DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
-                                          text.data(), &size));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegGetValueW(root.Key(), keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text.data(), &size));
     EXPECT_EQ(std::wstring(data.begin(), data.end()), text.c_str());
     size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr,
-                                          text.data(), &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(), RRF_RT_REG_SZ,
+                                          nullptr, text.data(), &size));
     EXPECT_EQ(L"x", std::wstring(text.c_str()));
     EXPECT_EQ(S_OK, RunScript(script, false));
     EXPECT_EQ(L"", root.Dump());

@@ -1,10 +1,11 @@
 // Soak: many thousand Connect/Disconnect cycles with call-state events from
 // the service's notification thread, some calls hung up by the far end while
 // the host hangs up too, and after them failing calls (an error object each)
-// and address lists (a string each). Each block of cycles runs on a dialer and service of
-// its own (the service keeps the memory of every object it handed out until
-// it goes), and after each block nothing may be referenced and the process's
-// handle count and private memory must stay where the first block left them.
+// and address lists (a string each). Each block of cycles runs on a dialer and
+// service of its own (the service keeps the memory of every object it handed
+// out until it goes), and after each block nothing may be referenced and the
+// process's handle count and private memory must stay where the first block
+// left them.
 #include <windows.h>
 #include <psapi.h>
 #include <winternl.h>
@@ -136,7 +137,8 @@ double PlatformHandlesPerReport() {
 telsim::CallScript Script(bool farEndHangsUp) {
     telsim::CallScript script;
     if (farEndHangsUp) {
-        script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
+        script.onConnect = {
+            {CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
     }
     return script;
 }
@@ -182,7 +184,8 @@ void RunBlock(int block, int cycles, int& lateHangUps) {
                 ++lateHangUps;
             } else if (FAILED(dropped)) {
                 ++failures;
-                ADD_FAILURE() << "Disconnect " << Hex(dropped) << " in block " << block << ", cycle " << cycle;
+                ADD_FAILURE() << "Disconnect " << Hex(dropped) << " in block " << block << ", cycle "
+                              << cycle;
             }
             if (failures > 5) {
                 break;
@@ -200,7 +203,8 @@ void RunBlock(int block, int cycles, int& lateHangUps) {
                 ADD_FAILURE() << "failing Connect " << Hex(hr) << " in block " << block;
             }
             BSTR list = nullptr;
-            if (dialer->GetAddressNameCSVList(&list) != S_FALSE || !list || std::wstring(list) != L"Line 1,Line 2") {
+            if (dialer->GetAddressNameCSVList(&list) != S_FALSE || !list ||
+                std::wstring(list) != L"Line 1,Line 2") {
                 ++failures;
                 ADD_FAILURE() << "address list in block " << block;
             }
@@ -237,7 +241,8 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
     std::printf("soak: first %d cycles in %lu ms (%.0f cycles/s); running %d blocks, %d cycles in all\n",
                 kCyclesPerBlock, static_cast<unsigned long>(firstBlockMs),
                 kCyclesPerBlock * 1000.0 / firstBlockMs, blocks, blocks * kCyclesPerBlock);
-    std::printf("soak: after block 1: %lu handles, %zu KB private\n", static_cast<unsigned long>(first.handles),
+    std::printf("soak: after block 1: %lu handles, %zu KB private\n",
+                static_cast<unsigned long>(first.handles),
                 static_cast<std::size_t>(first.privateBytes / 1024));
 
     Figures last = first;
@@ -251,10 +256,11 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
         }
     }
     std::printf("soak: %d hang-ups found the far end gone already\n", lateHangUps);
-    std::printf("soak: %lu ms in all; handles %+ld, private memory %+lld KB from the first block to the last\n",
-                static_cast<unsigned long>(GetTickCount() - start),
-                static_cast<long>(last.handles) - static_cast<long>(first.handles),
-                (static_cast<long long>(last.privateBytes) - static_cast<long long>(first.privateBytes)) / 1024);
+    std::printf(
+        "soak: %lu ms in all; handles %+ld, private memory %+lld KB from the first block to the last\n",
+        static_cast<unsigned long>(GetTickCount() - start),
+        static_cast<long>(last.handles) - static_cast<long>(first.handles),
+        (static_cast<long long>(last.privateBytes) - static_cast<long long>(first.privateBytes)) / 1024);
 
     EXPECT_GT(first.handles, 0u) << "no handle count from the platform";
     EXPECT_GT(first.privateBytes, 0u) << "no private memory figure from the platform";
