@@ -6,8 +6,8 @@
 
 namespace telsim {
 
-Address::Address(ServiceCore& core, AddressSpec spec) noexcept
-    : SimObject(core, L"Address"), spec_(std::move(spec)) {}
+Address::Address(ServiceCore& core, AddressSpec wanted) noexcept
+    : SimObject(core, L"Address"), spec_(std::move(wanted)) {}
 
 std::wstring Address::Describe() const {
     return SimObject::Describe() + L"(" + (spec_.name ? Quote(spec_.name->c_str()) : L"null") + L")";

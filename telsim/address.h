@@ -15,7 +15,7 @@ class Address final : public SimObject,
                       public ITAddressTranslation,
                       public ITTerminalSupport {
 public:
-    Address(ServiceCore& core, AddressSpec spec) noexcept;
+    Address(ServiceCore& core, AddressSpec wanted) noexcept;
     std::wstring Describe() const override;
 
     TELSIM_IUNKNOWN

@@ -16,7 +16,7 @@ Call::Call(ServiceCore& core, Address* address, std::wstring destination, long a
       addressType_(addressType),
       mediaTypes_(mediaTypes),
       script_(std::move(script)) {
-    for (const StreamSpec& spec : script_.streams) streams_.emplace_back(core.Make<Stream>(spec));
+    for (const StreamSpec& wanted : script_.streams) streams_.emplace_back(core.Make<Stream>(wanted));
 }
 
 std::wstring Call::Describe() const {
@@ -185,7 +185,7 @@ HRESULT StreamEnum::Clone(IEnumStream** result) noexcept {
 
 // ---- Stream
 
-Stream::Stream(ServiceCore& core, StreamSpec spec) noexcept : SimObject(core, L"Stream"), spec_(spec) {}
+Stream::Stream(ServiceCore& core, StreamSpec wanted) noexcept : SimObject(core, L"Stream"), spec_(wanted) {}
 
 HRESULT Stream::Query(REFIID riid, void** ppv) noexcept {
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_ITStream)) {

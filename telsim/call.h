@@ -122,7 +122,7 @@ class Terminal;
 
 class Stream final : public SimObject, public ITStream {
 public:
-    Stream(ServiceCore& core, StreamSpec spec) noexcept;
+    Stream(ServiceCore& core, StreamSpec wanted) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH

@@ -196,10 +196,10 @@ BSTR ServiceCore::AllocString(const wchar_t* text, std::size_t length) {
 
 // ---- configuration
 
-void ServiceCore::SetAddresses(const std::vector<AddressSpec>& specs) {
+void ServiceCore::SetAddresses(const std::vector<AddressSpec>& lines) {
     std::vector<Held<Address>> made;
-    made.reserve(specs.size());
-    for (const AddressSpec& spec : specs) made.emplace_back(Make<Address>(spec));
+    made.reserve(lines.size());
+    for (const AddressSpec& line : lines) made.emplace_back(Make<Address>(line));
     std::lock_guard<std::mutex> lock(worldMu_);
     addresses_.swap(made);
     // The former addresses are let go when `made` goes, after the lock.
@@ -257,8 +257,8 @@ HRESULT ServiceCore::CreationFailure() const {
 
 bool ServiceCore::HasDefaultTerminal(long mediaType, TERMINAL_DIRECTION direction) const {
     std::lock_guard<std::mutex> lock(worldMu_);
-    return std::none_of(script_.streams.begin(), script_.streams.end(), [&](const StreamSpec& spec) {
-        return spec.mediaType == mediaType && spec.direction == direction && !spec.hasDefaultTerminal;
+    return std::none_of(script_.streams.begin(), script_.streams.end(), [&](const StreamSpec& wanted) {
+        return wanted.mediaType == mediaType && wanted.direction == direction && !wanted.hasDefaultTerminal;
     });
 }
 
@@ -443,11 +443,11 @@ std::size_t ServiceCore::CallsCreated() const {
 void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation,
                            bool synchronous) noexcept try {
     auto specFor = [](const CallStep& step) {
-        EventSpec spec;
-        spec.kind = TE_CALLSTATE;
-        spec.callState = step.state;
-        spec.cause = step.cause;
-        return spec;
+        EventSpec wanted;
+        wanted.kind = TE_CALLSTATE;
+        wanted.callState = step.state;
+        wanted.cause = step.cause;
+        return wanted;
     };
     if (synchronous) {
         for (const CallStep& step : steps) {
@@ -461,8 +461,8 @@ void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsig
         due += std::chrono::milliseconds(step.delayMs);
         notifier_.Post(
             due,
-            [this, held = Held<Call>(call), spec = specFor(step), generation] {
-                if (held->Generation() == generation) Deliver(spec, held.Get());
+            [this, held = Held<Call>(call), wanted = specFor(step), generation] {
+                if (held->Generation() == generation) Deliver(wanted, held.Get());
             },
             [call, generation] { return call->Generation() != generation; });
     }
@@ -470,22 +470,22 @@ void ServiceCore::RunSteps(Call* call, const std::vector<CallStep>& steps, unsig
     ReportFault(L"call states lost for lack of memory");
 }
 
-HRESULT ServiceCore::Deliver(const EventSpec& spec, Call* call) {
+HRESULT ServiceCore::Deliver(const EventSpec& wanted, Call* call) {
     if (call) {
-        call->SetState(spec.callState);
-        call->SetStateReadResult(spec.callStateResult);
+        call->SetState(wanted.callState);
+        call->SetStateReadResult(wanted.callStateResult);
     }
     const long instance = LatestCallbackInstance();
-    const EventCall about{call, spec.getCallResult, spec.nullCall};
+    const EventCall about{call, wanted.getCallResult, wanted.nullCall};
     Held<SimObject> event;
     IDispatch* dispatch = nullptr;
-    if (spec.kind == TE_CALLNOTIFICATION) {
-        auto* made = Make<CallNotificationEvent>(about, instance, !spec.withoutEventInterface);
+    if (wanted.kind == TE_CALLNOTIFICATION) {
+        auto* made = Make<CallNotificationEvent>(about, instance, !wanted.withoutEventInterface);
         event = Held<SimObject>(made);
         dispatch = made;
     } else {
-        auto* made = Make<CallStateEvent>(about, spec.eventState.value_or(spec.callState), spec.cause, instance,
-                                          !spec.withoutEventInterface);
+        auto* made = Make<CallStateEvent>(about, wanted.eventState.value_or(wanted.callState), wanted.cause, instance,
+                                          !wanted.withoutEventInterface);
         event = Held<SimObject>(made);
         dispatch = made;
     }
@@ -494,12 +494,12 @@ HRESULT ServiceCore::Deliver(const EventSpec& spec, Call* call) {
     {
         std::lock_guard<std::mutex> lock(worldMu_);
         for (const SinkEntry& entry : sinks_) {
-            bool takes = spec.ignoreFilter;
+            bool takes = wanted.ignoreFilter;
             if (!takes && entry.root) {
                 const RootState* state = StateOf(entry.root);
-                takes = state && state->initialized && (state->filter & spec.kind);
+                takes = state && state->initialized && (state->filter & wanted.kind);
             } else if (!takes) {
-                takes = (entry.orphanFilter & spec.kind) != 0;
+                takes = (entry.orphanFilter & wanted.kind) != 0;
             }
             if (takes) targets.push_back(entry.sink);
         }
@@ -508,9 +508,9 @@ HRESULT ServiceCore::Deliver(const EventSpec& spec, Call* call) {
     HRESULT result = S_OK;
     for (const auto& sink : targets) {
         const Gate gate = Begin(op::SinkEvent, [&] {
-            return ArgList(static_cast<long>(spec.kind), static_cast<long>(spec.callState));
+            return ArgList(static_cast<long>(wanted.kind), static_cast<long>(wanted.callState));
         });
-        const HRESULT hr = sink->Event(spec.kind, dispatch);
+        const HRESULT hr = sink->Event(wanted.kind, dispatch);
         Finish(gate, hr);
         if (FAILED(hr)) result = hr;
     }
@@ -518,21 +518,21 @@ HRESULT ServiceCore::Deliver(const EventSpec& spec, Call* call) {
     return result;
 }
 
-HRESULT ServiceCore::Raise(const EventSpec& spec) {
+HRESULT ServiceCore::Raise(const EventSpec& wanted) {
     return comkit::GuardCall([&] {
         Call* call = nullptr;
-        if (spec.call) {
-            call = FindAs<Call>(spec.call);
+        if (wanted.call) {
+            call = FindAs<Call>(wanted.call);
             if (!call) return E_INVALIDARG;
         } else {
             call = Make<Call>(nullptr, std::wstring(), LINEADDRESSTYPE_PHONENUMBER, telephony::DIALER_MEDIA_TYPES,
                               Script());
         }
         Held<Call> held(call);
-        if (spec.delivery.value_or(CurrentDelivery()) == Delivery::Synchronous) return Deliver(spec, call);
-        EventSpec queued = spec;
+        if (wanted.delivery.value_or(CurrentDelivery()) == Delivery::Synchronous) return Deliver(wanted, call);
+        EventSpec queued = wanted;
         queued.call = nullptr;
-        notifier_.Post(Notifier::Clock::now() + std::chrono::milliseconds(spec.delayMs),
+        notifier_.Post(Notifier::Clock::now() + std::chrono::milliseconds(wanted.delayMs),
                        [this, held, queued] { Deliver(queued, held.Get()); });
         return S_OK;
     });

@@ -85,7 +85,7 @@ public:
     BSTR AllocString(const std::wstring& text) { return AllocString(text.data(), text.size()); }
 
     // ---- configuration
-    void SetAddresses(const std::vector<AddressSpec>& specs);
+    void SetAddresses(const std::vector<AddressSpec>& lines);
     std::vector<Held<Address>> Addresses() const;
     void SetCallScript(CallScript script);
     CallScript Script() const;
@@ -130,8 +130,8 @@ public:
     // Steps that cannot be queued for lack of memory are lost (and reported).
     void RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation, bool synchronous) noexcept;
     // Delivers one event to the sinks that take it, on this thread.
-    HRESULT Deliver(const EventSpec& spec, Call* call);
-    HRESULT Raise(const EventSpec& spec);
+    HRESULT Deliver(const EventSpec& wanted, Call* call);
+    HRESULT Raise(const EventSpec& wanted);
     void WaitIdle();
     // Stops the notification thread if nothing is pending (for unloading).
     bool StopIfIdle();

@@ -8,15 +8,15 @@ namespace op = telsim::op;
 namespace {
 
 telsim::AddressSpec Suitable(const wchar_t* name) {
-    telsim::AddressSpec spec;
-    spec.name = name;
-    return spec;
+    telsim::AddressSpec wanted;
+    wanted.name = name;
+    return wanted;
 }
 
 telsim::AddressSpec WithoutPhoneNumbers(const wchar_t* name) {
-    telsim::AddressSpec spec = Suitable(name);
-    spec.addressTypes = 0x2;
-    return spec;
+    telsim::AddressSpec wanted = Suitable(name);
+    wanted.addressTypes = 0x2;
+    return wanted;
 }
 
 class DialerAddressTest : public DialerTest {

@@ -10,9 +10,9 @@ namespace op = telsim::op;
 namespace {
 
 telsim::AddressSpec Named(std::wstring name) {
-    telsim::AddressSpec spec;
-    spec.name = std::move(name);
-    return spec;
+    telsim::AddressSpec wanted;
+    wanted.name = std::move(name);
+    return wanted;
 }
 
 class DialerFileTest : public DialerTest {
@@ -47,9 +47,9 @@ protected:
     }
 
     HRESULT Read(VARIANT_BOOL* success, const wchar_t* path = nullptr) {
-        Bstr spec(path ? path : m_path.c_str());
+        Bstr fileSpec(path ? path : m_path.c_str());
         *success = 0x1234;
-        return m_dialer->ReadDeviceAddressFromFile(spec.Get(), success);
+        return m_dialer->ReadDeviceAddressFromFile(fileSpec.Get(), success);
     }
 
     // Writes the bytes and expects them to select the address of that name,

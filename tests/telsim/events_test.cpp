@@ -126,7 +126,7 @@ TEST_F(Events, EventWithoutACallOrAState) {
     unreadable.callStateResult = E_UNEXPECTED;
     telsim::EventSpec bare;
     bare.withoutEventInterface = true;
-    for (const auto& spec : {failing, empty, unreadable, bare}) EXPECT_EQ(S_OK, svc->RaiseEvent(spec));
+    for (const auto& wanted : {failing, empty, unreadable, bare}) EXPECT_EQ(S_OK, svc->RaiseEvent(wanted));
     const auto events = sink->Events();
     ASSERT_EQ(4u, events.size());
     EXPECT_EQ(E_FAIL, events[0].callResult);
