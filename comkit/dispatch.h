@@ -33,16 +33,16 @@ class IDispatchImpl : public I {
 
   STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                            DISPID* rgDispId) noexcept override {
-    Microsoft::WRL::ComPtr<ITypeInfo> info;
-    RETURN_IF_FAILED(Cache().Get(lcid, &info));
+    ITypeInfo* info = nullptr;
+    RETURN_IF_FAILED(Cache().Borrow(lcid, &info));
     return info->GetIDsOfNames(rgszNames, cNames, rgDispId);
   }
 
   // riid is not looked at; lcid only serves to load the description.
   STDMETHOD(Invoke)(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override {
-    Microsoft::WRL::ComPtr<ITypeInfo> info;
-    RETURN_IF_FAILED(Cache().Get(lcid, &info));
+    ITypeInfo* info = nullptr;
+    RETURN_IF_FAILED(Cache().Borrow(lcid, &info));
     return info->Invoke(static_cast<I*>(this), dispIdMember, wFlags, pDispParams, pVarResult,
                         pExcepInfo, puArgErr);
   }

@@ -22,6 +22,12 @@ HRESULT LoadRegTypeLibForLocale(const GUID& libId, WORD major, WORD minor, LCID 
 }
 
 HRESULT TypeInfoCache::Get(LCID lcid, ITypeInfo** info) noexcept {
+  RETURN_IF_FAILED(Borrow(lcid, info));
+  (*info)->AddRef();
+  return S_OK;
+}
+
+HRESULT TypeInfoCache::Borrow(LCID lcid, ITypeInfo** info) noexcept {
   if (!info) return E_POINTER;
   *info = nullptr;
   ITypeInfo* cached = m_info.load(std::memory_order_acquire);
@@ -29,7 +35,6 @@ HRESULT TypeInfoCache::Get(LCID lcid, ITypeInfo** info) noexcept {
     RETURN_IF_FAILED(Load(lcid));
     cached = m_info.load(std::memory_order_acquire);
   }
-  cached->AddRef();
   *info = cached;
   return S_OK;
 }

@@ -21,6 +21,10 @@ class TypeInfoCache {
   // Gives the caller a counted reference; *info is null on failure. While
   // loading fails, every call tries again.
   HRESULT Get(LCID lcid, ITypeInfo** info) noexcept;
+  // The cached description without a reference of the caller's own, for a
+  // call made on behalf of a live object: the description stays until the
+  // module's clean-up, which cannot come while an object of the module lives.
+  HRESULT Borrow(LCID lcid, ITypeInfo** info) noexcept;
 
  private:
   HRESULT Load(LCID lcid) noexcept;
