@@ -4,6 +4,7 @@
 
 #include "comkit/bstr.h"
 #include "comkit/result.h"
+#include "dialer/enumeration.h"
 #include "dialer/tapi_dialer.h"
 
 using Microsoft::WRL::ComPtr;
@@ -44,7 +45,7 @@ ComPtr<ITAddress> CTAPIDialer::FindSuitableAddress() noexcept {
         return nullptr;
     }
     ComPtr<ITAddress> address;
-    while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    while (dialer::NextItem(addresses.Get(), address) == S_OK) {
         if (IsSuitableAddress(address.Get())) {
             return address;
         }
@@ -75,9 +76,9 @@ HRESULT CTAPIDialer::SetDeviceAddress(BSTR strDeviceId, VARIANT_BOOL* bSuccess) 
 
     HRESULT hr;
     ComPtr<ITAddress> address;
-    while ((hr = addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr)) == S_OK) {
+    while ((hr = dialer::NextItem(addresses.Get(), address)) == S_OK) {
         comkit::UniqueBstr name;
-        if (!address || FAILED(address->get_AddressName(name.Receive()))) {
+        if (FAILED(address->get_AddressName(name.Receive()))) {
             continue;
         }
         if (VarBstrCmp(name.Get(), strDeviceId, LOCALE_USER_DEFAULT, 0) != VARCMP_EQ) {
@@ -112,7 +113,7 @@ HRESULT CTAPIDialer::GetAddressNameCSVList(BSTR* strAddressNameCSVList) noexcept
     std::wstring list;
     RETURN_IF_FAILED(comkit::GuardCall([&]() -> HRESULT {
         ComPtr<ITAddress> address;
-        while ((hr = addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr)) == S_OK) {
+        while ((hr = dialer::NextItem(addresses.Get(), address)) == S_OK) {
             comkit::UniqueBstr name;
             if (!IsSuitableAddress(address.Get()) ||
                 FAILED(address->get_AddressName(name.Receive()))) {

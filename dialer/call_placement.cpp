@@ -2,6 +2,7 @@
 // asynchronous start.
 #include "comkit/bstr.h"
 #include "comkit/result.h"
+#include "dialer/enumeration.h"
 #include "dialer/error_reporting.h"
 #include "dialer/tapi_dialer.h"
 #include "resources/message_ids.h"
@@ -100,10 +101,7 @@ HRESULT CTAPIDialer::SelectTerminalsOnCall(ITBasicCallControl* call) noexcept {
 
     int selected = 0;
     ComPtr<ITStream> stream;
-    while (streams->Next(1, stream.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        if (!stream) {
-            continue;
-        }
+    while (dialer::NextItem(streams.Get(), stream) == S_OK) {
         long mediaType = 0;
         if (FAILED(stream->get_MediaType(&mediaType))) {
             continue;

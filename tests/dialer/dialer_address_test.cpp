@@ -214,6 +214,28 @@ TEST_F(DialerAddressTest, NextFailingMidwayEndsEachWalkWithItsError) {
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
 }
 
+// An enumerator that keeps answering S_OK without an address must not keep
+// the dialer asking forever: the walk ends there as a failure.
+TEST_F(DialerAddressTest, EnumeratorAnsweringWithoutAnItemEndsTheWalk) {
+    Use({Suitable(L"A"), Suitable(L"B")});
+    m_service->NullOut(op::AddressNext, 1);
+    std::wstring list;
+    EXPECT_HR(E_POINTER, List(list));
+    EXPECT_EQ(L"A", list);
+    EXPECT_LT(m_service->CountOf(op::AddressNext), 10u);
+
+    VARIANT_BOOL success;
+    m_service->ClearOperations();
+    EXPECT_HR(E_POINTER, Select(L"B", &success));
+    EXPECT_EQ(VARIANT_FALSE, success);
+
+    m_service->NullOut(op::AddressNext);
+    Bstr number(L"5550100");
+    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
+    EXPECT_LT(m_service->CountOf(op::AddressNext), 10u);
+}
+
 TEST_F(DialerAddressTest, EnumerationThatCannotStartIsPassedOn) {
     Use({Suitable(L"A")});
     const HRESULT refused = static_cast<HRESULT>(0x80040004);
