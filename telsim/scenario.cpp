@@ -248,7 +248,7 @@ Fault ParseFault(const std::wstring& text, const std::wstring& where) {
     return fault;
 }
 
-// Kind=modem and its keys (telsim/modem/README-modem.md).
+// Kind=modem and its keys (the README, "Modem lines and number translation").
 void ReadModem(const Reader& file, const std::wstring& section, AddressSpec& line) {
     std::wstring value;
     const bool modemKind = file.Get(section, L"Kind", value) && Lower(value) == L"modem";

@@ -1,5 +1,5 @@
 // Scenario files for TelSim.dll: the simulated world described in an INI
-// file (format in SCENARIOS.md), read with the platform's profile API.
+// file (format in the README, "The simulated telephony service"), read with the platform's profile API.
 #pragma once
 
 #include "telsim/telsim.h"

@@ -211,7 +211,7 @@ public:
     void SetAddresses(std::vector<AddressSpec> addresses);
     void SetCallScript(CallScript script);
     void SetDelivery(Delivery delivery);
-    // The location numbers are translated from (telsim/modem/README-modem.md);
+    // The location numbers are translated from (the README, "Number translation");
     // nullopt (the default): the dialable string is the number as given.
     void SetLocation(std::optional<modem::Location> location);
     // Recording keeps at most `cap` operations, 200000 unless set (later

@@ -1,7 +1,7 @@
 // Number translation as the platform telephony service does it for a
 // location: a canonical number (+country (area) subscriber) becomes the
 // digits to dial from there; anything else is dialled as written, less the
-// characters a modem cannot dial. The rules are in README-modem.md.
+// characters a modem cannot dial. The rules are in the README, "Number translation".
 #pragma once
 
 #include <string>
