@@ -150,58 +150,6 @@ HRESULT Address::GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION dir
     }));
 }
 
-// ---- AddressEnum
-
-AddressEnum::AddressEnum(ServiceCore& core, std::vector<Held<Address>> items, std::size_t position) noexcept
-    : SimObject(core, L"EnumAddress"), items_(std::move(items)), position_(position) {}
-
-HRESULT AddressEnum::Query(REFIID riid, void** ppv) noexcept {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumAddress)) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumAddress*>(this);
-    AddRef();
-    return S_OK;
-}
-
-HRESULT AddressEnum::Next(ULONG count, ITAddress** items, ULONG* fetched) noexcept {
-    const Gate gate = core_.Begin(op::AddressNext, [&] { return ArgList(count); });
-    if (fetched) *fetched = 0;
-    if (!items) return core_.Finish(gate, E_POINTER);
-    if (count != 1 && !fetched) return core_.Finish(gate, E_INVALIDARG);
-    for (ULONG i = 0; i < count; ++i) items[i] = nullptr;
-    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
-    if (gate.nullOut) return core_.Finish(gate, S_OK);
-    ULONG done = 0;
-    for (; done < count && position_ < items_.size(); ++done, ++position_) {
-        Address* address = items_[position_].Get();
-        address->AddRef();
-        items[done] = address;
-    }
-    if (fetched) *fetched = done;
-    return core_.Finish(gate, done == count ? S_OK : S_FALSE);
-}
-
-HRESULT AddressEnum::Reset() noexcept {
-    position_ = 0;
-    return S_OK;
-}
-
-HRESULT AddressEnum::Skip(ULONG count) noexcept {
-    const std::size_t left = items_.size() - position_;
-    position_ += std::min<std::size_t>(left, count);
-    return count <= left ? S_OK : S_FALSE;
-}
-
-HRESULT AddressEnum::Clone(IEnumAddress** result) noexcept {
-    if (!result) return E_POINTER;
-    *result = nullptr;
-    return comkit::GuardCall([&] {
-        AddressEnum* copy = core_.Make<AddressEnum>(items_, position_);
-        copy->AddRef();
-        *result = copy;
-        return S_OK;
-    });
-}
-
 // ---- TranslationInfo
 
 TranslationInfo::TranslationInfo(ServiceCore& core, std::wstring dialable) noexcept

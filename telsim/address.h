@@ -1,6 +1,7 @@
 // Addresses, their enumerator, translation results and terminals.
 #pragma once
 
+#include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
 #include "telsim/telsim.h"
 
@@ -78,24 +79,15 @@ private:
     const AddressSpec spec_;
 };
 
-class AddressEnum final : public SimObject, public IEnumAddress {
-public:
-    AddressEnum(ServiceCore& core, std::vector<Held<Address>> items, std::size_t position = 0) noexcept;
-
-    TELSIM_IUNKNOWN
-
-    STDMETHODIMP Next(ULONG count, ITAddress** items, ULONG* fetched) noexcept override;
-    STDMETHODIMP Reset() noexcept override;
-    STDMETHODIMP Skip(ULONG count) noexcept override;
-    STDMETHODIMP Clone(IEnumAddress** result) noexcept override;
-
-private:
-    HRESULT Query(REFIID riid, void** ppv) noexcept;
-    void OnDestroy() noexcept override { items_.clear(); }
-
-    std::vector<Held<Address>> items_;
-    std::size_t position_;
+struct AddressEnumTraits {
+    using Interface = IEnumAddress;
+    using ItemInterface = ITAddress;
+    using Item = Address;
+    static const IID& Iid() { return IID_IEnumAddress; }
+    static constexpr const wchar_t* kKind = L"EnumAddress";
+    static constexpr const wchar_t* kNextOp = op::AddressNext;
 };
+using AddressEnum = SimEnum<AddressEnumTraits>;
 
 class TranslationInfo final : public SimObject, public ITAddressTranslationInfo {
 public:

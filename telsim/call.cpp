@@ -131,58 +131,6 @@ HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
     }));
 }
 
-// ---- StreamEnum
-
-StreamEnum::StreamEnum(ServiceCore& core, std::vector<Held<Stream>> items, std::size_t position) noexcept
-    : SimObject(core, L"EnumStream"), items_(std::move(items)), position_(position) {}
-
-HRESULT StreamEnum::Query(REFIID riid, void** ppv) noexcept {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumStream)) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumStream*>(this);
-    AddRef();
-    return S_OK;
-}
-
-HRESULT StreamEnum::Next(ULONG count, ITStream** items, ULONG* fetched) noexcept {
-    const Gate gate = core_.Begin(op::StreamNext, [&] { return ArgList(count); });
-    if (fetched) *fetched = 0;
-    if (!items) return core_.Finish(gate, E_POINTER);
-    if (count != 1 && !fetched) return core_.Finish(gate, E_INVALIDARG);
-    for (ULONG i = 0; i < count; ++i) items[i] = nullptr;
-    if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
-    if (gate.nullOut) return core_.Finish(gate, S_OK);
-    ULONG done = 0;
-    for (; done < count && position_ < items_.size(); ++done, ++position_) {
-        Stream* stream = items_[position_].Get();
-        stream->AddRef();
-        items[done] = stream;
-    }
-    if (fetched) *fetched = done;
-    return core_.Finish(gate, done == count ? S_OK : S_FALSE);
-}
-
-HRESULT StreamEnum::Reset() noexcept {
-    position_ = 0;
-    return S_OK;
-}
-
-HRESULT StreamEnum::Skip(ULONG count) noexcept {
-    const std::size_t left = items_.size() - position_;
-    position_ += std::min<std::size_t>(left, count);
-    return count <= left ? S_OK : S_FALSE;
-}
-
-HRESULT StreamEnum::Clone(IEnumStream** result) noexcept {
-    if (!result) return E_POINTER;
-    *result = nullptr;
-    return comkit::GuardCall([&] {
-        StreamEnum* copy = core_.Make<StreamEnum>(items_, position_);
-        copy->AddRef();
-        *result = copy;
-        return S_OK;
-    });
-}
-
 // ---- Stream
 
 Stream::Stream(ServiceCore& core, StreamSpec wanted) noexcept : SimObject(core, L"Stream"), spec_(wanted) {}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "telsim/modem/call_modem.h"
+#include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
 #include "telsim/telsim.h"
 
@@ -99,24 +100,15 @@ private:
     std::unique_ptr<modem::CallModem> modem_;
 };
 
-class StreamEnum final : public SimObject, public IEnumStream {
-public:
-    StreamEnum(ServiceCore& core, std::vector<Held<Stream>> items, std::size_t position = 0) noexcept;
-
-    TELSIM_IUNKNOWN
-
-    STDMETHODIMP Next(ULONG count, ITStream** items, ULONG* fetched) noexcept override;
-    STDMETHODIMP Reset() noexcept override;
-    STDMETHODIMP Skip(ULONG count) noexcept override;
-    STDMETHODIMP Clone(IEnumStream** result) noexcept override;
-
-private:
-    HRESULT Query(REFIID riid, void** ppv) noexcept;
-    void OnDestroy() noexcept override { items_.clear(); }
-
-    std::vector<Held<Stream>> items_;
-    std::size_t position_;
+struct StreamEnumTraits {
+    using Interface = IEnumStream;
+    using ItemInterface = ITStream;
+    using Item = Stream;
+    static const IID& Iid() { return IID_IEnumStream; }
+    static constexpr const wchar_t* kKind = L"EnumStream";
+    static constexpr const wchar_t* kNextOp = op::StreamNext;
 };
+using StreamEnum = SimEnum<StreamEnumTraits>;
 
 class Terminal;
 
