@@ -39,9 +39,17 @@ bool CTAPIDialer::IsSuitableAddress(ITAddress* address) noexcept {
            supported == VARIANT_TRUE;
 }
 
+HRESULT CTAPIDialer::EnumerateAddresses(ComPtr<IEnumAddress>& addresses) noexcept {
+    if (!m_pTapi) {
+        return kNoRootObject;
+    }
+    RETURN_IF_FAILED(m_pTapi->EnumerateAddresses(addresses.ReleaseAndGetAddressOf()));
+    return addresses ? S_OK : E_POINTER;
+}
+
 ComPtr<ITAddress> CTAPIDialer::FindSuitableAddress() noexcept {
     ComPtr<IEnumAddress> addresses;
-    if (!m_pTapi || FAILED(m_pTapi->EnumerateAddresses(&addresses)) || !addresses) {
+    if (FAILED(EnumerateAddresses(addresses))) {
         return nullptr;
     }
     ComPtr<ITAddress> address;
@@ -65,14 +73,8 @@ HRESULT CTAPIDialer::SetDeviceAddress(BSTR strDeviceId, VARIANT_BOOL* bSuccess) 
         return E_POINTER;
     }
     *bSuccess = VARIANT_FALSE;
-    if (!m_pTapi) {
-        return kNoRootObject;
-    }
     ComPtr<IEnumAddress> addresses;
-    RETURN_IF_FAILED(m_pTapi->EnumerateAddresses(&addresses));
-    if (!addresses) {
-        return E_POINTER;
-    }
+    RETURN_IF_FAILED(EnumerateAddresses(addresses));
 
     HRESULT hr;
     ComPtr<ITAddress> address;
@@ -100,14 +102,8 @@ HRESULT CTAPIDialer::GetAddressNameCSVList(BSTR* strAddressNameCSVList) noexcept
     if (!strAddressNameCSVList) {
         return E_POINTER;
     }
-    if (!m_pTapi) {
-        return kNoRootObject;
-    }
     ComPtr<IEnumAddress> addresses;
-    RETURN_IF_FAILED(m_pTapi->EnumerateAddresses(&addresses));
-    if (!addresses) {
-        return E_POINTER;
-    }
+    RETURN_IF_FAILED(EnumerateAddresses(addresses));
 
     HRESULT hr = S_OK;
     std::wstring list;

@@ -78,7 +78,10 @@ protected:
     ~CTAPIDialer();
 
 private:
-    // Address discovery and selection.
+    // Address discovery and selection. A fresh walk over the service's
+    // addresses; without a root object, or for an enumerator that does not
+    // come, the failure to pass on.
+    HRESULT EnumerateAddresses(Microsoft::WRL::ComPtr<IEnumAddress>& addresses) noexcept;
     static bool IsSuitableAddress(ITAddress* address) noexcept;
     // The first suitable address, its reference passing to the caller; null if none.
     Microsoft::WRL::ComPtr<ITAddress> FindSuitableAddress() noexcept;
