@@ -8,18 +8,7 @@ using telsim_test::FirstAddress;
 
 namespace {
 
-class Accounting : public ::testing::Test {
-protected:
-    ComScope com;
-    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
-
-    ComPtr<ITTAPI> Initialised() {
-        ComPtr<ITTAPI> tapi;
-        EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-        EXPECT_EQ(S_OK, tapi->Initialize());
-        return tapi;
-    }
-};
+using Accounting = telsim_test::ServiceTest;
 
 TEST_F(Accounting, CleanAfterEveryReferenceIsReleased) {
     {

@@ -7,6 +7,7 @@
 #include <olectl.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -132,6 +133,20 @@ public:
 
 private:
     HRESULT hr_;
+};
+
+// A test with its own service; Initialised() gives a new, initialised root.
+class ServiceTest : public ::testing::Test {
+protected:
+    ComScope com;
+    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
+
+    Microsoft::WRL::ComPtr<ITTAPI> Initialised() {
+        Microsoft::WRL::ComPtr<ITTAPI> tapi;
+        EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        EXPECT_EQ(S_OK, tapi->Initialize());
+        return tapi;
+    }
 };
 
 }  // namespace telsim_test

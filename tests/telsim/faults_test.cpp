@@ -8,17 +8,8 @@ using telsim_test::FirstAddress;
 
 namespace {
 
-class Faults : public ::testing::Test {
+class Faults : public telsim_test::ServiceTest {
 protected:
-    ComScope com;
-    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
-
-    ComPtr<ITTAPI> Initialised() {
-        ComPtr<ITTAPI> tapi;
-        EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-        EXPECT_EQ(S_OK, tapi->Initialize());
-        return tapi;
-    }
     void TearDown() override {
         svc->WaitIdle();
         svc->ReleaseSinks();
