@@ -8,34 +8,16 @@
 #include "comkit/module.h"
 #include "comkit/result.h"
 #include "counted_object.h"
+#include "test_outer.h"
 
 using Microsoft::WRL::ComPtr;
 using comkit_test::CCounted;
 using comkit_test::CLSID_Counted;
 using comkit_test::State;
+using comkit_test::TestOuter;
 
 namespace {
 
-// A counted outer object on the test's stack.
-class Outer final : public IUnknown {
- public:
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) noexcept override {
-    ++queries;
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown)) {
-      *ppv = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() noexcept override { return static_cast<ULONG>(++refs); }
-  STDMETHOD_(ULONG, Release)() noexcept override { return static_cast<ULONG>(--refs); }
-  LONG refs = 1;
-  int queries = 0;
-  ComPtr<IUnknown> inner;
-};
 
 class ObjectRootTest : public ::testing::Test {
  protected:
@@ -53,7 +35,7 @@ class ObjectRootTest : public ::testing::Test {
 
 TEST_F(ObjectRootTest, NullOutPointerIsRefusedBeforeAnythingIsBuilt) {
   EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, nullptr), E_POINTER);
-  Outer outer;
+  TestOuter outer;
   EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, nullptr), E_POINTER);
   EXPECT_EQ(CCounted::CreateInstance(nullptr, IID_IPersist, nullptr), E_POINTER);
   EXPECT_EQ(State().countInFinalConstruct, -1);
@@ -101,7 +83,7 @@ TEST_F(ObjectRootTest, AFailedStepDestroysTheObjectAndReturnsItsCode) {
   EXPECT_EQ(State().live, 0);
   EXPECT_EQ(State().finalReleases, 1);
 
-  Outer outer;
+  TestOuter outer;
   out = reinterpret_cast<void*>(1);
   EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), E_ACCESSDENIED);
   EXPECT_EQ(out, nullptr);
@@ -122,7 +104,7 @@ TEST_F(ObjectRootTest, AConstructorOutOfMemoryGivesEOutOfMemory) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out), E_OUTOFMEMORY);
   EXPECT_EQ(out, nullptr);
-  Outer outer;
+  TestOuter outer;
   EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
   EXPECT_EQ(Locks(), 0);
 }
@@ -142,7 +124,7 @@ TEST_F(ObjectRootTest, QueryInterfaceIsATableAndIUnknownIsItsFirstEntry) {
 }
 
 TEST_F(ObjectRootTest, APlainObjectCannotBeAggregated) {
-  Outer outer;
+  TestOuter outer;
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(CComObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
   EXPECT_EQ(out, nullptr);
@@ -152,7 +134,7 @@ TEST_F(ObjectRootTest, APlainObjectCannotBeAggregated) {
 }
 
 TEST_F(ObjectRootTest, AnAggregatedObjectDelegatesToItsOuterObject) {
-  Outer outer;
+  TestOuter outer;
   ASSERT_EQ(CCounted::CreateInstance(&outer, IID_IUnknown, &outer.inner), S_OK);
   EXPECT_EQ(State().countInFinalConstruct, 0) << "the inner object's count is not held";
   EXPECT_EQ(Locks(), 1);

@@ -12,7 +12,7 @@
 
 using Microsoft::WRL::ComPtr;
 using component_test::BrevlinLibrary;
-using component_test::TestOuter;
+using comkit_test::TestOuter;
 
 namespace {
 

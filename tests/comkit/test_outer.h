@@ -7,7 +7,7 @@
 
 #include <wrl/client.h>
 
-namespace component_test {
+namespace comkit_test {
 
 class TestOuter final : public IUnknown {
  public:
@@ -31,4 +31,4 @@ class TestOuter final : public IUnknown {
   Microsoft::WRL::ComPtr<IUnknown> inner;
 };
 
-}  // namespace component_test
+}  // namespace comkit_test
