@@ -125,7 +125,7 @@ HRESULT Registrar::Expand(std::string_view script, std::wstring& text) const {
     MultiByteToWideChar(CP_ACP, 0, script.data(), static_cast<int>(script.size()), raw.data(), length);
   }
   // Refused here, not only by the parser: a NUL inside %name% would make the
-  // name compare equal to the part before it and vanish with the replacement.
+  // name compare equal to its text up to the NUL and vanish with the replacement.
   if (raw.find(L'\0') != std::wstring::npos) return E_REGISTRY_SCRIPT;
   text.clear();
   text.reserve(raw.size());
