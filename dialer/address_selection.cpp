@@ -3,6 +3,7 @@
 #include <string>
 
 #include "comkit/bstr.h"
+#include "comkit/identity.h"
 #include "comkit/result.h"
 #include "dialer/enumeration.h"
 #include "dialer/tapi_dialer.h"
@@ -88,6 +89,10 @@ HRESULT CTAPIDialer::SetDeviceAddress(BSTR strDeviceId, VARIANT_BOOL* bSuccess) 
         }
         // Only the first address of that name is looked at, suitable or not.
         if (IsSuitableAddress(address.Get())) {
+            if (!comkit::SameObject(address.Get(), m_pAddress.Get())) {
+                // Calls on the new line are followed from the next Connect on.
+                m_bRegisteredForAddress = false;
+            }
             // The old selection goes after the new one is in place; the same
             // address selected again thus keeps exactly one reference.
             m_pAddress.Swap(address);

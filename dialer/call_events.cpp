@@ -10,6 +10,30 @@ HRESULT CTAPIDialer::RegisterForCallEvents() noexcept {
     if (!m_pTapi || !m_pAddress) {
         return E_FAIL;
     }
+    if (m_bRegisteredForAddress) {
+        return S_OK;
+    }
+    if (m_lCallRegister != 0) {
+        // The registration in place watches a line selected before.
+        m_pTapi->UnregisterNotifications(m_lCallRegister);
+        m_lCallRegister = 0;
+    }
+    RETURN_IF_FAILED(AdviseEventSink());
+    RETURN_IF_FAILED(m_pTapi->put_EventFilter(TE_CALLSTATE));
+
+    LONG registration = 0;
+    RETURN_IF_FAILED(m_pTapi->RegisterCallNotifications(
+        m_pAddress.Get(), VARIANT_TRUE, VARIANT_FALSE, telephony::DIALER_MEDIA_TYPES,
+        static_cast<long>(m_dwAdviseCookie), &registration));
+    m_lCallRegister = registration;
+    m_bRegisteredForAddress = true;
+    return S_OK;
+}
+
+HRESULT CTAPIDialer::AdviseEventSink() noexcept {
+    if (m_pEventSink) {
+        return S_OK;
+    }
 
     ComPtr<IConnectionPoint> connectionPoint;
     {
@@ -25,28 +49,21 @@ HRESULT CTAPIDialer::RegisterForCallEvents() noexcept {
         }
     }
 
-    // The creation reference, dropped once the connection point holds the
-    // sink (or on any failure before); the dialer keeps one of its own.
-    ComPtr<CTAPIDialerEventNotification> created;
-    if (!m_pEventSink) {
-        // Not Attach: mingw's ComPtr::Attach adds a reference of its own.
-        *created.ReleaseAndGetAddressOf() = new (std::nothrow) CTAPIDialerEventNotification();
-        if (!created) {
-            return E_OUTOFMEMORY;
-        }
-        m_pEventSink = created;
+    // The creation reference becomes the dialer's own once the advise holds.
+    ComPtr<CTAPIDialerEventNotification> sink;
+    // Not Attach: mingw's ComPtr::Attach adds a reference of its own.
+    *sink.ReleaseAndGetAddressOf() = new (std::nothrow) CTAPIDialerEventNotification();
+    if (!sink) {
+        return E_OUTOFMEMORY;
     }
-    m_pEventSink->SetOwner(this);
-
-    RETURN_IF_FAILED(connectionPoint->Advise(m_pEventSink.Get(), &m_dwAdviseCookie));
-    created.Reset();
-
-    RETURN_IF_FAILED(m_pTapi->put_EventFilter(TE_CALLSTATE));
-
-    LONG registration = 0;
-    RETURN_IF_FAILED(m_pTapi->RegisterCallNotifications(
-        m_pAddress.Get(), VARIANT_TRUE, VARIANT_FALSE, telephony::DIALER_MEDIA_TYPES,
-        static_cast<long>(m_dwAdviseCookie), &registration));
-    m_lCallRegister = registration;
+    sink->SetOwner(this);
+    const HRESULT hr = connectionPoint->Advise(sink.Get(), &m_dwAdviseCookie);
+    if (FAILED(hr)) {
+        // Whatever a failing connection point kept, it can no longer reach
+        // this dialer; without a sink Connected reads false.
+        sink->SetOwner(nullptr);
+        return hr;
+    }
+    m_pEventSink.Swap(sink);
     return S_OK;
 }

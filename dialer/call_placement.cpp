@@ -14,17 +14,17 @@ HRESULT CTAPIDialer::Connect(BSTR bstrNumber) noexcept {
         dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
         return E_FAIL;
     }
-    if (!m_pAddress) {
-        if (!EnsureAddress()) {
-            dialer::ReportDialerMessage(IDS_NO_VALID_ADDRESS);
-            return E_FAIL;
-        }
-        RETURN_IF_FAILED(RegisterForCallEvents());
-    } else {
-        // The previous call is released without being dropped, and
-        // m_bCallActive is left as it was.
-        DetachCall().Reset();
+    // One call at a time: a started call is hung up as Disconnect does, and
+    // a failure to hang it up does not stop the new one; a call that was
+    // never started is let go.
+    (void)Disconnect();
+    DetachCall().Reset();
+    if (!EnsureAddress()) {
+        dialer::ReportDialerMessage(IDS_NO_VALID_ADDRESS);
+        return E_FAIL;
     }
+    // Whether the line was chosen here or by the host, its calls are followed.
+    RETURN_IF_FAILED(RegisterForCallEvents());
 
     comkit::UniqueBstr errorText;
     const HRESULT hr = PlaceCall(bstrNumber, errorText);

@@ -2,19 +2,12 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <type_traits>
-
 #include "comkit/bstr.h"
+#include "dialer/ordinary_file.h"
 #include "dialer/tapi_dialer.h"
 
 namespace dialer {
 namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using UniqueFile = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 // Byte-at-a-time reading with the text-mode translations of the C runtime.
 class TextModeReader {
@@ -82,14 +75,8 @@ private:
 
 bool ReadDeviceAddressLine(const wchar_t* path,
                            wchar_t (&line)[kMaxDeviceAddressLength + 2]) noexcept {
-    if (!path || !*path) {
-        return false;
-    }
-    UniqueFile file(CreateFileW(path, GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
+    const UniqueFile file = OpenOrdinaryFileForReading(path);
+    if (!file) {
         return false;
     }
 

@@ -16,7 +16,8 @@ constexpr std::size_t kMaxDeviceAddressLength = 255;
 // kMaxDeviceAddressLength characters are taken. The file is opened read-only
 // with sharing that denies nothing to others, and closed before returning.
 // Returns false when the file cannot be opened (null or empty path
-// included); `line` is then left as it was.
+// included), or when the path names anything but an ordinary disk file (a
+// device, a pipe): `line` is then left as it was.
 bool ReadDeviceAddressLine(const wchar_t* path,
                            wchar_t (&line)[kMaxDeviceAddressLength + 2]) noexcept;
 

@@ -1,12 +1,25 @@
 #include "dialer/event_sink.h"
 
-#include <new>
-
 #include <wrl/client.h>
+
+#include "comkit/identity.h"
+#include "comkit/module.h"
+#include "dialer/tapi_dialer.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) noexcept : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&m_lock); }
+
+private:
+    SRWLOCK& m_lock;
+};
 
 // The tracked state for a state read from a call; `current` matters only for
 // a hold, since a connected call that is put on hold still counts as connected.
@@ -38,12 +51,15 @@ HRESULT CallOfEvent(IDispatch* event, ComPtr<ITCallInfo>& call) noexcept {
 }  // namespace
 
 CTAPIDialerEventNotification::CTAPIDialerEventNotification() noexcept
-    : m_cRef(1), m_lCallState(CS_IDLE), m_pOwner(nullptr), m_cOwnerCalls(0) {
-    InitializeSRWLock(&m_ownerLock);
+    : m_cRef(1), m_lCallState(CS_IDLE), m_pOwner(nullptr), m_cOwnerCalls(0), m_pFollowedCall(nullptr) {
+    InitializeSRWLock(&m_lock);
     InitializeConditionVariable(&m_ownerIdle);
+    comkit::GetModule().Lock();
 }
 
-CTAPIDialerEventNotification::~CTAPIDialerEventNotification() = default;
+CTAPIDialerEventNotification::~CTAPIDialerEventNotification() {
+    comkit::GetModule().Unlock();
+}
 
 HRESULT CTAPIDialerEventNotification::QueryInterface(REFIID riid, void** ppv) noexcept {
     if (!ppv) {
@@ -90,43 +106,69 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
     CALL_STATE state = CS_IDLE;
     const HRESULT stateResult = call->get_CallState(&state);
 
-    const LONG tracked = TrackedState(state, m_lCallState.load());
-    m_lCallState.store(tracked);
+    // The event holds the call, so its identity cannot be reused by another
+    // object while it is compared.
+    IUnknown* const identity = comkit::IdentityOf(call.Get());
+    LONG tracked = CS_IDLE;
+    {
+        ExclusiveLock lock(m_lock);
+        if (!identity || identity != m_pFollowedCall) {
+            return stateResult;
+        }
+        tracked = TrackedState(state, m_lCallState.load());
+        m_lCallState.store(tracked);
+    }
 
     if (tracked == CS_DISCONNECTED) {
-        if (ITAPIDialer* owner = EnterOwner()) {
-            owner->Disconnect();
+        if (CTAPIDialer* owner = EnterOwner()) {
+            owner->DropEndedCall(identity);
             LeaveOwner();
         }
     }
     return stateResult;
 }
 
-void CTAPIDialerEventNotification::SetOwner(ITAPIDialer* owner) noexcept {
-    AcquireSRWLockExclusive(&m_ownerLock);
-    m_pOwner = owner;
-    if (!owner) {
-        while (m_cOwnerCalls > 0) {
-            SleepConditionVariableSRW(&m_ownerIdle, &m_ownerLock, INFINITE, 0);
-        }
-    }
-    ReleaseSRWLockExclusive(&m_ownerLock);
+void CTAPIDialerEventNotification::FollowCall(IUnknown* call) noexcept {
+    SetFollowed(comkit::IdentityOf(call), true);
 }
 
-ITAPIDialer* CTAPIDialerEventNotification::EnterOwner() noexcept {
-    AcquireSRWLockExclusive(&m_ownerLock);
-    ITAPIDialer* owner = m_pOwner;
-    if (owner) {
+void CTAPIDialerEventNotification::SetFollowed(IUnknown* identity, bool restartState) noexcept {
+    ExclusiveLock lock(m_lock);
+    m_pFollowedCall = identity;
+    if (restartState) {
+        m_lCallState.store(CS_IDLE);
+    }
+}
+
+bool CTAPIDialerEventNotification::Follows(IUnknown* identity) const noexcept {
+    AcquireSRWLockShared(&m_lock);
+    const bool follows = identity && identity == m_pFollowedCall;
+    ReleaseSRWLockShared(&m_lock);
+    return follows;
+}
+
+void CTAPIDialerEventNotification::SetOwner(CTAPIDialer* owner) noexcept {
+    ExclusiveLock lock(m_lock);
+    m_pOwner = owner;
+    if (!owner) {
+        m_pFollowedCall = nullptr;
+        while (m_cOwnerCalls > 0) {
+            SleepConditionVariableSRW(&m_ownerIdle, &m_lock, INFINITE, 0);
+        }
+    }
+}
+
+CTAPIDialer* CTAPIDialerEventNotification::EnterOwner() noexcept {
+    ExclusiveLock lock(m_lock);
+    if (m_pOwner) {
         ++m_cOwnerCalls;
     }
-    ReleaseSRWLockExclusive(&m_ownerLock);
-    return owner;
+    return m_pOwner;
 }
 
 void CTAPIDialerEventNotification::LeaveOwner() noexcept {
-    AcquireSRWLockExclusive(&m_ownerLock);
+    ExclusiveLock lock(m_lock);
     if (--m_cOwnerCalls == 0) {
         WakeAllConditionVariable(&m_ownerIdle);
     }
-    ReleaseSRWLockExclusive(&m_ownerLock);
 }

@@ -1,5 +1,6 @@
-// The call-event sink: reduces the telephony service's call-state events to
-// one tracked state and has its dialer drop the call on a disconnection.
+// The call-event sink: reduces the telephony service's call-state events for
+// its dialer's own call to one tracked state, and has the dialer drop that
+// call when it is reported disconnected.
 #pragma once
 
 #include <atomic>
@@ -7,9 +8,13 @@
 #include "brevlin_idl.h"
 #include "telephony/tapi.h"
 
+class CTAPIDialer;
+
 class CTAPIDialerEventNotification final : public ITTAPIEventNotification {
 public:
-    // Starts with one reference, owned by the creator.
+    // Starts with one reference, owned by the creator. A sink holds a lock
+    // on the module for its whole life: the service may keep it, and call
+    // it, long after the last dialer is gone.
     CTAPIDialerEventNotification() noexcept;
     CTAPIDialerEventNotification(const CTAPIDialerEventNotification&) = delete;
     CTAPIDialerEventNotification& operator=(const CTAPIDialerEventNotification&) = delete;
@@ -19,35 +24,48 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() noexcept override;
     ULONG STDMETHODCALLTYPE Release() noexcept override;
 
-    // ITTAPIEventNotification. An event object without the interface named
-    // for its kind is ignored, and the query's failure is the answer.
+    // ITTAPIEventNotification. Events about any call other than the one
+    // being followed change nothing. An event object without the interface
+    // named for its kind is ignored, and the query's failure is the answer.
     HRESULT STDMETHODCALLTYPE Event(TAPI_EVENT TapiEvent, IDispatch* pEvent) noexcept override;
 
     // The tracked call state: 0, 1 (in progress), 2 (connected),
     // 3 (disconnected) or 5 (held).
     LONG CallState() const noexcept { return m_lCallState.load(); }
 
-    // The dialer whose Disconnect a disconnected state calls; held without a
+    // From now on only events about `call` (compared by COM identity) count,
+    // and the tracked state starts again at 0. The identity is kept as a
+    // value, without a reference, so that the call's late disconnection is
+    // still recognised after the dialer has let the call go.
+    void FollowCall(IUnknown* call) noexcept;
+    // No call is followed any more; the tracked state stays as it is.
+    void StopFollowing() noexcept { SetFollowed(nullptr, false); }
+    // Whether `identity` is the call being followed.
+    bool Follows(IUnknown* identity) const noexcept;
+
+    // The dialer that drops its call on a disconnection; held without a
     // reference. SetOwner(nullptr) is what the dialer does when it is
     // destroyed: it returns only once no Event is inside the owner any more,
     // so no later or concurrent event can reach a destroyed dialer.
-    void SetOwner(ITAPIDialer* owner) noexcept;
+    void SetOwner(CTAPIDialer* owner) noexcept;
 
 private:
     ~CTAPIDialerEventNotification();
 
+    void SetFollowed(IUnknown* identity, bool restartState) noexcept;
     // Pins the owner for one call into it; null when there is none.
-    ITAPIDialer* EnterOwner() noexcept;
+    CTAPIDialer* EnterOwner() noexcept;
     void LeaveOwner() noexcept;
 
     LONG m_cRef;
     std::atomic<LONG> m_lCallState;
-    ITAPIDialer* m_pOwner;
+    CTAPIDialer* m_pOwner;
 
-    // Guards m_pOwner and m_cOwnerCalls. Never held while the owner runs:
-    // the owner's Disconnect takes the dialer's call lock, and a thread that
-    // holds that lock may be delivering an event synchronously.
-    SRWLOCK m_ownerLock;
+    // Guards m_pOwner, m_cOwnerCalls and m_pFollowedCall. Never held while
+    // the owner runs: the owner's drop takes the dialer's call lock, and a
+    // thread that holds that lock may be delivering an event synchronously.
+    mutable SRWLOCK m_lock;
     CONDITION_VARIABLE m_ownerIdle;
     LONG m_cOwnerCalls;
+    IUnknown* m_pFollowedCall;
 };

@@ -56,7 +56,11 @@ HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
     // The call is released without being dropped, and m_bCallActive keeps
     // its value.
     DetachCall().Reset();
+    if (m_pEventSink) {
+        m_pEventSink->StopFollowing();
+    }
     m_pAddress.Reset();
+    m_bRegisteredForAddress = false;
     if (!m_pTapi) {
         return S_OK;
     }
@@ -71,11 +75,24 @@ HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
 
 HRESULT CTAPIDialer::Disconnect() noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    return DropActiveCall();
+}
+
+void CTAPIDialer::DropEndedCall(IUnknown* call) noexcept {
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    // The sink follows the current call from the moment it is stored, under
+    // this lock; a call that a later Connect replaced is no longer followed.
+    if (m_pEventSink && m_pEventSink->Follows(call)) {
+        (void)DropActiveCall();
+    }
+}
+
+HRESULT CTAPIDialer::DropActiveCall() noexcept {
     if (!m_pCall || !m_bCallActive) {
         return S_OK;
     }
     // Cleared first: a disconnected state that the call's Disconnect delivers
-    // on this thread re-enters here and must find nothing left to drop.
+    // on this thread re-enters and must find nothing left to drop.
     m_bCallActive = false;
     const HRESULT hr = m_pCall->Disconnect(DC_NORMAL);
     m_pCall.Reset();
@@ -100,16 +117,23 @@ ComPtr<ITBasicCallControl> CTAPIDialer::DetachCall() noexcept {
 
 ComPtr<ITBasicCallControl> CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    if (m_pEventSink) {
+        m_pEventSink->FollowCall(call.Get());
+    }
     call.Swap(m_pCall);
     return call;
 }
 
 void CTAPIDialer::MarkCallStarted(ITBasicCallControl* call) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
-    // A Disconnect that ran while the call was being started (a disconnected
-    // state of an earlier call, with the flag still set from it) has already
-    // dropped and released this call; the flag then stays as Disconnect left it.
-    if (m_pCall.Get() == call) {
-        m_bCallActive = true;
+    // A host's ShutdownTAPI on another thread may have let the call go meanwhile.
+    if (m_pCall.Get() != call) {
+        return;
+    }
+    m_bCallActive = true;
+    // The call's disconnected state may have come while its connect was
+    // being started, when there was nothing active to drop yet.
+    if (m_pEventSink && m_pEventSink->CallState() == CS_DISCONNECTED) {
+        (void)DropActiveCall();
     }
 }

@@ -72,6 +72,11 @@ public:
     STDMETHOD(ReadDeviceAddressFromFile)(BSTR strFileSpec, VARIANT_BOOL* bSuccess) noexcept override;
     STDMETHOD(SetDeviceAddress)(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept override;
 
+    // The sink's way in when the call it follows reports disconnected
+    // (`call` is that call's identity): drops the call if it is still the
+    // dialer's active one, as Disconnect does.
+    void DropEndedCall(IUnknown* call) noexcept;
+
 protected:
     // Destruction calls neither ShutdownTAPI nor Disconnect: the references
     // held are released as they are, the root object without Shutdown.
@@ -87,8 +92,11 @@ private:
     Microsoft::WRL::ComPtr<ITAddress> FindSuitableAddress() noexcept;
     bool EnsureAddress() noexcept;
 
-    // Call events.
+    // Call events: makes sure the sink is advised (once per dialer) and the
+    // call notifications watch the selected address, moving them there from
+    // another address if need be.
     HRESULT RegisterForCallEvents() noexcept;
+    HRESULT AdviseEventSink() noexcept;
 
     // Call placement, after the address is settled; errorText receives the
     // message for a failure that has one.
@@ -96,13 +104,16 @@ private:
     HRESULT SelectTerminalsOnCall(ITBasicCallControl* call) noexcept;
 
     // m_pCall and m_bCallActive change only under m_csCall, so that the
-    // Disconnect a disconnected state runs on the service's notification
-    // thread never meets a half-made change. These take the lock briefly and
-    // never call the service while holding it.
+    // drop a disconnected state sets off on the service's notification
+    // thread never meets a half-made change. DetachCall and StoreCall take
+    // the lock briefly and never call the service while holding it.
     Microsoft::WRL::ComPtr<ITBasicCallControl> DetachCall() noexcept;
+    // Makes `call` the current call, followed by the sink from its first state on.
     Microsoft::WRL::ComPtr<ITBasicCallControl> StoreCall(
         Microsoft::WRL::ComPtr<ITBasicCallControl> call) noexcept;
     void MarkCallStarted(ITBasicCallControl* call) noexcept;
+    // Drops and releases the active call; the caller holds m_csCall.
+    HRESULT DropActiveCall() noexcept;
 
     Microsoft::WRL::ComPtr<ITTAPI> m_pTapi;
     Microsoft::WRL::ComPtr<ITAddress> m_pAddress;
@@ -110,7 +121,11 @@ private:
     bool m_bCallActive = false;
     DWORD m_dwAdviseCookie = 0;
     LONG m_lCallRegister = 0;
-    // Created by the first registration and kept for the dialer's life. The
+    // Set while the call-notification registration watches m_pAddress; a
+    // new selection of another address clears it, and the next Connect
+    // moves the registration.
+    bool m_bRegisteredForAddress = false;
+    // Set once the sink is advised, and kept for the dialer's life. The
     // connection point holds the sink too and may outlive the dialer; the
     // dialer's own reference keeps Connected readable whatever the service
     // does, and the destructor cuts the sink's way back to the dialer.

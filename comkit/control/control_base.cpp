@@ -5,6 +5,7 @@
 #include "comkit/control/ambient.h"
 #include "comkit/control/control_window.h"
 #include "comkit/control/label_drawing.h"
+#include "comkit/identity.h"
 #include "comkit/result.h"
 
 using Microsoft::WRL::ComPtr;
@@ -12,16 +13,6 @@ using Microsoft::WRL::ComPtr;
 namespace comkit {
 
 namespace {
-
-bool SameObject(IUnknown* a, IUnknown* b) noexcept {
-    if (!a || !b) return a == b;
-    ComPtr<IUnknown> ua;
-    ComPtr<IUnknown> ub;
-    if (FAILED(a->QueryInterface(IID_PPV_ARGS(&ua))) || FAILED(b->QueryInterface(IID_PPV_ARGS(&ub)))) {
-        return false;
-    }
-    return ua.Get() == ub.Get();
-}
 
 HRESULT ReadExact(IStream* stream, void* data, ULONG size) noexcept {
     ULONG read = 0;
@@ -316,7 +307,7 @@ void CComControlBase::DestroyControlWindow() noexcept {
     // thread, without ever reaching a control that is gone.
     DetachControlWindow(window);
     if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId() || !DestroyWindow(window)) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
+        CloseControlWindowLater(window);
     }
 }
 

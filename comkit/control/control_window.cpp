@@ -29,6 +29,10 @@ WindowClass& Class() noexcept {
     return instance;
 }
 
+// Marks a window asked to close on its own thread, which holds a module lock
+// until it is destroyed.
+constexpr wchar_t kClosingProperty[] = L"Brevlin.ClosingHoldsModule";
+
 CComControlBase* ControlOf(HWND window) noexcept {
     return reinterpret_cast<CComControlBase*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
@@ -38,6 +42,11 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY && RemovePropW(window, kClosingProperty)) {
+        const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
+        GetModule().Unlock();
+        return result;
     }
     CComControlBase* control = ControlOf(window);
     if (control) {
@@ -99,6 +108,17 @@ HWND CreateControlWindow(CComControlBase* control, HWND parent, const RECT& pos)
 }
 
 void DetachControlWindow(HWND window) noexcept { SetWindowLongPtrW(window, GWLP_USERDATA, 0); }
+
+void CloseControlWindowLater(HWND window) noexcept {
+    GetModule().Lock();
+    if (!SetPropW(window, kClosingProperty, window)) {
+        GetModule().Unlock();
+        return;
+    }
+    if (!PostMessageW(window, WM_CLOSE, 0, 0) && RemovePropW(window, kClosingProperty)) {
+        GetModule().Unlock();
+    }
+}
 
 const wchar_t* ControlWindowClassName() noexcept { return Class().name; }
 

@@ -19,6 +19,11 @@ HWND CreateControlWindow(CComControlBase* control, HWND parent, const RECT& pos)
 // a plain window with the class's background).
 void DetachControlWindow(HWND window) noexcept;
 
+// Asks a window, typically of another thread, to close and go on its own
+// thread. Its window procedure lives in this module, so the module stays
+// locked until the window is destroyed.
+void CloseControlWindowLater(HWND window) noexcept;
+
 // The registered class name, empty before the first window was created.
 const wchar_t* ControlWindowClassName() noexcept;
 

@@ -68,6 +68,21 @@ TEST_F(ModuleTest, CanUnloadNowWaitsForObjectsClassObjectReferencesAndServerLock
   EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
 }
 
+TEST_F(ModuleTest, AnEventSinkTheServiceStillHoldsKeepsTheLibraryLoaded) {
+  m_service->KeepSinksAfterRootRelease(true);
+  ComPtr<ITAPIDialer> dialer;
+  ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_ITAPIDialer, &dialer), S_OK);
+  ASSERT_EQ(dialer->InitializeTAPI(), S_OK);
+  BSTR number = SysAllocString(L"5550100");
+  EXPECT_EQ(dialer->Connect(number), S_OK);
+  SysFreeString(number);
+  dialer.Reset();
+  m_service->WaitIdle();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "the service can still call the sink";
+  m_service->ReleaseSinks();
+  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+}
+
 TEST_F(ModuleTest, TheClassObjectIsMadeOnceAndAnswersOnlyItsInterfaces) {
   ComPtr<IClassFactory> first = Factory();
   ComPtr<IUnknown> second;

@@ -4,6 +4,7 @@
 #include "label_image.h"
 
 #include "comkit/control/control_window.h"
+#include "comkit/module.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -298,8 +299,11 @@ TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(shared.activated, 10000));
     ASSERT_NE(nullptr, shared.window);
     EXPECT_EQ(0u, control.Reset());
+    // The window's procedure is this module's: it stays loaded until the window goes.
+    EXPECT_EQ(1, comkit::GetModule().GetLockCount());
     SetEvent(shared.released);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    EXPECT_EQ(0, comkit::GetModule().GetLockCount());
     CloseHandle(thread);
     CloseHandle(shared.activated);
     CloseHandle(shared.released);

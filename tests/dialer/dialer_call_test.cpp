@@ -40,6 +40,8 @@ protected:
         return value == VARIANT_TRUE;
     }
 
+    // An event about `call`, by default the dialer's latest call; a call of
+    // someone else on the line is Stranger().
     HRESULT Raise(CALL_STATE state, IUnknown* call = nullptr) {
         telsim::EventSpec event;
         event.callState = state;
@@ -47,10 +49,50 @@ protected:
         return Raise(event);
     }
 
-    HRESULT Raise(const telsim::EventSpec& event) {
+    HRESULT Raise(telsim::EventSpec event) {
+        ComPtr<ITBasicCallControl> latest;
+        if (!event.call && m_service->CallsCreated() > 0) {
+            latest = Call(m_service->CallsCreated() - 1);
+            event.call = latest.Get();
+        }
         const HRESULT hr = m_service->RaiseEvent(event);
         m_service->WaitIdle();
         return hr;
+    }
+
+    // A call that the dialer did not place: the service makes one for the
+    // event, and delivers it whatever the filter.
+    HRESULT RaiseForStranger(CALL_STATE state) {
+        telsim::EventSpec event;
+        event.callState = state;
+        event.ignoreFilter = true;
+        const HRESULT hr = m_service->RaiseEvent(event);
+        m_service->WaitIdle();
+        return hr;
+    }
+
+    // Selects the line through a device-address file naming it.
+    bool SelectFromFile(const char* line) {
+        wchar_t directory[MAX_PATH];
+        wchar_t path[MAX_PATH];
+        EXPECT_NE(0u, GetTempPathW(MAX_PATH, directory));
+        EXPECT_NE(0u, GetTempFileNameW(directory, L"dev", 0, path));
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
+        CloseHandle(file);
+        Bstr fileSpec(path);
+        VARIANT_BOOL success = VARIANT_FALSE;
+        EXPECT_HR(S_OK, m_dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success));
+        DeleteFileW(path);
+        return success == VARIANT_TRUE;
+    }
+
+    bool SelectByName(const wchar_t* line) {
+        Bstr name(line);
+        VARIANT_BOOL success = VARIANT_FALSE;
+        EXPECT_HR(S_OK, m_dialer->SetDeviceAddress(name.Get(), &success));
+        return success == VARIANT_TRUE;
     }
 
     // A dialer with its sink registered and no call: the first Connect's
@@ -116,21 +158,48 @@ TEST_P(DialerCallTest, FirstConnectRegistersInOrderAndTracksTheCall) {
     EXPECT_TRUE(Connected());  // the last tracked state outlives the service
 }
 
-TEST_P(DialerCallTest, AnAddressChosenByNameMeansNoRegistration) {
+TEST_P(DialerCallTest, ACallOnALineChosenByNameIsFollowedToItsEnd) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    Bstr name(L"Line 2");
-    VARIANT_BOOL success;
-    ASSERT_HR(S_OK, m_dialer->SetDeviceAddress(name.Get(), &success));
+    ASSERT_TRUE(SelectByName(L"Line 2"));
     EXPECT_HR(S_OK, Dial());
-    EXPECT_HR(S_OK, Dial());
-    EXPECT_EQ(2u, m_service->CallsCreated());
-    EXPECT_EQ(0u, m_service->AdvisedSinks());
-    EXPECT_EQ(0u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_TRUE(Connected());
+    EXPECT_EQ(1u, m_service->AdvisedSinks());
+    EXPECT_EQ(1, m_service->RegistrationsHeld());
+
+    // The far end hangs up: the dialer drops and releases its call.
+    ComPtr<ITBasicCallControl> call = Call(0);
+    Raise(CS_DISCONNECTED, call.Get());
     EXPECT_FALSE(Connected());
-    Raise(CS_CONNECTED);
-    EXPECT_FALSE(Connected());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->RefCount(call.Get()));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(1u, m_service->CountOf(op::UnregisterNotifications));
+}
+
+TEST_P(DialerCallTest, ANewLineIsFollowedFromTheNextConnect) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    ASSERT_HR(S_OK, Dial());
+    ASSERT_HR(S_OK, m_dialer->Disconnect());
+    m_service->WaitIdle();
+    // The same line again keeps its registration.
+    ASSERT_TRUE(SelectByName(L"Line 1"));
+    ASSERT_HR(S_OK, Dial());
+    EXPECT_EQ(1u, m_service->CountOf(op::RegisterCallNotifications));
+    ASSERT_HR(S_OK, m_dialer->Disconnect());
+    m_service->WaitIdle();
+
+    ASSERT_TRUE(SelectFromFile("Line 2\r\n"));
     EXPECT_EQ(0u, m_service->CountOf(op::UnregisterNotifications));
+    ASSERT_HR(S_OK, Dial());
+    EXPECT_EQ(1u, m_service->CountOf(op::UnregisterNotifications));
+    EXPECT_EQ(2u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(1u, m_service->CountOf(op::Advise));
+    EXPECT_EQ(1, m_service->RegistrationsHeld());
+    EXPECT_TRUE(Connected());
+    Raise(CS_DISCONNECTED);
+    EXPECT_FALSE(Connected());
+    EXPECT_EQ(3u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
 TEST_P(DialerCallTest, TrackedStateFollowsTheCallsOwnState) {
@@ -249,22 +318,56 @@ TEST_P(DialerCallTest, ADisconnectedStateDropsTheActiveCallOnce) {
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
-TEST_P(DialerCallTest, ASecondConnectReleasesTheFirstCallWithoutDroppingIt) {
+TEST_P(DialerCallTest, ARedialHangsUpTheActiveCallOnce) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
+    // The new call reads as not connected until its own first state.
+    telsim::CallScript silent;
+    silent.onConnect.clear();
+    m_service->SetCallScript(silent);
     ASSERT_HR(S_OK, Dial(L"5550199"));
+    EXPECT_FALSE(Connected());
     ASSERT_EQ(2u, m_service->CallsCreated());
     ComPtr<ITBasicCallControl> first = Call(0);
     ComPtr<ITBasicCallControl> second = Call(1);
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(CS_DISCONNECTED, m_service->CallStateOf(first.Get()));
     EXPECT_EQ(1, m_service->RefCount(first.Get()));
     EXPECT_EQ(2, m_service->RefCount(second.Get()));
 
-    // Events are not matched to calls: the old call's end drops the new one.
+    // The first call's late end is not the second call's.
     Raise(CS_DISCONNECTED, first.Get());
     EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(CS_DISCONNECTED, m_service->CallStateOf(second.Get()));
-    EXPECT_EQ(1, m_service->RefCount(second.Get()));
+    EXPECT_EQ(2, m_service->RefCount(second.Get()));
+    Raise(CS_CONNECTED, second.Get());
+    EXPECT_TRUE(Connected());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, OtherCallsOnTheLineChangeNothing) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    ASSERT_HR(S_OK, Dial());
+    for (CALL_STATE state : {CS_OFFERING, CS_IDLE, CS_DISCONNECTED}) {
+        RaiseForStranger(state);
+        EXPECT_TRUE(Connected()) << "state " << state;
+    }
+    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(2, m_service->RefCount(Call(0).Get()));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+TEST_P(DialerCallTest, ACallThatEndsWhileItIsStartedIsDroppedAndReleased) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    telsim::CallScript busy;
+    busy.onConnect = {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_BUSY}};
+    busy.onDisconnect.clear();
+    m_service->SetCallScript(busy);
+    EXPECT_HR(S_OK, Dial());
+    EXPECT_FALSE(Connected());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->RefCount(Call(0).Get()));
+    EXPECT_HR(S_OK, m_dialer->Disconnect());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -273,18 +376,19 @@ TEST_P(DialerCallTest, ConnectFailuresBeforeTheCall) {
     const HRESULT refused = static_cast<HRESULT>(0x80040004);
 
     // The registration fails: its own code, no description, no call; the
-    // address stays selected, so the next Connect dials without registering.
+    // address stays selected and the sink advised, and the next Connect
+    // registers again before it dials.
     SetThreadError(L"marker");
     m_service->FailOperation(op::RegisterCallNotifications, refused);
     EXPECT_HR(refused, Dial());
     EXPECT_EQ(L"marker", TakeThreadError().description);
     EXPECT_EQ(0u, m_service->CallsCreated());
     EXPECT_EQ(1u, m_service->AdvisedSinks());
-    Raise(CS_CONNECTED);
-    EXPECT_TRUE(Connected());
     m_service->ClearFaults();
     EXPECT_HR(S_OK, Dial());
-    EXPECT_EQ(1u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_TRUE(Connected());
+    EXPECT_EQ(2u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(1u, m_service->CountOf(op::Advise));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -369,17 +473,18 @@ TEST_P(DialerCallTest, CallCreationAndStartFailuresAreDescribedByCode) {
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
-TEST_P(DialerCallTest, AStartedCallReplacedByOneThatFailsStillCountsAsStarted) {
+TEST_P(DialerCallTest, AFailedRedialLeavesNothingToHangUp) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
     m_service->FailOperation(op::CallConnect, E_UNEXPECTED);
     EXPECT_HR(E_UNEXPECTED, Dial());
     m_service->ClearFaults();
-    // The service's answer for dropping a call it never started is passed on.
-    const HRESULT dropped = m_dialer->Disconnect();
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect)) << Hex(dropped);
-    EXPECT_EQ(1, m_service->RefCount(Call(1).Get()));
+    // The first call was hung up by the redial; the second was never started.
     EXPECT_HR(S_OK, m_dialer->Disconnect());
+    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->RefCount(Call(0).Get()));
+    EXPECT_EQ(2, m_service->RefCount(Call(1).Get()));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
 TEST_P(DialerCallTest, TerminalsAreSelectedPerStreamWhereTheyCanBe) {
@@ -445,20 +550,19 @@ TEST_P(DialerCallTest, LateEventsAreHarmlessAndTheSinkGoesWithItsHolders) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
     ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
+    // The call let go at shutdown is followed no more.
     telsim::EventSpec late;
-    late.ignoreFilter = true;
     late.callState = CS_DISCONNECTED;
+    late.ignoreFilter = true;
+    const std::size_t before = m_service->CountOf(op::SinkEvent);
     Raise(late);
-    EXPECT_FALSE(Connected());
-    late.callState = CS_CONNECTED;
-    Raise(late);
+    EXPECT_EQ(before + 1, m_service->CountOf(op::SinkEvent));
     EXPECT_TRUE(Connected());
     EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
 
     m_dialer.Reset();
     const std::size_t delivered = m_service->CountOf(op::SinkEvent);
-    late.callState = CS_DISCONNECTED;
-    Raise(late);
+    RaiseForStranger(CS_DISCONNECTED);
     EXPECT_EQ(delivered + 1, m_service->CountOf(op::SinkEvent));
     auto sinks = m_service->Sinks();
     ASSERT_EQ(1u, sinks.size());

@@ -1,6 +1,8 @@
 // Selection by the first line of a device-address file.
 #include "dialer_test_support.h"
 
+#include "dialer/ordinary_file.h"
+
 #include <string>
 
 using Microsoft::WRL::ComPtr;
@@ -162,6 +164,48 @@ TEST_F(DialerFileTest, FilesThatCannotBeOpenedAreNoSelection) {
     CloseHandle(exclusive);
     EXPECT_EQ(0u, m_service->CountOf(op::EnumerateAddresses));
     EXPECT_FALSE(TakeThreadError().present);
+}
+
+TEST_F(DialerFileTest, DevicesAndPipesAreNeverOpened) {
+    Use({Named(L"Modem A")});
+    // A pipe that would see the dialer connect, if it ever opened it.
+    const std::wstring pipeTail = L"\\pipe\\brevlin-device-file-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeW((L"\\\\." + pipeTail).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0,
+                                   1, 64, 64, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    const std::wstring paths[] = {L"CON",
+                                  L"NUL",
+                                  L"COM1",
+                                  L"com1:",
+                                  L"nul.txt",
+                                  L"C:\\windows\\temp\\CON .log",
+                                  L"\\\\.\\COM3",
+                                  L"\\\\?\\GLOBALROOT\\Device\\Null",
+                                  L"\\\\." + pipeTail,
+                                  L"\\\\localhost" + pipeTail,
+                                  L"\\\\?\\UNC\\localhost\\PIPE\\anything"};
+    for (const std::wstring& path : paths) {
+        VARIANT_BOOL success;
+        EXPECT_HR(S_OK, Read(&success, path.c_str()));
+        EXPECT_EQ(VARIANT_FALSE, success);
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(ConnectNamedPipe(pipe, &overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError()) << "the pipe had a client";
+    CancelIo(pipe);
+    CloseHandle(overlapped.hEvent);
+    CloseHandle(pipe);
+    EXPECT_EQ(0u, m_service->CountOf(op::EnumerateAddresses));
+
+    // A drive path in the device namespace is still a file, as is one on a share.
+    Write("Modem A\n");
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success, (L"\\\\?\\" + m_path).c_str()));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"\\\\server\\share\\line.txt"));
+    EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"\\\\?\\UNC\\server\\share\\line.txt"));
+    EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"console.txt"));
 }
 
 TEST_F(DialerFileTest, AFileOpenForWritingElsewhereIsRead) {
