@@ -168,8 +168,6 @@ int Dial(const Options& options) {
       }
     }
     if (outcome == 0) timeline.Say(L"held for " + std::to_wstring(options.holdSeconds).substr(0, 4) + L" s");
-  } else if (!options.line.empty() || !options.lineFile.empty()) {
-    timeline.Say(L"Connected stays False: a line chosen by name is not tracked");
   } else {
     timeline.Say(L"Connected stayed False");
   }

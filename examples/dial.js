@@ -4,9 +4,8 @@
 //                            [/hold:SECONDS] [/wait:SECONDS]
 //
 // Exit status: 0 the call was seen connected and hung up cleanly; 1 a member
-// failed; 2 the call was placed but never seen (no line, or a line chosen by
-// name, which the component does not track); 3 the call ended by itself
-// (busy, no answer) before it was held.
+// failed; 2 the call was placed but its progress was never seen; 3 the call
+// ended by itself (busy, no answer) before it was held.
 var number = "+1 (555) 010-0100", lineName = "", lineFile = "";
 var holdSeconds = 3, waitSeconds = 10;
 
@@ -97,8 +96,6 @@ if (seen) {
         }
     }
     if (outcome == 0) say("held for " + holdSeconds + " s");
-} else if (lineName != "" || lineFile != "") {
-    say("Connected stays False: a line chosen by name is not tracked");
 } else {
     say("Connected stayed False for " + waitSeconds + " s");
 }

@@ -4,9 +4,8 @@
 '                             [/hold:SECONDS] [/wait:SECONDS]
 '
 ' Exit status: 0 the call was seen connected and hung up cleanly; 1 a member
-' failed; 2 the call was placed but never seen (no line, or a line chosen by
-' name, which the component does not track); 3 the call ended by itself
-' (busy, no answer) before it was held.
+' failed; 2 the call was placed but its progress was never seen; 3 the call
+' ended by itself (busy, no answer) before it was held.
 Option Explicit
 
 Dim number, lineName, lineFile, holdSeconds, waitSeconds
@@ -118,8 +117,6 @@ If seen Then
         End If
     Loop
     If outcome = 0 Then Say "held for " & holdSeconds & " s"
-ElseIf lineName <> "" Or lineFile <> "" Then
-    Say "Connected stays False: a line chosen by name is not tracked"
 Else
     Say "Connected stayed False for " & waitSeconds & " s"
 End If

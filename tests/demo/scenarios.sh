@@ -60,7 +60,7 @@ scenario default 0 "lines: " "Connected: True" "held for" "hung up" "telephony s
 scenario busy 3 "Connected: True" "the call ended by itself" "hung up"
 scenario noanswer 3 "Connected: True" "the call ended by itself"
 scenario nolines 1 "Couldn't locate valid modem or TSP driver." "80004005"
-scenario linefile 2 "chosen: True" "Connected stays False" "hung up"
+scenario linefile 0 "chosen: True" "Connected: True" "held for" "hung up"
 scenario initfail 1 "TAPI initialization failed."
 
 export BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/default.ini")"

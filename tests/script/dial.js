@@ -1,4 +1,5 @@
-// Dials on the road where Connect chooses the line itself, from JScript.
+// Dials from JScript, first on the line Connect chooses itself, then on a
+// line chosen by name; the progress of both calls is seen.
 //   cscript //nologo dial.js
 // Exit status 0 when every step behaved; otherwise 1, with the step named.
 var shell = new ActiveXObject("WScript.Shell");
@@ -25,14 +26,20 @@ function pause() {
 var dialer = step("new ActiveXObject", function () { return new ActiveXObject("Brevlin.TAPIDialer"); });
 step("InitializeTAPI", function () { dialer.InitializeTAPI(); });
 var lines = step("GetAddressNameCSVList", function () { return dialer.GetAddressNameCSVList(); });
-if (lines !== "Script Modem") fail("the suitable lines are \"" + lines + "\"");
+if (lines !== "Script Modem,Script ISDN") fail("the suitable lines are \"" + lines + "\"");
 if (dialer.Connected !== false) fail("Connected before any call");
 
-step("Connect", function () { dialer.Connect("5550100"); });
-for (var i = 0; i < 10 && !dialer.Connected; ++i) pause();
-if (dialer.Connected !== true) fail("the call never reported progress");
+function dialAndHangUp(what) {
+    step("Connect " + what, function () { dialer.Connect("5550100"); });
+    for (var i = 0; i < 10 && !dialer.Connected; ++i) pause();
+    if (dialer.Connected !== true) fail("the call " + what + " never reported progress");
+    step("Disconnect " + what, function () { dialer.Disconnect(); });
+}
 
-step("Disconnect", function () { dialer.Disconnect(); });
+dialAndHangUp("on the first line");
+var chosen = step("SetDeviceAddress", function () { return dialer.SetDeviceAddress("Script ISDN"); });
+if (chosen !== true) fail("the line chosen by name");
+dialAndHangUp("on the line chosen by name");
 step("ShutdownTAPI", function () { dialer.ShutdownTAPI(); });
 dialer = null;
 WScript.Echo("PASS dial.js");

@@ -1,5 +1,6 @@
-' Dials on the road where Connect chooses the line itself, as a script host
-' does it: late-bound, through the registered type library.
+' Dials as a script host does it, late-bound through the registered type
+' library: first on the line Connect chooses itself, then on a line chosen
+' by name; the progress of both calls is seen.
 '   cscript //nologo dial.vbs
 ' Exit status 0 when every step behaved; otherwise 1, with the step named.
 Option Explicit
@@ -34,20 +35,26 @@ dialer.InitializeTAPI
 Step "InitializeTAPI"
 lines = dialer.GetAddressNameCSVList()
 Step "GetAddressNameCSVList"
-Check lines = "Script Modem", "the suitable lines are """ & lines & """"
+Check lines = "Script Modem,Script ISDN", "the suitable lines are """ & lines & """"
 Check dialer.Connected = False, "Connected before any call"
 
-dialer.Connect "+1 (555) 010-0100"
-Step "Connect"
-For i = 1 To 10
-    If dialer.Connected Then Exit For
-    Pause
-Next
-Step "Connected"
-Check dialer.Connected, "the call never reported progress"
+Sub DialAndHangUp(what)
+    dialer.Connect "+1 (555) 010-0100"
+    Step "Connect " & what
+    For i = 1 To 10
+        If dialer.Connected Then Exit For
+        Pause
+    Next
+    Step "Connected"
+    Check dialer.Connected, "the call " & what & " never reported progress"
+    dialer.Disconnect
+    Step "Disconnect " & what
+End Sub
 
-dialer.Disconnect
-Step "Disconnect"
+DialAndHangUp "on the first line"
+Check dialer.SetDeviceAddress("Script ISDN"), "the line chosen by name"
+Step "SetDeviceAddress"
+DialAndHangUp "on the line chosen by name"
 dialer.ShutdownTAPI
 Step "ShutdownTAPI"
 Set dialer = Nothing
