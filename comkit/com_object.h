@@ -6,7 +6,7 @@
 //
 // CreateInstance(outer, riid, ppv): E_POINTER for a null ppv before anything
 // is built; *ppv = null; build (E_OUTOFMEMORY, also when T's constructor
-// throws std::bad_alloc); _AtlInitialConstruct then FinalConstruct, with the
+// throws std::bad_alloc); InitialConstruct then FinalConstruct, with the
 // count held at 1 for a plain object (not for the aggregated inner object);
 // query riid. When a step fails the object is destroyed (FinalRelease runs)
 // and that step's failure is returned.
@@ -40,7 +40,7 @@ class CComObject final : public T {
     // The creation reference: held through the construction steps, then
     // exchanged for the query's reference (or dropped, destroying the object).
     object->InternalAddRef();
-    HRESULT hr = object->_AtlInitialConstruct();
+    HRESULT hr = object->InitialConstruct();
     if (SUCCEEDED(hr)) hr = object->FinalConstruct();
     if (SUCCEEDED(hr)) hr = object->QueryInterface(riid, ppv);
     object->Release();
@@ -98,8 +98,8 @@ class CComAggObject final : public IUnknown,
       object = new CComAggObject(outer);
       return S_OK;
     }));
-    HRESULT hr = object->_AtlInitialConstruct();
-    if (SUCCEEDED(hr)) hr = object->m_contained._AtlInitialConstruct();
+    HRESULT hr = object->InitialConstruct();
+    if (SUCCEEDED(hr)) hr = object->m_contained.InitialConstruct();
     if (SUCCEEDED(hr)) hr = object->m_contained.FinalConstruct();
     if (SUCCEEDED(hr)) hr = object->QueryInterface(riid, ppv);
     if (FAILED(hr)) delete object;

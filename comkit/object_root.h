@@ -42,7 +42,7 @@ class CComObjectRootEx {
 
   // Creation steps (com_object.h): the lock is initialised first, with the
   // count held at 1 for a plain object; then FinalConstruct runs.
-  HRESULT _AtlInitialConstruct() noexcept { return m_critsec.Init(); }
+  HRESULT InitialConstruct() noexcept { return m_critsec.Init(); }
   HRESULT FinalConstruct() noexcept { return S_OK; }
   void FinalRelease() noexcept {}
 

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "comkit/control/label_drawing.h"
 #include "comkit/result.h"
 #include "dialer/error_reporting.h"
 #include "resources/message_ids.h"
@@ -24,11 +25,17 @@ CTAPIDialer::~CTAPIDialer() {
     // m_pAddress and m_pTapi.
 }
 
-HRESULT CTAPIDialer::_AtlInitialConstruct() noexcept {
+HRESULT CTAPIDialer::InitialConstruct() noexcept {
     if (FAILED(m_csCall.Init())) {
         return E_OUTOFMEMORY;
     }
-    return CComObjectRootEx::_AtlInitialConstruct();
+    return CComObjectRootEx::InitialConstruct();
+}
+
+HRESULT CTAPIDialer::OnDraw(HDC dc, const RECTL& bounds) noexcept {
+    // The label of the control framework the dialer was first built with,
+    // which hosts and their tests have seen ever since.
+    return comkit::DrawCentredLabel(dc, bounds, L"ATL 8.0");
 }
 
 HRESULT CTAPIDialer::FinalConstruct() noexcept {

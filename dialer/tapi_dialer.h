@@ -55,7 +55,7 @@ public:
 
     // Creation: the call lock, then the telephony root object (created, not
     // initialised). A failure of either destroys the new object.
-    HRESULT _AtlInitialConstruct() noexcept;
+    HRESULT InitialConstruct() noexcept;
     HRESULT FinalConstruct() noexcept;
     void FinalRelease() noexcept {}
 
@@ -76,6 +76,9 @@ public:
     // (`call` is that call's identity): drops the call if it is still the
     // dialer's active one, as Disconnect does.
     void DropEndedCall(IUnknown* call) noexcept;
+
+    // The control has no picture of its own: containers show a fixed label.
+    HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept;
 
 protected:
     // Destruction calls neither ShutdownTAPI nor Disconnect: the references

@@ -4,7 +4,6 @@
 
 #include "comkit/control/ambient.h"
 #include "comkit/control/control_window.h"
-#include "comkit/control/label_drawing.h"
 #include "comkit/identity.h"
 #include "comkit/result.h"
 
@@ -360,7 +359,7 @@ HRESULT CComControlBase::IViewObject_Draw(DWORD aspect, HDC dc, LPCRECTL bounds)
         return E_INVALIDARG;
     }
     if (!dc) return E_INVALIDARG;
-    return DrawControlLabel(dc, rc);
+    return DrawContent(dc, rc);
 }
 
 HRESULT CComControlBase::IViewObject_SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) noexcept {
@@ -477,7 +476,7 @@ void CComControlBase::OnPaint(HWND window) noexcept {
     if (!dc) return;
     RECT client{};
     GetClientRect(window, &client);
-    (void)DrawControlLabel(dc, RECTL{client.left, client.top, client.right, client.bottom});
+    (void)DrawContent(dc, RECTL{client.left, client.top, client.right, client.bottom});
     EndPaint(window, &ps);
 }
 

@@ -73,7 +73,7 @@ public:
     LONG FreezeCount() const noexcept { return m_nFreezeEvents; }
     SIZEL Extent() const noexcept { return m_sizeExtent; }
 
-    // Paints the window's label (called by the window procedure).
+    // Paints the window's picture (called by the window procedure).
     void OnPaint(HWND window) noexcept;
     // Called by the window procedure when the window is gone.
     void OnWindowDestroyed() noexcept { m_hWndCD = nullptr; }
@@ -88,6 +88,9 @@ protected:
 
     // Queries the whole object (through its controlling unknown).
     virtual HRESULT ControlQueryInterface(REFIID riid, void** ppv) noexcept = 0;
+    // The control's picture within bounds (logical units of dc), for the
+    // container's drawing and the control's own window alike.
+    virtual HRESULT DrawContent(HDC dc, const RECTL& bounds) noexcept = 0;
 
 private:
     HRESULT InPlaceActivate(LONG verb, LPCRECT posRect) noexcept;

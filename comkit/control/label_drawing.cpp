@@ -2,7 +2,7 @@
 
 namespace comkit {
 
-HRESULT DrawControlLabel(HDC dc, RECTL bounds) noexcept {
+HRESULT DrawCentredLabel(HDC dc, RECTL bounds, const wchar_t* text) noexcept {
     const bool metafile = GetDeviceCaps(dc, TECHNOLOGY) == DT_METAFILE;
     int saved = 0;
     if (!metafile) {
@@ -19,7 +19,7 @@ HRESULT DrawControlLabel(HDC dc, RECTL bounds) noexcept {
     // Integer division truncates towards zero, also for negative extents.
     const int x = bounds.left + (bounds.right - bounds.left) / 2;
     const int y = bounds.top + (bounds.bottom - bounds.top) / 2;
-    const BOOL drawn = TextOutW(dc, x, y, kControlLabel, static_cast<int>(wcslen(kControlLabel)));
+    const BOOL drawn = TextOutW(dc, x, y, text, static_cast<int>(wcslen(text)));
     const DWORD error = drawn ? ERROR_SUCCESS : GetLastError();
     if (!metafile) RestoreDC(dc, saved);
     return drawn ? S_OK : (error ? HRESULT_FROM_WIN32(error) : E_FAIL);

@@ -8,6 +8,7 @@
 #include "brevlin_idl.h"
 #include "comkit/coclass.h"
 #include "comkit/control/control_bases.h"
+#include "comkit/control/label_drawing.h"
 #include "comkit/dispatch.h"
 #include "comkit/interface_table.h"
 #include "comkit/object_root.h"
@@ -55,6 +56,8 @@ public:
     STDMETHOD(GetAddressNameCSVList)(BSTR*) noexcept override { return E_NOTIMPL; }
     STDMETHOD(ReadDeviceAddressFromFile)(BSTR, VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
     STDMETHOD(SetDeviceAddress)(BSTR, VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
+
+    HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept { return comkit::DrawCentredLabel(dc, bounds, L"ATL 8.0"); }
 
     static LONG Live() noexcept { return InterlockedCompareExchange(&s_live, 0, 0); }
 
