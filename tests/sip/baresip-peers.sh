@@ -4,7 +4,7 @@
 #   sip_peer_start NAME MODE      MODE: caller | answer (answers at once) |
 #                                 manual (rings until told over its control port)
 #   ${SIP_PORT[NAME]} ${CTRL_PORT[NAME]} ${PEER_PID[NAME]} ${PEER_DIR[NAME]}
-#   sip_peer_stop NAME            (by process id)
+#   sip_peer_stop NAME [SIGNAL]   (by process id; TERM unless given)
 #   sip_free_port                 sets FREE_PORT to a port nobody uses
 # Every instance has its own configuration folder, its own ports (SIP on
 # UDP and TCP, its TLS transport one above, the control port) and plays an
@@ -90,10 +90,10 @@ CONF
   return 1
 }
 
-sip_peer_stop() {  # name
+sip_peer_stop() {  # name [signal]
   local pid="${PEER_PID[$1]:-}"
   [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || true
+  kill -"${2:-TERM}" "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   unset "PEER_PID[$1]"
 }

@@ -30,13 +30,14 @@ export BREVLIN_SIP_MARK="Z:$work/established"
 status=0
 "$root/scripts/wine-run" "$program" --gtest_filter='-*KilledMidCall*' || status=1
 
-# The caller is killed once the test says its call is established.
+# The caller is killed (as by a crash: SIGKILL) once the test says its call
+# is established.
 rm -f "$work/established"
 "$root/scripts/wine-run" "$program" --gtest_filter='*KilledMidCall*' &
 test_pid=$!
 for _ in $(seq 200); do [ -f "$work/established" ] && break; sleep 0.1; done
 [ -f "$work/established" ] || echo "FAIL: the call to kill was never established"
-sip_peer_stop caller
+sip_peer_stop caller KILL
 wait "$test_pid" || status=1
 
 for name in answer manual caller; do

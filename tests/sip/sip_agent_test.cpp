@@ -1,8 +1,7 @@
 // The agent connection and one call's states against baresip on loopback
 // (run-agent-tests.sh starts the instances and names them in BREVLIN_SIP_*),
 // and against a fake agent inside this process for what baresip never sends.
-#include "telsim/sip/agent_connection.h"
-#include "telsim/sip/sip_call.h"
+#include "telsim/sip/agent_call.h"
 
 #include <winsock2.h>
 
@@ -81,79 +80,45 @@ private:
     HRESULT dropped_ = S_OK;
 };
 
-// One call through the caller agent, as a SIP line runs it.
+// One call through the caller agent, with the states it went through.
 class Line {
 public:
-    HRESULT Dial(const std::string& uri) {
-        call_ = std::make_unique<SipCall>(uri);
-        const HRESULT hr = AgentConnection::Open(
-            Endpoint("BREVLIN_SIP_CALLER"), 2000,
-            [this](const AgentMessage& message) {
+    HRESULT Dial(const std::string& uri, const SipLineTimeouts& timeouts = {}) {
+        return AgentCall::Start(
+            Endpoint("BREVLIN_SIP_CALLER"), uri, timeouts,
+            [this](const SipCallUpdate& update) {
                 std::lock_guard lock(mu_);
-                SipCallUpdate update;
-                std::string send;
-                if (call_->OnMessage(message, update, send)) {
-                    Record(update);
-                }
-                if (!send.empty()) {
-                    connection_->Send(send);
-                }
+                history_ += history_.empty() ? "" : ",";
+                history_ += update.state == SipCallState::InProgress ? "inprogress"
+                            : update.state == SipCallState::Connected
+                                ? "connected"
+                                : std::string("disconnected:") + ReasonName(update.reason);
+                state_ = update.state;
+                changed_.notify_all();
             },
-            [this](HRESULT why) {
-                std::lock_guard lock(mu_);
-                dropped_ = why;
-                SipCallUpdate update;
-                if (call_->End(CloseReason::Failed, "agent connection lost", update)) {
-                    Record(update);
-                }
-            },
-            connection_);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        return connection_->Send(call_->Dial());
-    }
-    void HangUp() {
-        std::lock_guard lock(mu_);
-        const std::string command = call_->HangUp(CloseReason::LocalHangup);
-        if (!command.empty()) {
-            EXPECT_EQ(S_OK, connection_->Send(command));
-        }
+            call_);
     }
     bool Wait(SipCallState state, std::chrono::seconds timeout = 10s) {
         std::unique_lock lock(mu_);
-        return changed_.wait_for(lock, timeout, [&] { return call_->State() == state; });
+        return changed_.wait_for(lock, timeout, [&] { return state_ == state; });
     }
     std::string History() {
         std::lock_guard lock(mu_);
         return history_;
     }
-    HRESULT Dropped() {
-        std::lock_guard lock(mu_);
-        return dropped_;
-    }
-    std::unique_ptr<AgentConnection> connection_;
+    std::unique_ptr<AgentCall> call_;
 
 private:
-    void Record(const SipCallUpdate& update) {
-        history_ += history_.empty() ? "" : ",";
-        history_ += update.state == SipCallState::InProgress ? "inprogress"
-                    : update.state == SipCallState::Connected
-                        ? "connected"
-                        : std::string("disconnected:") + ReasonName(update.reason);
-        changed_.notify_all();
-    }
     std::mutex mu_;
     std::condition_variable changed_;
-    std::unique_ptr<SipCall> call_;
+    SipCallState state_ = SipCallState::Dialling;
     std::string history_;
-    HRESULT dropped_ = S_OK;
 };
 
 class SipAgent : public ::testing::Test {
 protected:
     void TearDown() override {
-        line_.connection_.reset();
+        line_.call_.reset();
         far_.connection_.reset();
         EXPECT_EQ(0, AgentConnection::Running()) << "a reader thread outlived its connection";
     }
@@ -165,12 +130,39 @@ TEST_F(SipAgent, ConnectedThenHungUpWhileTheFarEndSeesItEnd) {
     ASSERT_EQ(S_OK, far_.Open(Endpoint("BREVLIN_SIP_ANSWER")));
     ASSERT_EQ(S_OK, line_.Dial(Env("BREVLIN_SIP_ANSWER_URI")));
     ASSERT_TRUE(line_.Wait(SipCallState::Connected)) << line_.History();
-    line_.HangUp();
+    line_.call_->HangUp();
     ASSERT_TRUE(line_.Wait(SipCallState::Disconnected));
     EXPECT_EQ("inprogress,connected,disconnected:hung up", line_.History());
     std::string reason;
     EXPECT_TRUE(far_.WaitEvent("CALL_CLOSED", &reason));
     EXPECT_EQ("Connection reset by peer", reason);
+}
+
+TEST_F(SipAgent, ACallStillConnectedIsHungUpWhenItGoes) {
+    ASSERT_EQ(S_OK, far_.Open(Endpoint("BREVLIN_SIP_ANSWER")));
+    ASSERT_EQ(S_OK, line_.Dial(Env("BREVLIN_SIP_ANSWER_URI")));
+    ASSERT_TRUE(line_.Wait(SipCallState::Connected)) << line_.History();
+    line_.call_.reset();
+    EXPECT_EQ("inprogress,connected,disconnected:hung up", line_.History()) << "confirmed before it returned";
+    EXPECT_TRUE(far_.WaitEvent("CALL_CLOSED"));
+}
+
+TEST_F(SipAgent, TheLinesTimersGiveUpOnSilenceAndOnRinging) {
+    std::string silent = Env("BREVLIN_SIP_DEAD");
+    silent = "sip:x@" + silent;
+    SipLineTimeouts timeouts;
+    timeouts.unreachableMs = 1000;
+    ASSERT_EQ(S_OK, line_.Dial(silent, timeouts));
+    ASSERT_TRUE(line_.Wait(SipCallState::Disconnected));
+    EXPECT_EQ("inprogress,disconnected:unreachable", line_.History());
+
+    Line ringing;
+    timeouts.answerMs = 1500;
+    ASSERT_EQ(S_OK, far_.Open(Endpoint("BREVLIN_SIP_MANUAL")));
+    ASSERT_EQ(S_OK, ringing.Dial(Env("BREVLIN_SIP_MANUAL_URI"), timeouts));
+    ASSERT_TRUE(ringing.Wait(SipCallState::Disconnected));
+    EXPECT_EQ("inprogress,disconnected:no answer", ringing.History());
+    EXPECT_TRUE(far_.WaitEvent("CALL_CLOSED"));
 }
 
 TEST_F(SipAgent, HungUpByTheFarEnd) {
@@ -214,8 +206,7 @@ TEST_F(SipAgent, ControlConnectionKilledMidCall) {
     std::fclose(std::fopen(Env("BREVLIN_SIP_MARK").c_str(), "w"));
     ASSERT_TRUE(line_.Wait(SipCallState::Disconnected, 20s)) << "the script kills the caller's agent";
     EXPECT_EQ("inprogress,connected,disconnected:failed", line_.History());
-    EXPECT_EQ(HRESULT_FROM_WIN32(WSAECONNRESET), line_.Dropped());
-    EXPECT_EQ(HRESULT_FROM_WIN32(WSAENOTCONN), line_.connection_->Send(EncodeCommand("hangup", "", "late")));
+    EXPECT_EQ(HRESULT_FROM_WIN32(WSAECONNRESET), line_.call_->Dropped());
 }
 
 // A fake agent on a loopback port of its own: accepts one connection and
