@@ -7,6 +7,10 @@ constexpr DWORD kTickMs = 100;
 
 }  // namespace
 
+void CALLBACK AgentCall::Tick(PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER) {
+    static_cast<AgentCall*>(context)->OnTick();
+}
+
 AgentCall::AgentCall(std::string uri, const SipLineTimeouts& timeouts, Post post)
     : timeouts_(timeouts), post_(std::move(post)), call_(std::move(uri)) {}
 
@@ -22,9 +26,7 @@ HRESULT AgentCall::Start(const AgentEndpoint& endpoint, std::string uri, const S
         if (FAILED(hr)) {
             return hr;
         }
-        call->timer_ = CreateThreadpoolTimer(
-            [](PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER) { static_cast<AgentCall*>(context)->OnTick(); },
-            self, nullptr);
+        call->timer_ = CreateThreadpoolTimer(&AgentCall::Tick, self, nullptr);
         if (!call->timer_) {
             return HRESULT_FROM_WIN32(GetLastError());
         }

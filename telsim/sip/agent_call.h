@@ -55,6 +55,7 @@ private:
     AgentCall(std::string uri, const SipLineTimeouts& timeouts, Post post);
     void OnMessage(const AgentMessage& message);
     void OnDropped(HRESULT why);
+    static void CALLBACK Tick(PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER);
     void OnTick();
     // With mu_ held.
     void HangUpLocked(CloseReason why);
