@@ -1,0 +1,154 @@
+#include "telsim/sip/agent_call.h"
+
+namespace telsim::sip {
+namespace {
+
+constexpr DWORD kTickMs = 100;
+
+}  // namespace
+
+void CALLBACK AgentCall::Tick(PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER) {
+    static_cast<AgentCall*>(context)->OnTick();
+}
+
+AgentCall::AgentCall(std::string uri, const SipLineTimeouts& timeouts, Post post)
+    : timeouts_(timeouts), post_(std::move(post)), call_(std::move(uri)) {}
+
+HRESULT AgentCall::Start(const AgentEndpoint& endpoint, std::string uri, const SipLineTimeouts& timeouts, Post post,
+                         std::unique_ptr<AgentCall>& out) noexcept {
+    out.reset();
+    try {
+        std::unique_ptr<AgentCall> call(new AgentCall(std::move(uri), timeouts, std::move(post)));
+        AgentCall* self = call.get();
+        HRESULT hr = AgentConnection::Open(
+            endpoint, timeouts.connectMs, [self](const AgentMessage& message) { self->OnMessage(message); },
+            [self](HRESULT why) { self->OnDropped(why); }, call->connection_);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        call->timer_ = CreateThreadpoolTimer(&AgentCall::Tick, self, nullptr);
+        if (!call->timer_) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+        {
+            std::lock_guard lock(call->mu_);
+            call->started_ = GetTickCount64();
+            hr = call->connection_->Send(call->call_.Dial());
+            call->dialled_ = SUCCEEDED(hr);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        // Relative due time, in 100 ns units.
+        LARGE_INTEGER due{};
+        due.QuadPart = -static_cast<LONGLONG>(kTickMs) * 10000;
+        FILETIME dueTime{due.LowPart, static_cast<DWORD>(due.HighPart)};
+        SetThreadpoolTimer(call->timer_, &dueTime, kTickMs, 0);
+        out = std::move(call);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+void AgentCall::Report(const SipCallUpdate& update) {
+    if (update.state == SipCallState::Disconnected) {
+        ended_.notify_all();
+    }
+    if (post_) {
+        post_(update);
+    }
+}
+
+void AgentCall::OnMessage(const AgentMessage& message) {
+    std::lock_guard lock(mu_);
+    SipCallUpdate update;
+    std::string send;
+    const bool changed = call_.OnMessage(message, update, send);
+    if (!send.empty()) {
+        connection_->Send(send);
+    }
+    if (changed) {
+        Report(update);
+    }
+}
+
+void AgentCall::OnDropped(HRESULT why) {
+    std::lock_guard lock(mu_);
+    dropped_ = why;
+    SipCallUpdate update;
+    if (call_.End(CloseReason::Failed, "agent connection lost", update)) {
+        Report(update);
+    }
+}
+
+void AgentCall::OnTick() {
+    std::lock_guard lock(mu_);
+    if (call_.State() == SipCallState::Disconnected) {
+        return;
+    }
+    const ULONGLONG now = GetTickCount64();
+    SipCallUpdate update;
+    if (hangUpSent_ != 0) {
+        if (now - hangUpSent_ >= timeouts_.hangUpMs &&
+            call_.End(CloseReason::LocalHangup, "the agent did not confirm the hang-up", update)) {
+            Report(update);
+        }
+    } else if (call_.CallId().empty() && now - started_ >= timeouts_.unreachableMs) {
+        HangUpLocked(CloseReason::Unreachable);
+    } else if (call_.State() != SipCallState::Connected && now - started_ >= timeouts_.answerMs) {
+        HangUpLocked(CloseReason::NoAnswer);
+    }
+}
+
+void AgentCall::HangUpLocked(CloseReason why) {
+    if (call_.State() == SipCallState::Disconnected || hangUpSent_ != 0) {
+        return;
+    }
+    hangUpSent_ = GetTickCount64();
+    const std::string command = call_.HangUp(why);
+    if (!command.empty()) {
+        connection_->Send(command);
+    }
+}
+
+void AgentCall::HangUp() noexcept {
+    try {
+        std::lock_guard lock(mu_);
+        HangUpLocked(CloseReason::LocalHangup);
+    } catch (...) {
+    }
+}
+
+AgentCall::~AgentCall() {
+    {
+        std::unique_lock lock(mu_);
+        if (dialled_) {
+            HangUpLocked(CloseReason::LocalHangup);
+            ended_.wait_for(lock, std::chrono::milliseconds(timeouts_.hangUpMs + 2 * kTickMs),
+                            [&] { return call_.State() == SipCallState::Disconnected; });
+        }
+    }
+    if (timer_) {
+        SetThreadpoolTimer(timer_, nullptr, 0, 0);
+        WaitForThreadpoolTimerCallbacks(timer_, TRUE);
+        CloseThreadpoolTimer(timer_);
+    }
+    if (connection_) {
+        connection_->Close();
+    }
+}
+
+SipCallState AgentCall::State() const {
+    std::lock_guard lock(mu_);
+    return call_.State();
+}
+
+HRESULT AgentCall::Dropped() const {
+    std::lock_guard lock(mu_);
+    return dropped_;
+}
+
+}  // namespace telsim::sip

@@ -1,0 +1,104 @@
+# Starts and stops baresip instances on loopback for the SIP-line tests.
+# Source it, then:
+#   sip_peers_init WORKDIR        (a trap stops every peer on exit)
+#   sip_peer_start NAME MODE      MODE: caller | answer (answers at once) |
+#                                 manual (rings until told over its control port)
+#   ${SIP_PORT[NAME]} ${CTRL_PORT[NAME]} ${PEER_PID[NAME]} ${PEER_DIR[NAME]}
+#   sip_peer_stop NAME [SIGNAL]   (by process id; TERM unless given)
+#   sip_free_port                 sets FREE_PORT to a port nobody uses
+# Every instance has its own configuration folder, its own ports (SIP on
+# UDP and TCP, its TLS transport one above, the control port) and plays an
+# 8 kHz tone that lasts longer than any test call: baresip ends a call when
+# its audio file runs out.
+declare -A SIP_PORT CTRL_PORT PEER_PID PEER_DIR
+SIP_WORK=""
+SIP_TAKEN=" "
+FREE_PORT=""
+
+sip_peers_init() {
+  SIP_WORK="$1"
+  rm -rf "$SIP_WORK"; mkdir -p "$SIP_WORK"
+  python3 - "$SIP_WORK/tone.wav" <<'PY'
+import math, struct, sys, wave
+# 400 Hz is 20 samples a period at 8 kHz: one period, repeated for 180 s.
+period = b"".join(struct.pack("<h", int(6000 * math.sin(2 * math.pi * i / 20))) for i in range(20))
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
+    w.writeframes(period * (8000 // 20 * 180))
+PY
+  trap sip_peers_stop_all EXIT
+}
+
+# Sets FREE_PORT to a port P, not handed out before in this run, where TCP and UDP P and P+1
+# can all be bound now (P+1 for the TLS transport of a SIP port).
+sip_free_port() {
+  local port
+  for _ in $(seq 200); do
+    port=$((20000 + RANDOM % 20000))
+    case "$SIP_TAKEN" in *" $port "*|*" $((port + 1)) "*|*" $((port - 1)) "*) continue ;; esac
+    if python3 - "$port" <<'PY'
+import socket, sys
+p = int(sys.argv[1]); held = []
+try:
+    for port in (p, p + 1):
+        for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
+            s = socket.socket(socket.AF_INET, kind); held.append(s); s.bind(("127.0.0.1", port))
+except OSError:
+    sys.exit(1)
+PY
+    then
+      SIP_TAKEN+="$port $((port + 1)) "
+      FREE_PORT=$port; return 0
+    fi
+  done
+  echo "sip_free_port: no free port found" >&2; return 1
+}
+
+sip_peer_start() {  # name mode
+  local name="$1" mode="$2" dir="$SIP_WORK/$1" sip ctrl rtp answer=""
+  sip_free_port; sip=$FREE_PORT
+  sip_free_port; ctrl=$FREE_PORT
+  sip_free_port; rtp=$FREE_PORT
+  mkdir -p "$dir"
+  cat >"$dir/config" <<CONF
+poll_method        poll
+sip_listen         127.0.0.1:$sip
+net_interface      127.0.0.1
+module_path        /usr/lib/baresip/modules
+module             g711.so
+module             aufile.so
+module             ctrl_tcp.so
+ctrl_tcp_listen    127.0.0.1:$ctrl
+audio_source       aufile,$SIP_WORK/tone.wav
+audio_player       aufile,$dir/heard.wav
+audio_alert        aufile,/dev/null
+module_app         account.so
+module_app         menu.so
+rtp_ports          $rtp-$((rtp + 7))
+CONF
+  [ "$mode" = answer ] && answer=";answermode=auto"
+  local user=callee; [ "$mode" = caller ] && user=caller
+  echo "<sip:$user@127.0.0.1>;regint=0$answer" >"$dir/accounts"
+  baresip -f "$dir" </dev/null >"$dir/out.log" 2>&1 &
+  PEER_PID[$name]=$!; SIP_PORT[$name]=$sip; CTRL_PORT[$name]=$ctrl; PEER_DIR[$name]=$dir
+  for _ in $(seq 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$ctrl") 2>/dev/null; then return 0; fi
+    kill -0 "${PEER_PID[$name]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "baresip $name did not start:"; cat "$dir/out.log"
+  return 1
+}
+
+sip_peer_stop() {  # name [signal]
+  local pid="${PEER_PID[$1]:-}"
+  [ -n "$pid" ] || return 0
+  kill -"${2:-TERM}" "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  unset "PEER_PID[$1]"
+}
+
+sip_peers_stop_all() {
+  local name
+  for name in "${!PEER_PID[@]}"; do sip_peer_stop "$name"; done
+}
