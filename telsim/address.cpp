@@ -124,7 +124,7 @@ HRESULT Address::TranslateAddress(BSTR number, long card, long options, ITAddres
         // Without a location there are no dialling rules: the dialable
         // string is the number as given.
         std::wstring dialable = number ? std::wstring(number, SysStringLen(number)) : std::wstring();
-        if (const auto location = core_.Location()) dialable = modem::TranslateNumber(dialable, *location);
+        if (const auto location = core_.CurrentLocation()) dialable = TranslateNumber(dialable, *location);
         TranslationInfo* info = core_.Make<TranslationInfo>(std::move(dialable));
         info->AddRef();
         *result = info;

@@ -270,7 +270,7 @@ void ReadModem(const Reader& file, const std::wstring& section, AddressSpec& lin
 void ReadLocation(const Reader& file, Scenario& scenario) {
     file.OnlyKeys(L"Location", {L"CountryCode", L"AreaCode", L"OutsideLine", L"LongDistance", L"International"});
     if (!file.HasSection(L"Location")) return;
-    modem::Location location;
+    Location location;
     std::wstring value;
     auto digits = [&](const wchar_t* key, std::wstring& field, const wchar_t* allowed) {
         if (!file.Get(L"Location", key, value)) return;

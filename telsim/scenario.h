@@ -19,7 +19,7 @@ struct Scenario {
     Delivery delivery = Delivery::NotificationThread;
     std::vector<std::pair<std::wstring, Fault>> faults;
     HRESULT creationFailure = S_OK;  // every root object creation fails so
-    std::optional<modem::Location> location;  // [Location]: numbers are translated
+    std::optional<Location> location;  // [Location]: numbers are translated
 };
 
 // Two suitable lines and one that carries no data or voice; calls go in

@@ -26,7 +26,7 @@ Service::~Service() {
 void Service::SetAddresses(std::vector<AddressSpec> addresses) { core_->SetAddresses(addresses); }
 void Service::SetCallScript(CallScript script) { core_->SetCallScript(std::move(script)); }
 void Service::SetDelivery(Delivery delivery) { core_->SetDelivery(delivery); }
-void Service::SetLocation(std::optional<modem::Location> location) { core_->SetLocation(std::move(location)); }
+void Service::SetLocation(std::optional<Location> location) { core_->SetLocation(std::move(location)); }
 void Service::SetRecording(bool on, std::size_t cap) { core_->SetRecording(on, cap); }
 void Service::CountStrings(bool on) { core_->CountStrings(on); }
 void Service::KeepSinksAfterRootRelease(bool keep) { core_->KeepSinks(keep); }

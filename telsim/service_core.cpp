@@ -230,12 +230,12 @@ Delivery ServiceCore::CurrentDelivery() const {
     return delivery_;
 }
 
-void ServiceCore::SetLocation(std::optional<modem::Location> location) {
+void ServiceCore::SetLocation(std::optional<Location> location) {
     std::lock_guard<std::mutex> lock(worldMu_);
     location_ = std::move(location);
 }
 
-std::optional<modem::Location> ServiceCore::Location() const {
+std::optional<Location> ServiceCore::CurrentLocation() const {
     std::lock_guard<std::mutex> lock(worldMu_);
     return location_;
 }

@@ -91,8 +91,8 @@ public:
     CallScript Script() const;
     void SetDelivery(Delivery delivery);
     Delivery CurrentDelivery() const;
-    void SetLocation(std::optional<modem::Location> location);
-    std::optional<modem::Location> Location() const;
+    void SetLocation(std::optional<Location> location);
+    std::optional<Location> CurrentLocation() const;
     void KeepSinks(bool keep);
     void FailCreation(HRESULT hr);
     HRESULT CreationFailure() const;
@@ -197,7 +197,7 @@ private:
     std::vector<Held<Address>> addresses_;
     CallScript script_;
     Delivery delivery_ = Delivery::NotificationThread;
-    std::optional<modem::Location> location_;
+    std::optional<Location> location_;
     bool keepSinks_ = false;
     HRESULT creationFailure_ = S_OK;
     std::vector<RootState> roots_;

@@ -27,7 +27,7 @@
 
 #include "telephony/tapi.h"
 #include "telsim/modem/modem_config.h"
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
 
 #include <cstddef>
 #include <memory>
@@ -213,7 +213,7 @@ public:
     void SetDelivery(Delivery delivery);
     // The location numbers are translated from (the README, "Number translation");
     // nullopt (the default): the dialable string is the number as given.
-    void SetLocation(std::optional<modem::Location> location);
+    void SetLocation(std::optional<Location> location);
     // Recording keeps at most `cap` operations, 200000 unless set (later
     // ones are counted in the per-name counters only): a long run costs no
     // more than some tens of megabytes. Off: nothing is recorded or counted;

@@ -1,6 +1,6 @@
 #include "telsim/modem/call_modem.h"
 
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
 
 #include <algorithm>
 #include <utility>

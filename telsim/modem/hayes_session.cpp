@@ -1,6 +1,6 @@
 #include "telsim/modem/hayes_session.h"
 
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
 
 namespace telsim::modem {
 namespace {

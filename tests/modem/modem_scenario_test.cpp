@@ -130,7 +130,7 @@ struct World {
 
 TEST(ModemLine, TranslationFollowsTheLocationOnEveryLine) {
     World world;
-    telsim::modem::Location location;
+    telsim::Location location;
     location.countryCode = L"1";
     location.areaCode = L"555";
     world.service->SetLocation(location);

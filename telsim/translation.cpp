@@ -1,9 +1,9 @@
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
 
 #include <cwctype>
 #include <optional>
 
-namespace telsim::modem {
+namespace telsim {
 namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -90,4 +90,4 @@ std::wstring TranslateNumber(std::wstring_view number, const Location& location)
     return dial + canonical->subscriber;
 }
 
-}  // namespace telsim::modem
+}  // namespace telsim
