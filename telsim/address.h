@@ -3,7 +3,7 @@
 
 #include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
-#include "telsim/telsim.h"
+#include "telsim/world.h"
 
 #include <vector>
 
@@ -16,7 +16,7 @@ class Address final : public SimObject,
                       public ITAddressTranslation,
                       public ITTerminalSupport {
 public:
-    Address(ServiceCore& core, AddressSpec wanted) noexcept;
+    Address(Service& service, AddressSpec wanted) noexcept;
     std::wstring Describe() const override;
 
     TELSIM_IUNKNOWN
@@ -74,7 +74,6 @@ public:
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
-    HRESULT Optional(const wchar_t* name, bool offered, void* itf, void** ppv) noexcept;
 
     const AddressSpec spec_;
 };
@@ -91,7 +90,7 @@ using AddressEnum = SimEnum<AddressEnumTraits>;
 
 class TranslationInfo final : public SimObject, public ITAddressTranslationInfo {
 public:
-    TranslationInfo(ServiceCore& core, std::wstring dialable) noexcept;
+    TranslationInfo(Service& service, std::wstring dialable) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
@@ -110,7 +109,7 @@ private:
 
 class Terminal final : public SimObject, public ITTerminal {
 public:
-    Terminal(ServiceCore& core, long mediaType, TERMINAL_DIRECTION direction) noexcept;
+    Terminal(Service& service, long mediaType, TERMINAL_DIRECTION direction) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH

@@ -4,7 +4,7 @@
 #include "telsim/modem/call_modem.h"
 #include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
-#include "telsim/telsim.h"
+#include "telsim/world.h"
 
 #include <atomic>
 #include <mutex>
@@ -20,7 +20,7 @@ class Stream;
 class Call final : public SimObject, public ITBasicCallControl, public ITCallInfo, public ITStreamControl {
 public:
     // address may be null (a call raised by hand for no address).
-    Call(ServiceCore& core, Address* address, std::wstring destination, long addressType, long mediaTypes,
+    Call(Service& service, Address* address, std::wstring destination, long addressType, long mediaTypes,
          CallScript script);
     std::wstring Describe() const override;
 
@@ -50,7 +50,9 @@ public:
     STDMETHODIMP SwapHold(ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP ParkDirect(BSTR) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP ParkIndirect(BSTR* address) noexcept override {
-        if (address) *address = nullptr;
+        if (address) {
+            *address = nullptr;
+        }
         return E_NOTIMPL;
     }
     STDMETHODIMP Unpark() noexcept override { return E_NOTIMPL; }
@@ -114,7 +116,7 @@ class Terminal;
 
 class Stream final : public SimObject, public ITStream {
 public:
-    Stream(ServiceCore& core, StreamSpec wanted) noexcept;
+    Stream(Service& service, StreamSpec wanted) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
@@ -135,6 +137,10 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+    // A recorded read of one of the stream's properties: fails with `result`
+    // when that is a failure, else gives `value`.
+    template <class T>
+    HRESULT Read(const wchar_t* op, T* out, HRESULT result, T value) noexcept;
 
     const StreamSpec spec_;
     mutable std::mutex mu_;

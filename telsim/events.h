@@ -2,7 +2,6 @@
 #pragma once
 
 #include "telsim/sim_object.h"
-#include "telsim/telsim.h"
 
 namespace telsim {
 
@@ -17,7 +16,7 @@ struct EventCall {
 
 class CallStateEvent final : public SimObject, public ITCallStateEvent {
 public:
-    CallStateEvent(ServiceCore& core, EventCall call, CALL_STATE state, CALL_STATE_EVENT_CAUSE cause,
+    CallStateEvent(Service& service, EventCall call, CALL_STATE state, CALL_STATE_EVENT_CAUSE cause,
                    long callbackInstance, bool withInterface) noexcept;
 
     TELSIM_IUNKNOWN
@@ -33,8 +32,7 @@ private:
     void OnDestroy() noexcept override { call_.Reset(); }
 
     Held<Call> call_;
-    const HRESULT getCallResult_;
-    const bool nullCall_;
+    const EventCall about_;
     const CALL_STATE state_;
     const CALL_STATE_EVENT_CAUSE cause_;
     const long callbackInstance_;
@@ -43,7 +41,7 @@ private:
 
 class CallNotificationEvent final : public SimObject, public ITCallNotificationEvent {
 public:
-    CallNotificationEvent(ServiceCore& core, EventCall call, long callbackInstance, bool withInterface) noexcept;
+    CallNotificationEvent(Service& service, EventCall call, long callbackInstance, bool withInterface) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
@@ -57,8 +55,7 @@ private:
     void OnDestroy() noexcept override { call_.Reset(); }
 
     Held<Call> call_;
-    const HRESULT getCallResult_;
-    const bool nullCall_;
+    const EventCall about_;
     const long callbackInstance_;
     const bool withInterface_;
 };

@@ -1,6 +1,6 @@
 #include "telsim/scenario.h"
 
-#include "telsim/service_core.h"
+#include "telsim/telsim.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -359,28 +359,15 @@ void Read(const Reader& file, Scenario& scenario) {
     ReadLocation(file, scenario);
 
     for (const auto& [key, text] : file.Entries(L"Faults")) {
-        const auto& known = KnownOperations();
-        auto it = std::find_if(known.begin(), known.end(),
-                               [&](const std::wstring& name) { return _wcsicmp(name.c_str(), key.c_str()) == 0; });
-        if (it == known.end()) throw Failure{L"[Faults] unknown operation \"" + key + L"\""};
+        const auto& known = op::kAll;
+        auto it = std::find_if(std::begin(known), std::end(known),
+                               [&](const wchar_t* name) { return _wcsicmp(name, key.c_str()) == 0; });
+        if (it == std::end(known)) throw Failure{L"[Faults] unknown operation \"" + key + L"\""};
         scenario.faults.emplace_back(*it, ParseFault(text, L"[Faults] " + key));
     }
 }
 
 }  // namespace
-
-const std::vector<std::wstring>& KnownOperations() {
-    static const std::vector<std::wstring> names{
-        op::Initialize, op::Shutdown, op::EnumerateAddresses, op::PutEventFilter, op::RegisterCallNotifications,
-        op::UnregisterNotifications, op::FindConnectionPoint, op::Advise, op::Unadvise, op::AddressNext,
-        op::GetAddressName, op::CreateCall, op::GetAddressCapability, op::QueryMediaType, op::TranslateAddress,
-        op::GetDialableString, op::GetDefaultStaticTerminal, op::CallConnect, op::CallDisconnect,
-        op::EnumerateStreams, op::StreamNext, op::StreamGetMediaType, op::StreamGetDirection, op::SelectTerminal,
-        op::CallStateEventGetCall, op::CallNotificationEventGetCall, op::GetCallState,
-        op::QueryConnectionPointContainer, op::QueryCapabilities, op::QueryMediaSupport, op::QueryTranslation,
-        op::QueryTerminalSupport, op::QueryStreamControl, op::QueryCallStateEvent, op::QueryCallNotificationEvent};
-    return names;
-}
 
 Scenario DefaultScenario() {
     Scenario scenario;
@@ -429,18 +416,17 @@ std::wstring ScenarioPath() {
     return std::wstring();
 }
 
-void ApplyScenario(const Scenario& scenario, ServiceCore& core) {
-    core.SetAddresses(scenario.addresses);
-    core.SetCallScript(scenario.script);
-    core.SetDelivery(scenario.delivery);
-    core.FailCreation(scenario.creationFailure);
-    core.SetLocation(scenario.location);
-    core.ClearFaults();
-    for (const auto& [name, fault] : scenario.faults) core.Inject(name, fault);
-}
-
 void ApplyScenario(const Scenario& scenario, Service& service) {
-    ApplyScenario(scenario, service.Core());
+    World& world = service.World();
+    world.SetAddresses(scenario.addresses);
+    world.SetCallScript(scenario.script);
+    world.SetDelivery(scenario.delivery);
+    world.FailCreation(scenario.creationFailure);
+    world.SetLocation(scenario.location);
+    service.Recorder().ClearFaults();
+    for (const auto& [name, fault] : scenario.faults) {
+        service.Recorder().Inject(name, fault);
+    }
 }
 
 }  // namespace telsim

@@ -1,6 +1,6 @@
 #include "telsim/string_tracker.h"
 
-#include "telsim/service_core.h"
+#include "telsim/ledger.h"
 
 #include <psapi.h>
 
@@ -14,7 +14,7 @@ namespace {
 using FreeFn = void(WINAPI*)(BSTR);
 
 struct Entry {
-    ServiceCore* core;
+    Ledger* owner;
     bool freed;  // in quarantine
 };
 
@@ -26,8 +26,8 @@ std::unordered_map<BSTR, Entry>& Table() {
     static std::unordered_map<BSTR, Entry> table;
     return table;
 }
-std::unordered_map<const ServiceCore*, std::size_t>& LiveCounts() {
-    static std::unordered_map<const ServiceCore*, std::size_t> counts;
+std::unordered_map<const Ledger*, std::size_t>& LiveCounts() {
+    static std::unordered_map<const Ledger*, std::size_t> counts;
     return counts;
 }
 
@@ -44,7 +44,7 @@ FreeFn RealFree() noexcept {
 
 void WINAPI FreeHook(BSTR text) {
     if (!text) return;
-    ServiceCore* doubleFreeOf = nullptr;
+    Ledger* doubleFreeOf = nullptr;
     {
         std::lock_guard<std::mutex> lock(Lock());
         auto it = Table().find(text);
@@ -52,15 +52,15 @@ void WINAPI FreeHook(BSTR text) {
             // Not ours: free it for real, outside the lock.
         } else if (!it->second.freed) {
             it->second.freed = true;
-            auto& live = LiveCounts()[it->second.core];
+            auto& live = LiveCounts()[it->second.owner];
             if (live) --live;
             return;
         } else {
-            doubleFreeOf = it->second.core;
+            doubleFreeOf = it->second.owner;
         }
     }
     if (doubleFreeOf) {
-        doubleFreeOf->ReportFault(L"string freed twice");
+        doubleFreeOf->ReportMisuse(L"string freed twice");
         return;
     }
     RealFree()(text);
@@ -116,40 +116,40 @@ bool Hooked() noexcept {
     return g_hooked;
 }
 
-BSTR Allocate(ServiceCore* core, const wchar_t* text, std::size_t length, bool counted) noexcept {
+BSTR Allocate(Ledger* owner, const wchar_t* text, std::size_t length, bool counted) noexcept {
     BSTR result = SysAllocStringLen(text, static_cast<UINT>(length));
     if (!result || !counted) return result;
     try {
         std::lock_guard<std::mutex> lock(Lock());
         // A string of a former service may sit at this address only if it was
         // freed through an unpatched module; the new owner wins.
-        Table()[result] = Entry{core, false};
-        ++LiveCounts()[core];
+        Table()[result] = Entry{owner, false};
+        ++LiveCounts()[owner];
     } catch (...) {
         // Not counted: the string is still valid for the caller.
     }
     return result;
 }
 
-std::size_t Live(const ServiceCore* core) noexcept {
+std::size_t Live(const Ledger* owner) noexcept {
     std::lock_guard<std::mutex> lock(Lock());
-    auto it = LiveCounts().find(core);
+    auto it = LiveCounts().find(owner);
     return it == LiveCounts().end() ? 0 : it->second;
 }
 
-void Forget(const ServiceCore* core) noexcept {
+void Forget(const Ledger* owner) noexcept {
     std::vector<BSTR> quarantined;
     {
         std::lock_guard<std::mutex> lock(Lock());
         for (auto it = Table().begin(); it != Table().end();) {
-            if (it->second.core != core) {
+            if (it->second.owner != owner) {
                 ++it;
                 continue;
             }
             if (it->second.freed) quarantined.push_back(it->first);
             it = Table().erase(it);
         }
-        LiveCounts().erase(core);
+        LiveCounts().erase(owner);
     }
     for (BSTR text : quarantined) RealFree()(text);
 }

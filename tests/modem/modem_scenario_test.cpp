@@ -124,7 +124,7 @@ struct World {
         address.Reset();
         if (tapi) tapi->Shutdown();
         tapi.Reset();
-        service->WaitIdle();
+        service->Notifications().WaitIdle();
     }
 };
 
@@ -133,12 +133,12 @@ TEST(ModemLine, TranslationFollowsTheLocationOnEveryLine) {
     telsim::Location location;
     location.countryCode = L"1";
     location.areaCode = L"555";
-    world.service->SetLocation(location);
+    world.service->World().SetLocation(location);
     world.Open();
     EXPECT_EQ(L"0100100", world.Translate(L"+1 (555) 010-0100"));
     EXPECT_EQ(L"5550100", world.Translate(L"555-0100"));
     world.Close();
-    EXPECT_EQ("", world.service->Leaks());
+    EXPECT_EQ("", world.service->Ledger().Leaks());
 }
 
 TEST(ModemLine, WithoutALocationTheNumberIsDialledAsGiven) {
@@ -146,7 +146,7 @@ TEST(ModemLine, WithoutALocationTheNumberIsDialledAsGiven) {
     world.Open();
     EXPECT_EQ(L"+1 (555) 010-0100", world.Translate(L"+1 (555) 010-0100"));
     world.Close();
-    EXPECT_EQ("", world.service->Leaks());
+    EXPECT_EQ("", world.service->Ledger().Leaks());
 }
 
 TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
@@ -155,7 +155,7 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     auto config = std::make_shared<telsim::modem::ModemConfig>();
     config->port = 252;  // nothing is linked there
     line.modem = config;
-    world.service->SetAddresses({line});
+    world.service->World().SetAddresses({line});
     world.Open();
     ComPtr<ITBasicCallControl> call;
     BSTR number = SysAllocString(L"5550100");
@@ -163,13 +163,13 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     SysFreeString(number);
     const HRESULT hr = call->Connect(VARIANT_FALSE);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr) << std::hex << hr;
-    world.service->WaitIdle();
-    EXPECT_EQ(CS_IDLE, world.service->CallStateOf(call.Get()));
+    world.service->Notifications().WaitIdle();
+    EXPECT_EQ(CS_IDLE, world.service->World().CallStateOf(call.Get()));
     // Never started: nothing to drop.
     EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
     call.Reset();
     world.Close();
-    EXPECT_EQ("", world.service->Leaks());
+    EXPECT_EQ("", world.service->Ledger().Leaks());
 }
 
 }  // namespace

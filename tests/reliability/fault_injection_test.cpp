@@ -102,18 +102,18 @@ World DefaultWorld() {
 HRESULT Dial(Run& run) {
     Bstr number(kNumber);
     const HRESULT hr = run.dialer->Connect(number.Get());
-    run.service->WaitIdle();
+    run.service->Notifications().WaitIdle();
     return hr;
 }
 
 ComPtr<ITBasicCallControl> LatestCall(Run& run) {
-    auto calls = run.service->Calls();
+    auto calls = run.service->World().Calls();
     return calls.empty() ? nullptr : calls.back();
 }
 
 // Whether the dialer has let go of the call (the test holds the one left).
 bool Released(Run& run, ITBasicCallControl* call) {
-    return call && run.service->RefCount(call) == 1;
+    return call && run.service->Ledger().RefCount(call) == 1;
 }
 
 std::wstring Text(const std::optional<std::wstring>& text) {
@@ -172,9 +172,9 @@ private:
                      (injection ? injection->Describe() : std::string("clean run")));
         Run run;
         run.service = telsim::Service::Create();
-        run.service->SetAddresses(m_scenario.world.addresses);
-        run.service->SetCallScript(m_scenario.world.script);
-        run.service->SetDelivery(m_scenario.delivery);
+        run.service->World().SetAddresses(m_scenario.world.addresses);
+        run.service->World().SetCallScript(m_scenario.world.script);
+        run.service->World().SetDelivery(m_scenario.delivery);
         EXPECT_HR(S_OK, run.service->RegisterClassObject());
         EXPECT_HR(S_OK, CreateDialer(run.dialer));
         if (!run.dialer) {
@@ -183,21 +183,21 @@ private:
         if (m_scenario.setup) {
             m_scenario.setup(run);
         }
-        run.service->WaitIdle();
-        run.service->ClearOperations();
+        run.service->Notifications().WaitIdle();
+        run.service->Recorder().ClearOperations();
         if (injection) {
-            run.service->Inject(injection->operation, injection->ToFault());
+            run.service->Recorder().Inject(injection->operation, injection->ToFault());
         }
 
         SetThreadError(kSentinel);
         Observed seen = m_scenario.member(run);
-        run.service->WaitIdle();
+        run.service->Notifications().WaitIdle();
         const ThreadError error = seen.error ? *seen.error : TakeThreadError();
 
         if (reached) {
-            for (const std::wstring& name : run.service->OperationNames()) {
+            for (const std::wstring& name : run.service->Recorder().OperationNames()) {
                 if (name != op::SinkEvent) {
-                    reached->emplace_back(name, static_cast<int>(run.service->CountOf(name)));
+                    reached->emplace_back(name, static_cast<int>(run.service->Recorder().CountOf(name)));
                 }
             }
         }
@@ -215,12 +215,12 @@ private:
         }
 
         run.dialer.Reset();
-        run.service->WaitIdle();
-        EXPECT_EQ("", run.service->Leaks());
-        EXPECT_TRUE(run.service->OverReleases().empty());
+        run.service->Notifications().WaitIdle();
+        EXPECT_EQ("", run.service->Ledger().Leaks());
+        EXPECT_TRUE(run.service->Ledger().Misuses().empty());
         EXPECT_EQ(0, comkit::GetModule().GetLockCount());
         run.service->RevokeClassObject();
-        run.service->ReleaseSinks();
+        run.service->Notifications().ReleaseSinks();
         return expected.fixed;
     }
 
@@ -295,13 +295,13 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              if (FAILED(seen.hr)) {
                                  // Without its root object the dialer stays so,
                                  // and calls nothing in the service.
-                                 const std::size_t before = run.service->CountOf(op::Initialize);
+                                 const std::size_t before = run.service->Recorder().CountOf(op::Initialize);
                                  Bstr number(kNumber);
                                  EXPECT_HR(E_FAIL, run.dialer->InitializeTAPI());
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
                                  EXPECT_HR(E_FAIL, run.dialer->Connect(number.Get()));
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
-                                 EXPECT_EQ(before, run.service->CountOf(op::Initialize));
+                                 EXPECT_EQ(before, run.service->Recorder().CountOf(op::Initialize));
                              }
                              return seen;
                          },
@@ -415,7 +415,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              Observed seen;
                              const auto call = LatestCall(run);
                              seen.hr = run.dialer->Disconnect();
-                             run.service->WaitIdle();
+                             run.service->Notifications().WaitIdle();
                              seen.callReleased = Released(run, call.Get());
                              return seen;
                          },
@@ -429,7 +429,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              seen.hr = run.dialer->ShutdownTAPI();
                              // Root, address and call all given up: the test's
                              // own reference on the call is all that is left.
-                             seen.callReleased = Released(run, call.Get()) && run.service->LiveObjects() == 1;
+                             seen.callReleased = Released(run, call.Get()) && run.service->Ledger().LiveObjects() == 1;
                              return seen;
                          },
                          [](FaultPlan& plan) { return ModelShutdown(plan); }});
@@ -477,7 +477,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                                  event.callState = raised.state;
                                  event.call = call.Get();
                                  event.ignoreFilter = true;
-                                 const HRESULT hr = run.service->RaiseEvent(event);
+                                 const HRESULT hr = run.service->Notifications().RaiseEvent(event);
                                  VARIANT_BOOL connected = 0x1234;
                                  EXPECT_HR(S_OK, run.dialer->get_Connected(&connected));
                                  seen.events.emplace_back(hr, connected == VARIANT_TRUE);
@@ -517,15 +517,15 @@ TEST(FaultInjection, RootCreationFails) {
     Apartment apartment(false);
     auto service = telsim::Service::Create();
     ASSERT_HR(S_OK, service->RegisterClassObject());
-    service->FailCreation(kInjected);
+    service->World().FailCreation(kInjected);
     ComPtr<ITAPIDialer> dialer;
     EXPECT_HR(kInjected, CreateDialer(dialer));
     EXPECT_EQ(nullptr, dialer.Get());
     EXPECT_EQ(0, comkit::GetModule().GetLockCount());
-    service->FailCreation(S_OK);
+    service->World().FailCreation(S_OK);
     EXPECT_HR(S_OK, CreateDialer(dialer));
     dialer.Reset();
-    EXPECT_EQ("", service->Leaks());
+    EXPECT_EQ("", service->Ledger().Leaks());
     service->RevokeClassObject();
     std::printf("fault injection: root object creation failure, 1 injection point\n");
 }
