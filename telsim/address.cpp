@@ -75,10 +75,7 @@ HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
             return S_OK;
         }
         Call* created = Ledger().Make<Call>(service_, this, destination ? destination : L"", addressType, mediaTypes,
-                                            World().Script());
-        if (spec_.modem) {
-            created->UseModem(spec_.modem);
-        }
+                                            World().Script(), spec_.device.get());
         World().AddCall(created);
         created->AddRef();
         *call = created;

@@ -1,6 +1,7 @@
 #include "telsim/call.h"
 
 #include "telsim/address.h"
+#include "telsim/scripted_driver.h"
 #include "telsim/telsim.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 namespace telsim {
 
 Call::Call(Service& service, Address* address, std::wstring destination, long addressType, long mediaTypes,
-           CallScript script)
+           CallScript script, const LineDevice* device)
     : SimObject(service, L"Call"),
       address_(address),
       destination_(std::move(destination)),
@@ -17,6 +18,12 @@ Call::Call(Service& service, Address* address, std::wstring destination, long ad
       script_(std::move(script)) {
     for (const StreamSpec& wanted : script_.streams) {
         streams_.emplace_back(Ledger().Make<Stream>(service, wanted));
+    }
+    CallReports& reports = *this;
+    if (device) {
+        driver_ = device->MakeDriver(reports);
+    } else {
+        driver_ = std::make_unique<ScriptedDriver>(script_.onConnect, script_.onDisconnect, reports);
     }
 }
 
@@ -41,12 +48,8 @@ HRESULT Call::Query(REFIID riid, void** ppv) noexcept {
     return S_OK;
 }
 
-void Call::UseModem(std::shared_ptr<const modem::ModemConfig> config) {
-    modem_ = std::make_unique<modem::CallModem>(std::move(config), &service_);
-}
-
 void Call::OnDestroy() noexcept {
-    modem_.reset();
+    driver_.reset();
     address_.Reset();
     streams_.clear();
 }
@@ -58,20 +61,11 @@ HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
             return TAPI_E_INVALCALLSTATE;
         }
         const bool synchronous = sync == VARIANT_TRUE || World().CurrentDelivery() == Delivery::Synchronous;
-        if (modem_) {
-            // The modem's states come from its own thread and are delivered
-            // from the notification thread; a port that cannot be opened
-            // fails here.
-            const HRESULT opened = modem_->Connect(destination_, [this](CALL_STATE state, CALL_STATE_EVENT_CAUSE cause) {
-                Notifications().RunSteps(this, {CallStep{state, 0, cause}}, generation_.load(), false);
-            });
-            if (FAILED(opened)) {
-                connectStarted_.store(false);
-            }
-            return opened;
+        const HRESULT hr = driver_->Connect(destination_, synchronous);
+        if (FAILED(hr)) {
+            connectStarted_.store(false);
         }
-        Notifications().RunSteps(this, script_.onConnect, generation_.load(), synchronous);
-        return S_OK;
+        return hr;
     });
 }
 
@@ -84,16 +78,16 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
         if (!connectStarted_.load() || state_.load() == CS_DISCONNECTED || disconnectRequested_.exchange(true)) {
             return TAPI_E_INVALCALLSTATE;
         }
-        if (modem_) {
-            // Disconnected comes from the modem once it has hung up.
-            return modem_->HangUp() ? S_OK : TAPI_E_INVALCALLSTATE;
-        }
-        // Steps of the connect not delivered yet are dropped.
-        const unsigned generation = ++generation_;
-        Notifications().RunSteps(this, script_.onDisconnect, generation,
-                                 World().CurrentDelivery() == Delivery::Synchronous);
-        return S_OK;
+        return driver_->Disconnect(World().CurrentDelivery() == Delivery::Synchronous);
     });
+}
+
+void Call::Report(const std::vector<CallStep>& steps, bool synchronous) noexcept {
+    Notifications().RunSteps(this, steps, generation_.load(), synchronous);
+}
+
+void Call::DropPending() noexcept {
+    ++generation_;
 }
 
 HRESULT Call::get_Address(ITAddress** address) noexcept {

@@ -1,7 +1,6 @@
 #include "telsim/root.h"
 
 #include "telsim/address.h"
-#include "telsim/modem/call_modem.h"
 #include "telsim/telsim.h"
 
 namespace telsim {
@@ -44,9 +43,9 @@ HRESULT Root::Shutdown() noexcept {
         // the root object's final release.
         initialized_ = false;
         // As the platform drops the calls when the service shuts down: a
-        // modem left off hook would hold its line. Bounded by the modems'
+        // modem left off hook would hold its line. Bounded by the drivers'
         // timeouts.
-        modem::CallModem::HangUpAll(&service_);
+        World().HangUpCalls();
         return S_OK;
     });
 }

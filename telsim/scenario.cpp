@@ -1,5 +1,6 @@
 #include "telsim/scenario.h"
 
+#include "telsim/line_kinds.h"
 #include "telsim/telsim.h"
 
 #include <algorithm>
@@ -248,22 +249,35 @@ Fault ParseFault(const std::wstring& text, const std::wstring& where) {
     return fault;
 }
 
-// Kind=modem and its keys (the README, "Modem lines and number translation").
-void ReadModem(const Reader& file, const std::wstring& section, AddressSpec& line) {
+// Kind= and the keys of that kind (line_kinds.h). "Kind=" alone is simulated.
+void ReadKind(const Reader& file, const std::wstring& section, AddressSpec& line) {
     std::wstring value;
-    const bool modemKind = file.Get(section, L"Kind", value) && Lower(value) == L"modem";
-    if (!modemKind && !value.empty() && value != kAbsent && Lower(value) != L"simulated") {
-        throw Failure{L"[" + section + L"] Kind: \"" + value + L"\" is neither simulated nor modem"};
-    }
-    auto config = std::make_shared<modem::ModemConfig>();
-    for (const wchar_t* key : modem::kModemOptionKeys) {
-        if (!file.Get(section, key, value)) continue;
-        if (!modemKind) throw Failure{L"[" + section + L"] " + key + L": only a line of Kind=modem has it"};
-        if (modem::SetModemOption(*config, key, value) != S_OK) {
-            throw Failure{L"[" + section + L"] " + key + L": \"" + value + L"\" is not understood"};
+    const LineKind* kind = nullptr;
+    if (file.Get(section, L"Kind", value) && !value.empty() && Lower(value) != L"simulated") {
+        kind = FindLineKind(value);
+        if (!kind) {
+            std::wstring known = L"simulated";
+            for (const LineKind* other : LineKinds()) {
+                known += std::wstring(L", ") + other->name;
+            }
+            throw Failure{L"[" + section + L"] Kind: \"" + value + L"\" is not a kind of line (" + known + L")"};
         }
     }
-    if (modemKind) line.modem = std::move(config);
+    std::shared_ptr<LineDevice> device = kind ? kind->create() : nullptr;
+    for (const LineKind* other : LineKinds()) {
+        for (const wchar_t* key : other->keys) {
+            if (!file.Get(section, key, value)) {
+                continue;
+            }
+            if (other != kind) {
+                throw Failure{L"[" + section + L"] " + key + L": only a line of Kind=" + other->name + L" has it"};
+            }
+            if (kind->setOption(*device, key, value) != S_OK) {
+                throw Failure{L"[" + section + L"] " + key + L": \"" + value + L"\" is not understood"};
+            }
+        }
+    }
+    line.device = std::move(device);
 }
 
 // [Location]: where numbers are dialled from.
@@ -318,7 +332,7 @@ AddressSpec ReadLine(const Reader& file, const std::wstring& section, int number
     if (file.Get(section, L"MediaResult", value)) {
         line.mediaResult = static_cast<HRESULT>(ParseNumber(value, where(L"MediaResult")));
     }
-    ReadModem(file, section, line);
+    ReadKind(file, section, line);
     return line;
 }
 

@@ -102,6 +102,21 @@ CALL_STATE World::CallStateOf(IUnknown* call) const {
     return found ? found->State() : CS_IDLE;
 }
 
+void World::HangUpCalls() noexcept {
+    try {
+        const std::vector<Held<Call>> calls = CallList();
+        std::vector<CallDriver*> drivers;
+        for (const Held<Call>& call : calls) {
+            if (CallDriver* driver = call->Driver()) {
+                drivers.push_back(driver);
+            }
+        }
+        HangUpAndWait(drivers);
+    } catch (...) {
+        service_.Ledger().ReportMisuse(L"calls not hung up for lack of memory");
+    }
+}
+
 void World::Clear() {
     std::vector<Held<Address>> addresses;
     std::vector<Held<Call>> calls;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "telephony/tapi.h"
-#include "telsim/modem/modem_config.h"
+#include "telsim/call_driver.h"
 #include "telsim/held.h"
 #include "telsim/translation.h"
 
@@ -40,9 +40,9 @@ struct AddressSpec {
     HRESULT nameResult = S_OK;
     HRESULT capabilityResult = S_OK;
     HRESULT mediaResult = S_OK;
-    // Set: a modem line. Its calls dial through the modem on that serial
-    // port (telsim/modem) instead of following the CallScript.
-    std::shared_ptr<const modem::ModemConfig> modem;
+    // Set: what stands behind the line (a modem, telsim/modem); its calls
+    // are driven by it instead of following the CallScript.
+    std::shared_ptr<const LineDevice> device;
 };
 
 // One media stream of a call.
@@ -55,14 +55,6 @@ struct StreamSpec {
     HRESULT mediaTypeResult = S_OK;
     HRESULT directionResult = S_OK;
     HRESULT selectResult = S_OK;
-};
-
-// One call state a call goes through, delayMs after the previous step (or
-// after the triggering Connect/Disconnect, for the first step).
-struct CallStep {
-    CALL_STATE state;
-    DWORD delayMs = 0;
-    CALL_STATE_EVENT_CAUSE cause = CEC_NONE;
 };
 
 // How calls created from now on behave.
@@ -119,6 +111,9 @@ public:
     std::vector<Held<Call>> CallList() const;
     std::size_t CallsCreated() const;
     CALL_STATE CallStateOf(IUnknown* call) const;
+    // The service shuts down: hangs up every call through its driver and
+    // waits until they have ended (bounded by their hang-ups).
+    void HangUpCalls() noexcept;
 
     // Lets go of every address and call (the service is going).
     void Clear();

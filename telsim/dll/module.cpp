@@ -6,7 +6,7 @@
 #include "comkit/module.h"
 #include "telephony/tapi.h"
 #include "telsim/dll/registration.h"
-#include "telsim/modem/modem_call.h"
+#include "telsim/line_kinds.h"
 #include "telsim/scenario.h"
 #include "telsim/telsim.h"
 #include "telsim/utf8.h"
@@ -140,7 +140,7 @@ extern "C" HRESULT WINAPI DllCanUnloadNow() {
         return S_FALSE;
     }
     // A modem call may still be hanging up after its last release.
-    if (telsim::modem::ModemCall::Running() != 0) {
+    if (telsim::LineThreadsRunning() != 0) {
         return S_FALSE;
     }
     return service.Notifications().StopIfIdle() ? S_OK : S_FALSE;

@@ -1,6 +1,7 @@
 #include "telsim/modem/hayes_session.h"
 
 #include "telsim/translation.h"
+#include "telsim/utf8.h"
 
 namespace telsim::modem {
 namespace {
@@ -14,12 +15,6 @@ Outcome OutcomeOf(ResultCode code) {
     case ResultCode::NoDialtone: return Outcome::NoDialtone;
     default: return Outcome::Error;
     }
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += static_cast<char>(c);
-    return out;
 }
 
 // A configuration made in code skips the scenario's checks: a command with
@@ -148,7 +143,7 @@ Outcome HayesSession::Initialise() {
 
 Outcome HayesSession::Dial(std::string_view dialable) {
     std::wstring wide(dialable.begin(), dialable.end());
-    dialLine_ = config_.dialCommand + Narrow(DialableCharacters(wide)) + (config_.voice ? ";" : "");
+    dialLine_ = config_.dialCommand + Utf8(DialableCharacters(wide)) + (config_.voice ? ";" : "");
     const Reply reply = Command(dialLine_, config_.answerTimeoutMs);
     switch (reply.wait) {
     case Wait::Result:
