@@ -246,7 +246,9 @@ HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring&
 std::wstring ScenarioPath() {
     wchar_t buffer[MAX_PATH * 4];
     const DWORD got = GetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", buffer, static_cast<DWORD>(std::size(buffer)));
-    if (got && got < std::size(buffer)) return buffer;
+    if (got && got < std::size(buffer)) {
+        return buffer;
+    }
     DWORD size = sizeof(buffer);
     if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Brevlin\\TelSim", L"Scenario", RRF_RT_REG_SZ,
                      nullptr, buffer, &size) == ERROR_SUCCESS) {

@@ -8,18 +8,32 @@ namespace {
 
 long ParseMedia(const std::wstring& text, const std::wstring& where) {
     const std::wstring value = Lower(text);
-    if (value == L"audio") return TAPIMEDIATYPE_AUDIO;
-    if (value == L"video") return TAPIMEDIATYPE_VIDEO;
-    if (value == L"datamodem") return TAPIMEDIATYPE_DATAMODEM;
-    if (value == L"fax") return TAPIMEDIATYPE_G3FAX;
+    if (value == L"audio") {
+        return TAPIMEDIATYPE_AUDIO;
+    }
+    if (value == L"video") {
+        return TAPIMEDIATYPE_VIDEO;
+    }
+    if (value == L"datamodem") {
+        return TAPIMEDIATYPE_DATAMODEM;
+    }
+    if (value == L"fax") {
+        return TAPIMEDIATYPE_G3FAX;
+    }
     return ParseNumber(text, where);
 }
 
 TERMINAL_DIRECTION ParseDirection(const std::wstring& text, const std::wstring& where) {
     const std::wstring value = Lower(text);
-    if (value == L"capture") return TD_CAPTURE;
-    if (value == L"render") return TD_RENDER;
-    if (value == L"bidirectional") return TD_BIDIRECTIONAL;
+    if (value == L"capture") {
+        return TD_CAPTURE;
+    }
+    if (value == L"render") {
+        return TD_RENDER;
+    }
+    if (value == L"bidirectional") {
+        return TD_BIDIRECTIONAL;
+    }
     throw ScenarioFailure{where + L": unknown direction \"" + text + L"\""};
 }
 
@@ -32,7 +46,9 @@ std::wstring Lower(std::wstring text) {
 
 std::wstring Trim(const std::wstring& text) {
     const auto first = text.find_first_not_of(L" \t");
-    if (first == std::wstring::npos) return std::wstring();
+    if (first == std::wstring::npos) {
+        return std::wstring();
+    }
     const auto last = text.find_last_not_of(L" \t");
     return text.substr(first, last - first + 1);
 }
@@ -43,25 +59,35 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
     while (true) {
         const auto at = text.find(separator, start);
         parts.push_back(Trim(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start)));
-        if (at == std::wstring::npos) return parts;
+        if (at == std::wstring::npos) {
+            return parts;
+        }
         start = at + 1;
     }
 }
 
 long ParseNumber(const std::wstring& text, const std::wstring& where) {
-    if (text.empty()) throw ScenarioFailure{where + L": a number is needed"};
+    if (text.empty()) {
+        throw ScenarioFailure{where + L": a number is needed"};
+    }
     wchar_t* end = nullptr;
     const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
     const long long value = hex ? static_cast<long long>(std::wcstoull(text.c_str(), &end, 16))
                                 : std::wcstoll(text.c_str(), &end, 10);
-    if (!end || *end) throw ScenarioFailure{where + L": \"" + text + L"\" is not a number"};
+    if (!end || *end) {
+        throw ScenarioFailure{where + L": \"" + text + L"\" is not a number"};
+    }
     return static_cast<long>(value);
 }
 
 bool ParseBool(const std::wstring& text, const std::wstring& where) {
     const std::wstring value = Lower(text);
-    if (value == L"1" || value == L"yes" || value == L"true") return true;
-    if (value == L"0" || value == L"no" || value == L"false") return false;
+    if (value == L"1" || value == L"yes" || value == L"true") {
+        return true;
+    }
+    if (value == L"0" || value == L"no" || value == L"false") {
+        return false;
+    }
     throw ScenarioFailure{where + L": \"" + text + L"\" is not yes or no"};
 }
 
@@ -72,7 +98,9 @@ CALL_STATE ParseState(const std::wstring& text, const std::wstring& where) {
         {L"queued", CS_QUEUED}};
     const std::wstring value = Lower(text);
     for (const auto& name : names) {
-        if (value == name.first) return name.second;
+        if (value == name.first) {
+            return name.second;
+        }
     }
     return static_cast<CALL_STATE>(ParseNumber(text, where));
 }
@@ -85,36 +113,60 @@ CALL_STATE_EVENT_CAUSE ParseCause(const std::wstring& text, const std::wstring& 
         {L"failed", CEC_DISCONNECT_FAILED},         {L"blocked", CEC_DISCONNECT_BLOCKED}};
     const std::wstring value = Lower(text);
     for (const auto& name : names) {
-        if (value == name.first) return name.second;
+        if (value == name.first) {
+            return name.second;
+        }
     }
     throw ScenarioFailure{where + L": unknown cause \"" + text + L"\""};
 }
 
 std::vector<CallStep> ParseSteps(const std::wstring& text, const std::wstring& where) {
     const std::wstring word = Lower(Trim(text));
-    if (word == L"none" || word.empty()) return {};
-    if (word == L"connect") return {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1500}};
-    if (word == L"busy") return {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 1000, CEC_DISCONNECT_BUSY}};
-    if (word == L"noanswer") return {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 5000, CEC_DISCONNECT_NOANSWER}};
-    if (word == L"fail") return {{CS_DISCONNECTED, 0, CEC_DISCONNECT_FAILED}};
+    if (word == L"none" || word.empty()) {
+        return {};
+    }
+    if (word == L"connect") {
+        return {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1500}};
+    }
+    if (word == L"busy") {
+        return {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 1000, CEC_DISCONNECT_BUSY}};
+    }
+    if (word == L"noanswer") {
+        return {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 5000, CEC_DISCONNECT_NOANSWER}};
+    }
+    if (word == L"fail") {
+        return {{CS_DISCONNECTED, 0, CEC_DISCONNECT_FAILED}};
+    }
     std::vector<CallStep> steps;
     for (const std::wstring& part : Split(text, L',')) {
         std::vector<std::wstring> tokens;
         for (const std::wstring& token : Split(part, L' ')) {
-            if (!token.empty()) tokens.push_back(token);
+            if (!token.empty()) {
+                tokens.push_back(token);
+            }
         }
-        if (tokens.empty()) throw ScenarioFailure{where + L": empty step"};
+        if (tokens.empty()) {
+            throw ScenarioFailure{where + L": empty step"};
+        }
         CallStep step{ParseState(tokens[0], where)};
         std::size_t next = 1;
         if (next < tokens.size() && Lower(tokens[next]) == L"after") {
-            if (next + 1 >= tokens.size()) throw ScenarioFailure{where + L": \"after\" needs milliseconds"};
+            if (next + 1 >= tokens.size()) {
+                throw ScenarioFailure{where + L": \"after\" needs milliseconds"};
+            }
             const long delay = ParseNumber(tokens[next + 1], where);
-            if (delay < 0) throw ScenarioFailure{where + L": a delay cannot be negative"};
+            if (delay < 0) {
+                throw ScenarioFailure{where + L": a delay cannot be negative"};
+            }
             step.delayMs = static_cast<DWORD>(delay);
             next += 2;
         }
-        if (next < tokens.size()) step.cause = ParseCause(tokens[next++], where);
-        if (next < tokens.size()) throw ScenarioFailure{where + L": unexpected \"" + tokens[next] + L"\""};
+        if (next < tokens.size()) {
+            step.cause = ParseCause(tokens[next++], where);
+        }
+        if (next < tokens.size()) {
+            throw ScenarioFailure{where + L": unexpected \"" + tokens[next] + L"\""};
+        }
         steps.push_back(step);
     }
     return steps;
@@ -122,11 +174,15 @@ std::vector<CallStep> ParseSteps(const std::wstring& text, const std::wstring& w
 
 std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstring& where) {
     std::vector<StreamSpec> streams;
-    if (Lower(Trim(text)) == L"none" || Trim(text).empty()) return streams;
+    if (Lower(Trim(text)) == L"none" || Trim(text).empty()) {
+        return streams;
+    }
     for (const std::wstring& part : Split(text, L',')) {
         std::vector<std::wstring> tokens;
         for (const std::wstring& token : Split(part, L' ')) {
-            if (!token.empty()) tokens.push_back(token);
+            if (!token.empty()) {
+                tokens.push_back(token);
+            }
         }
         if (tokens.size() < 2 || tokens.size() > 3) {
             throw ScenarioFailure{where + L": a stream is \"media direction [nodefault]\""};
@@ -135,7 +191,9 @@ std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstrin
         stream.mediaType = ParseMedia(tokens[0], where);
         stream.direction = ParseDirection(tokens[1], where);
         if (tokens.size() == 3) {
-            if (Lower(tokens[2]) != L"nodefault") throw ScenarioFailure{where + L": unexpected \"" + tokens[2] + L"\""};
+            if (Lower(tokens[2]) != L"nodefault") {
+                throw ScenarioFailure{where + L": unexpected \"" + tokens[2] + L"\""};
+            }
             stream.hasDefaultTerminal = false;
         }
         streams.push_back(stream);
@@ -146,18 +204,26 @@ std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstrin
 Fault ParseFault(const std::wstring& text, const std::wstring& where) {
     std::vector<std::wstring> tokens;
     for (const std::wstring& token : Split(text, L' ')) {
-        if (!token.empty()) tokens.push_back(token);
+        if (!token.empty()) {
+            tokens.push_back(token);
+        }
     }
-    if (tokens.empty()) throw ScenarioFailure{where + L": a result or \"null\" is needed"};
+    if (tokens.empty()) {
+        throw ScenarioFailure{where + L": a result or \"null\" is needed"};
+    }
     Fault fault;
     if (Lower(tokens[0]) == L"null") {
         fault.nullOut = true;
     } else {
         fault.hr = static_cast<HRESULT>(ParseNumber(tokens[0], where));
-        if (SUCCEEDED(fault.hr)) throw ScenarioFailure{where + L": " + tokens[0] + L" is not a failure"};
+        if (SUCCEEDED(fault.hr)) {
+            throw ScenarioFailure{where + L": " + tokens[0] + L" is not a failure"};
+        }
     }
     for (std::size_t i = 1; i < tokens.size(); i += 2) {
-        if (i + 1 >= tokens.size()) throw ScenarioFailure{where + L": \"" + tokens[i] + L"\" needs a number"};
+        if (i + 1 >= tokens.size()) {
+            throw ScenarioFailure{where + L": \"" + tokens[i] + L"\" needs a number"};
+        }
         const std::wstring key = Lower(tokens[i]);
         const long value = ParseNumber(tokens[i + 1], where);
         if (key == L"skip") {

@@ -26,7 +26,9 @@ struct ModemDial::Shared {
             reason.store(why);
             ended.store(true);
         }
-        if (!callback) return;
+        if (!callback) {
+            return;
+        }
         const Callback local = callback;
         local(DialEvent{state, why, OutcomeName(why)});
     }
@@ -40,7 +42,9 @@ struct ModemDial::Shared {
         if (outcome == Outcome::Connected) {
             Report(DialState::Connected, Outcome::Connected);
             outcome = session.WaitWhileConnected();
-            if (outcome == Outcome::HungUp) session.HangUp(true);
+            if (outcome == Outcome::HungUp) {
+                session.HangUp(true);
+            }
         } else if (outcome == Outcome::HungUp) {
             session.HangUp(false);
         }
@@ -65,7 +69,9 @@ HRESULT ModemDial::Start(const ModemConfig& config, std::string dialable, Callba
     try {
         auto shared = std::make_shared<Shared>(config, std::move(dialable), std::move(callback));
         const HRESULT opened = shared->session.Open();
-        if (FAILED(opened)) return opened;
+        if (FAILED(opened)) {
+            return opened;
+        }
         std::unique_ptr<ModemDial> started(new ModemDial(shared));
         ++g_running;
         try {
@@ -98,7 +104,9 @@ ModemDial::~ModemDial() {
         shared_->callback = nullptr;
     }
     shared_->abort.store(true);
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable()) {
+        return;
+    }
     if (thread_.get_id() == std::this_thread::get_id()) {
         thread_.detach();
     } else {
