@@ -35,11 +35,7 @@ HRESULT Address::Query(REFIID riid, void** ppv) noexcept {
 }
 
 HRESULT Address::get_State(ADDRESS_STATE* state) noexcept {
-    if (!state) {
-        return E_POINTER;
-    }
-    *state = AS_INSERVICE;
-    return S_OK;
+    return ReadProperty(state, AS_INSERVICE);
 }
 
 HRESULT Address::get_AddressName(BSTR* name) noexcept {
@@ -61,10 +57,7 @@ HRESULT Address::get_ServiceProviderName(BSTR* name) noexcept {
 }
 
 HRESULT Address::get_TAPIObject(ITTAPI** tapi) noexcept {
-    if (tapi) {
-        *tapi = nullptr;
-    }
-    return E_NOTIMPL;
+    return NotImplemented(tapi);
 }
 
 HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes, ITBasicCallControl** call) noexcept {
@@ -96,11 +89,7 @@ HRESULT Address::get_AddressCapability(ADDRESS_CAPABILITY capability, long* valu
 }
 
 HRESULT Address::get_MediaTypes(long* mediaTypes) noexcept {
-    if (!mediaTypes) {
-        return E_POINTER;
-    }
-    *mediaTypes = spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0;
-    return S_OK;
+    return ReadProperty(mediaTypes, spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0);
 }
 
 HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcept {
@@ -150,13 +139,7 @@ TranslationInfo::TranslationInfo(Service& service, std::wstring dialable) noexce
     : SimObject(service, L"AddressTranslationInfo"), dialable_(std::move(dialable)) {}
 
 HRESULT TranslationInfo::Query(REFIID riid, void** ppv) noexcept {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-        !IsEqualIID(riid, IID_ITAddressTranslationInfo)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<ITAddressTranslationInfo*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOne(riid, IID_ITAddressTranslationInfo, static_cast<ITAddressTranslationInfo*>(this), ppv);
 }
 
 HRESULT TranslationInfo::get_DialableString(BSTR* text) noexcept {
@@ -178,11 +161,7 @@ HRESULT TranslationInfo::get_DisplayableString(BSTR* text) noexcept {
 }
 
 HRESULT TranslationInfo::get_CurrentCountryCode(long* code) noexcept {
-    if (!code) {
-        return E_POINTER;
-    }
-    *code = 1;
-    return S_OK;
+    return ReadProperty(code, 1);
 }
 
 HRESULT TranslationInfo::get_DestinationCountryCode(long* code) noexcept {
@@ -190,11 +169,7 @@ HRESULT TranslationInfo::get_DestinationCountryCode(long* code) noexcept {
 }
 
 HRESULT TranslationInfo::get_TranslationResults(long* results) noexcept {
-    if (!results) {
-        return E_POINTER;
-    }
-    *results = 0;
-    return S_OK;
+    return ReadProperty(results, 0);
 }
 
 // ---- Terminal
@@ -203,12 +178,7 @@ Terminal::Terminal(Service& service, long mediaType, TERMINAL_DIRECTION directio
     : SimObject(service, L"Terminal"), mediaType_(mediaType), direction_(direction) {}
 
 HRESULT Terminal::Query(REFIID riid, void** ppv) noexcept {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_ITTerminal)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<ITTerminal*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOne(riid, IID_ITTerminal, static_cast<ITTerminal*>(this), ppv);
 }
 
 HRESULT Terminal::get_Name(BSTR* name) noexcept {
@@ -219,42 +189,23 @@ HRESULT Terminal::get_Name(BSTR* name) noexcept {
 }
 
 HRESULT Terminal::get_State(TERMINAL_STATE* state) noexcept {
-    if (!state) {
-        return E_POINTER;
-    }
-    *state = TS_NOTINUSE;
-    return S_OK;
+    return ReadProperty(state, TS_NOTINUSE);
 }
 
 HRESULT Terminal::get_TerminalType(TERMINAL_TYPE* type) noexcept {
-    if (!type) {
-        return E_POINTER;
-    }
-    *type = TT_STATIC;
-    return S_OK;
+    return ReadProperty(type, TT_STATIC);
 }
 
 HRESULT Terminal::get_TerminalClass(BSTR* terminalClass) noexcept {
-    if (terminalClass) {
-        *terminalClass = nullptr;
-    }
-    return E_NOTIMPL;
+    return NotImplemented(terminalClass);
 }
 
 HRESULT Terminal::get_MediaType(long* mediaType) noexcept {
-    if (!mediaType) {
-        return E_POINTER;
-    }
-    *mediaType = mediaType_;
-    return S_OK;
+    return ReadProperty(mediaType, mediaType_);
 }
 
 HRESULT Terminal::get_Direction(TERMINAL_DIRECTION* direction) noexcept {
-    if (!direction) {
-        return E_POINTER;
-    }
-    *direction = direction_;
-    return S_OK;
+    return ReadProperty(direction, direction_);
 }
 
 }  // namespace telsim

@@ -114,11 +114,7 @@ HRESULT Call::get_CallState(CALL_STATE* state) noexcept {
 }
 
 HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
-    if (!privilege) {
-        return E_POINTER;
-    }
-    *privilege = CP_OWNER;
-    return S_OK;
+    return ReadProperty(privilege, CP_OWNER);
 }
 
 HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
@@ -136,12 +132,7 @@ HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
 Stream::Stream(Service& service, StreamSpec wanted) noexcept : SimObject(service, L"Stream"), spec_(wanted) {}
 
 HRESULT Stream::Query(REFIID riid, void** ppv) noexcept {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_ITStream)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<ITStream*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOne(riid, IID_ITStream, static_cast<ITStream*>(this), ppv);
 }
 
 void Stream::OnDestroy() noexcept {

@@ -4,16 +4,23 @@
 #include "telsim/telsim.h"
 
 namespace telsim {
-namespace {
 
-// `call` is the event's link to its call (null once the event is gone).
-HRESULT HandOutCall(Recorder& recorder, const wchar_t* op, Call* call, const EventCall& about,
-                    ITCallInfo** out) noexcept {
+EventBase::EventBase(Service& service, const wchar_t* kind, EventCall call, long callbackInstance,
+                     bool withInterface) noexcept
+    : SimObject(service, kind),
+      callbackInstance_(callbackInstance),
+      call_(call.call),
+      about_(call),
+      withInterface_(withInterface) {}
+
+HRESULT EventBase::GetCall(const wchar_t* op, ITCallInfo** out) noexcept {
+    // The link, not about_.call: null once the event is gone.
+    Call* call = call_.Get();
     const auto args = [&] { return call ? call->Describe() : std::wstring(L"null"); };
-    return recorder.Run(op, args, [&](const Gate& gate) -> HRESULT {
+    return Recorder().Run(op, args, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.AdmitOut(out));
-        RETURN_IF_FAILED(about.getCallResult);
-        if (gate.nullOut || about.nullCall || !call) {
+        RETURN_IF_FAILED(about_.getCallResult);
+        if (gate.nullOut || about_.nullCall || !call) {
             return S_OK;
         }
         call->AddRef();
@@ -22,98 +29,36 @@ HRESULT HandOutCall(Recorder& recorder, const wchar_t* op, Call* call, const Eve
     });
 }
 
-}  // namespace
+HRESULT EventBase::QueryEvent(REFIID riid, REFIID iid, const wchar_t* queryOp, IDispatch* itf, void** ppv) noexcept {
+    if (IsEqualIID(riid, iid)) {
+        return QueryOptional(queryOp, withInterface_, itf, ppv);
+    }
+    return QueryOne(riid, IID_IDispatch, itf, ppv);
+}
 
 CallStateEvent::CallStateEvent(Service& service, EventCall call, CALL_STATE state, CALL_STATE_EVENT_CAUSE cause,
                                long callbackInstance, bool withInterface) noexcept
-    : SimObject(service, L"CallStateEvent"),
-      call_(call.call),
-      about_(call),
-      state_(state),
-      cause_(cause),
-      callbackInstance_(callbackInstance),
-      withInterface_(withInterface) {}
+    : EventBase(service, L"CallStateEvent", call, callbackInstance, withInterface), state_(state), cause_(cause) {}
 
 HRESULT CallStateEvent::Query(REFIID riid, void** ppv) noexcept {
-    if (IsEqualIID(riid, IID_ITCallStateEvent)) {
-        // The interface the event kind names: a test may take it away.
-        return QueryOptional(op::QueryCallStateEvent, withInterface_, static_cast<ITCallStateEvent*>(this), ppv);
-    }
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<ITCallStateEvent*>(this);
-    AddRef();
-    return S_OK;
+    return QueryEvent(riid, IID_ITCallStateEvent, op::QueryCallStateEvent, static_cast<ITCallStateEvent*>(this), ppv);
 }
 
 HRESULT CallStateEvent::get_Call(ITCallInfo** call) noexcept {
-    return HandOutCall(Recorder(), op::CallStateEventGetCall, call_.Get(), about_, call);
-}
-
-HRESULT CallStateEvent::get_State(CALL_STATE* state) noexcept {
-    if (!state) {
-        return E_POINTER;
-    }
-    *state = state_;
-    return S_OK;
-}
-
-HRESULT CallStateEvent::get_Cause(CALL_STATE_EVENT_CAUSE* cause) noexcept {
-    if (!cause) {
-        return E_POINTER;
-    }
-    *cause = cause_;
-    return S_OK;
-}
-
-HRESULT CallStateEvent::get_CallbackInstance(long* instance) noexcept {
-    if (!instance) {
-        return E_POINTER;
-    }
-    *instance = callbackInstance_;
-    return S_OK;
+    return GetCall(op::CallStateEventGetCall, call);
 }
 
 CallNotificationEvent::CallNotificationEvent(Service& service, EventCall call, long callbackInstance,
                                              bool withInterface) noexcept
-    : SimObject(service, L"CallNotificationEvent"),
-      call_(call.call),
-      about_(call),
-      callbackInstance_(callbackInstance),
-      withInterface_(withInterface) {}
+    : EventBase(service, L"CallNotificationEvent", call, callbackInstance, withInterface) {}
 
 HRESULT CallNotificationEvent::Query(REFIID riid, void** ppv) noexcept {
-    if (IsEqualIID(riid, IID_ITCallNotificationEvent)) {
-        return QueryOptional(op::QueryCallNotificationEvent, withInterface_,
-                             static_cast<ITCallNotificationEvent*>(this), ppv);
-    }
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<ITCallNotificationEvent*>(this);
-    AddRef();
-    return S_OK;
+    return QueryEvent(riid, IID_ITCallNotificationEvent, op::QueryCallNotificationEvent,
+                      static_cast<ITCallNotificationEvent*>(this), ppv);
 }
 
 HRESULT CallNotificationEvent::get_Call(ITCallInfo** call) noexcept {
-    return HandOutCall(Recorder(), op::CallNotificationEventGetCall, call_.Get(), about_, call);
-}
-
-HRESULT CallNotificationEvent::get_Event(CALL_NOTIFICATION_EVENT* event) noexcept {
-    if (!event) {
-        return E_POINTER;
-    }
-    *event = CNE_MONITOR;
-    return S_OK;
-}
-
-HRESULT CallNotificationEvent::get_CallbackInstance(long* instance) noexcept {
-    if (!instance) {
-        return E_POINTER;
-    }
-    *instance = callbackInstance_;
-    return S_OK;
+    return GetCall(op::CallNotificationEventGetCall, call);
 }
 
 }  // namespace telsim

@@ -109,18 +109,11 @@ HRESULT Root::put_EventFilter(long filter) noexcept {
 }
 
 HRESULT Root::get_EventFilter(long* filter) noexcept {
-    if (!filter) {
-        return E_POINTER;
-    }
-    *filter = filter_.load();
-    return S_OK;
+    return ReadProperty(filter, filter_.load());
 }
 
 HRESULT Root::EnumConnectionPoints(IEnumConnectionPoints** result) noexcept {
-    if (result) {
-        *result = nullptr;
-    }
-    return E_NOTIMPL;
+    return NotImplemented(result);
 }
 
 HRESULT Root::FindConnectionPoint(REFIID riid, IConnectionPoint** result) noexcept {
@@ -142,20 +135,11 @@ ConnectionPoint::ConnectionPoint(Service& service, Root* root) noexcept
     : SimObject(service, L"ConnectionPoint"), root_(root) {}
 
 HRESULT ConnectionPoint::Query(REFIID riid, void** ppv) noexcept {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOne(riid, IID_IConnectionPoint, static_cast<IConnectionPoint*>(this), ppv, false);
 }
 
 HRESULT ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
-    if (!iid) {
-        return E_POINTER;
-    }
-    *iid = IID_ITTAPIEventNotification;
-    return S_OK;
+    return ReadProperty(iid, IID_ITTAPIEventNotification);
 }
 
 HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** result) noexcept {
@@ -196,10 +180,7 @@ HRESULT ConnectionPoint::Unadvise(DWORD cookie) noexcept {
 }
 
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** result) noexcept {
-    if (result) {
-        *result = nullptr;
-    }
-    return E_NOTIMPL;
+    return NotImplemented(result);
 }
 
 }  // namespace telsim

@@ -6,33 +6,53 @@
 namespace telsim::words {
 namespace {
 
-long ParseMedia(const std::wstring& text, const std::wstring& where) {
+template <class T>
+struct Word {
+    const wchar_t* text;
+    T value;
+};
+
+// The value of a word of `words` (in any case), or nullptr.
+template <class T, std::size_t N>
+const T* Lookup(const Word<T> (&words)[N], const std::wstring& text) {
     const std::wstring value = Lower(text);
-    if (value == L"audio") {
-        return TAPIMEDIATYPE_AUDIO;
+    for (const Word<T>& word : words) {
+        if (value == word.text) {
+            return &word.value;
+        }
     }
-    if (value == L"video") {
-        return TAPIMEDIATYPE_VIDEO;
-    }
-    if (value == L"datamodem") {
-        return TAPIMEDIATYPE_DATAMODEM;
-    }
-    if (value == L"fax") {
-        return TAPIMEDIATYPE_G3FAX;
-    }
-    return ParseNumber(text, where);
+    return nullptr;
+}
+
+const Word<long> kMedia[] = {{L"audio", TAPIMEDIATYPE_AUDIO},
+                             {L"video", TAPIMEDIATYPE_VIDEO},
+                             {L"datamodem", TAPIMEDIATYPE_DATAMODEM},
+                             {L"fax", TAPIMEDIATYPE_G3FAX}};
+const Word<TERMINAL_DIRECTION> kDirections[] = {
+    {L"capture", TD_CAPTURE}, {L"render", TD_RENDER}, {L"bidirectional", TD_BIDIRECTIONAL}};
+const Word<CALL_STATE> kStates[] = {{L"idle", CS_IDLE},         {L"inprogress", CS_INPROGRESS},
+                                    {L"connected", CS_CONNECTED}, {L"disconnected", CS_DISCONNECTED},
+                                    {L"offering", CS_OFFERING}, {L"hold", CS_HOLD},
+                                    {L"queued", CS_QUEUED}};
+const Word<CALL_STATE_EVENT_CAUSE> kCauses[] = {
+    {L"none", CEC_NONE},
+    {L"normal", CEC_DISCONNECT_NORMAL},
+    {L"busy", CEC_DISCONNECT_BUSY},
+    {L"badaddress", CEC_DISCONNECT_BADADDRESS},
+    {L"noanswer", CEC_DISCONNECT_NOANSWER},
+    {L"cancelled", CEC_DISCONNECT_CANCELLED},
+    {L"rejected", CEC_DISCONNECT_REJECTED},
+    {L"failed", CEC_DISCONNECT_FAILED},
+    {L"blocked", CEC_DISCONNECT_BLOCKED}};
+
+long ParseMedia(const std::wstring& text, const std::wstring& where) {
+    const long* media = Lookup(kMedia, text);
+    return media ? *media : ParseNumber(text, where);
 }
 
 TERMINAL_DIRECTION ParseDirection(const std::wstring& text, const std::wstring& where) {
-    const std::wstring value = Lower(text);
-    if (value == L"capture") {
-        return TD_CAPTURE;
-    }
-    if (value == L"render") {
-        return TD_RENDER;
-    }
-    if (value == L"bidirectional") {
-        return TD_BIDIRECTIONAL;
+    if (const TERMINAL_DIRECTION* direction = Lookup(kDirections, text)) {
+        return *direction;
     }
     throw ScenarioFailure{where + L": unknown direction \"" + text + L"\""};
 }
@@ -92,30 +112,13 @@ bool ParseBool(const std::wstring& text, const std::wstring& where) {
 }
 
 CALL_STATE ParseState(const std::wstring& text, const std::wstring& where) {
-    static const std::pair<const wchar_t*, CALL_STATE> names[] = {
-        {L"idle", CS_IDLE},          {L"inprogress", CS_INPROGRESS}, {L"connected", CS_CONNECTED},
-        {L"disconnected", CS_DISCONNECTED}, {L"offering", CS_OFFERING}, {L"hold", CS_HOLD},
-        {L"queued", CS_QUEUED}};
-    const std::wstring value = Lower(text);
-    for (const auto& name : names) {
-        if (value == name.first) {
-            return name.second;
-        }
-    }
-    return static_cast<CALL_STATE>(ParseNumber(text, where));
+    const CALL_STATE* state = Lookup(kStates, text);
+    return state ? *state : static_cast<CALL_STATE>(ParseNumber(text, where));
 }
 
 CALL_STATE_EVENT_CAUSE ParseCause(const std::wstring& text, const std::wstring& where) {
-    static const std::pair<const wchar_t*, CALL_STATE_EVENT_CAUSE> names[] = {
-        {L"none", CEC_NONE},       {L"normal", CEC_DISCONNECT_NORMAL},   {L"busy", CEC_DISCONNECT_BUSY},
-        {L"badaddress", CEC_DISCONNECT_BADADDRESS}, {L"noanswer", CEC_DISCONNECT_NOANSWER},
-        {L"cancelled", CEC_DISCONNECT_CANCELLED},   {L"rejected", CEC_DISCONNECT_REJECTED},
-        {L"failed", CEC_DISCONNECT_FAILED},         {L"blocked", CEC_DISCONNECT_BLOCKED}};
-    const std::wstring value = Lower(text);
-    for (const auto& name : names) {
-        if (value == name.first) {
-            return name.second;
-        }
+    if (const CALL_STATE_EVENT_CAUSE* cause = Lookup(kCauses, text)) {
+        return *cause;
     }
     throw ScenarioFailure{where + L": unknown cause \"" + text + L"\""};
 }

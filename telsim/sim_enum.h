@@ -77,12 +77,7 @@ public:
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept {
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, Traits::Iid())) {
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOne(riid, Traits::Iid(), static_cast<Interface*>(this), ppv, false);
     }
     void OnDestroy() noexcept override { items_.clear(); }
 

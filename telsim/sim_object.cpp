@@ -108,6 +108,16 @@ HRESULT SimObject::QueryOptional(const wchar_t* op, bool offered, IUnknown* itf,
     return recorder.Finish(gate, hr);
 }
 
+HRESULT SimObject::QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv, bool withDispatch) noexcept {
+    if (!IsEqualIID(riid, IID_IUnknown) && !(withDispatch && IsEqualIID(riid, IID_IDispatch)) &&
+        !IsEqualIID(riid, iid)) {
+        return E_NOINTERFACE;
+    }
+    itf->AddRef();
+    *ppv = itf;
+    return S_OK;
+}
+
 std::wstring SimObject::DescribeArgument(IUnknown* object) const {
     if (!object) {
         return L"null";

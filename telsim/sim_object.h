@@ -75,6 +75,9 @@ protected:
     // E_NOINTERFACE; a NullOut fault succeeds with a null pointer, as every
     // NullOut does.
     HRESULT QueryOptional(const wchar_t* op, bool offered, IUnknown* itf, void** ppv) noexcept;
+    // A query table of one interface iid (besides IUnknown, and IDispatch
+    // when withDispatch): itf with a new reference, or E_NOINTERFACE.
+    HRESULT QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv, bool withDispatch = true) noexcept;
     // A name for an argument in records: the object's description, "null",
     // or "foreign" for an object not of this service.
     std::wstring DescribeArgument(IUnknown* object) const;
@@ -90,6 +93,25 @@ private:
     std::atomic<long> holds_{0};
     std::atomic<bool> destroyed_{false};
 };
+
+// The answer of a plain property read: E_POINTER for a null out, else the value.
+template <class T, class V>
+HRESULT ReadProperty(T* out, V value) noexcept {
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = static_cast<T>(value);
+    return S_OK;
+}
+
+// A member the service does not simulate: E_NOTIMPL, the out set to null.
+template <class T>
+HRESULT NotImplemented(T** out) noexcept {
+    if (out) {
+        *out = nullptr;
+    }
+    return E_NOTIMPL;
+}
 
 }  // namespace telsim
 
