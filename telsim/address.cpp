@@ -50,9 +50,6 @@ HRESULT Address::get_AddressName(BSTR* name) noexcept {
 }
 
 HRESULT Address::get_ServiceProviderName(BSTR* name) noexcept {
-    if (!name) {
-        return E_POINTER;
-    }
     return HandOutString(L"TelSim", name);
 }
 
@@ -138,10 +135,6 @@ HRESULT Address::GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION dir
 TranslationInfo::TranslationInfo(Service& service, std::wstring dialable) noexcept
     : SimObject(service, L"AddressTranslationInfo"), dialable_(std::move(dialable)) {}
 
-HRESULT TranslationInfo::Query(REFIID riid, void** ppv) noexcept {
-    return QueryOne(riid, IID_ITAddressTranslationInfo, static_cast<ITAddressTranslationInfo*>(this), ppv);
-}
-
 HRESULT TranslationInfo::get_DialableString(BSTR* text) noexcept {
     const auto args = [this] { return Quote(dialable_.c_str()); };
     return Recorder().Run(op::GetDialableString, args, [&](const Gate& gate) -> HRESULT {
@@ -151,61 +144,6 @@ HRESULT TranslationInfo::get_DialableString(BSTR* text) noexcept {
         }
         return HandOutString(dialable_, text);
     });
-}
-
-HRESULT TranslationInfo::get_DisplayableString(BSTR* text) noexcept {
-    if (!text) {
-        return E_POINTER;
-    }
-    return HandOutString(dialable_, text);
-}
-
-HRESULT TranslationInfo::get_CurrentCountryCode(long* code) noexcept {
-    return ReadProperty(code, 1);
-}
-
-HRESULT TranslationInfo::get_DestinationCountryCode(long* code) noexcept {
-    return get_CurrentCountryCode(code);
-}
-
-HRESULT TranslationInfo::get_TranslationResults(long* results) noexcept {
-    return ReadProperty(results, 0);
-}
-
-// ---- Terminal
-
-Terminal::Terminal(Service& service, long mediaType, TERMINAL_DIRECTION direction) noexcept
-    : SimObject(service, L"Terminal"), mediaType_(mediaType), direction_(direction) {}
-
-HRESULT Terminal::Query(REFIID riid, void** ppv) noexcept {
-    return QueryOne(riid, IID_ITTerminal, static_cast<ITTerminal*>(this), ppv);
-}
-
-HRESULT Terminal::get_Name(BSTR* name) noexcept {
-    if (!name) {
-        return E_POINTER;
-    }
-    return HandOutString(direction_ == TD_CAPTURE ? L"Simulated capture" : L"Simulated render", name);
-}
-
-HRESULT Terminal::get_State(TERMINAL_STATE* state) noexcept {
-    return ReadProperty(state, TS_NOTINUSE);
-}
-
-HRESULT Terminal::get_TerminalType(TERMINAL_TYPE* type) noexcept {
-    return ReadProperty(type, TT_STATIC);
-}
-
-HRESULT Terminal::get_TerminalClass(BSTR* terminalClass) noexcept {
-    return NotImplemented(terminalClass);
-}
-
-HRESULT Terminal::get_MediaType(long* mediaType) noexcept {
-    return ReadProperty(mediaType, mediaType_);
-}
-
-HRESULT Terminal::get_Direction(TERMINAL_DIRECTION* direction) noexcept {
-    return ReadProperty(direction, direction_);
 }
 
 }  // namespace telsim

@@ -169,9 +169,6 @@ HRESULT Stream::get_Direction(TERMINAL_DIRECTION* direction) noexcept {
 }
 
 HRESULT Stream::get_Name(BSTR* name) noexcept {
-    if (!name) {
-        return E_POINTER;
-    }
     return HandOutString(L"Stream", name);
 }
 

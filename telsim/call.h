@@ -109,15 +109,8 @@ private:
     std::unique_ptr<CallDriver> driver_;
 };
 
-struct StreamEnumTraits {
-    using Interface = IEnumStream;
-    using ItemInterface = ITStream;
-    using Item = Stream;
-    static const IID& Iid() { return IID_IEnumStream; }
-    static constexpr const wchar_t* kKind = L"EnumStream";
-    static constexpr const wchar_t* kNextOp = op::StreamNext;
-};
-using StreamEnum = SimEnum<StreamEnumTraits>;
+inline constexpr wchar_t kStreamEnumKind[] = L"EnumStream";
+using StreamEnum = SimEnum<IEnumStream, ITStream, Stream, IID_IEnumStream, kStreamEnumKind, op::StreamNext>;
 
 class Terminal;
 

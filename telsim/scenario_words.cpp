@@ -45,6 +45,17 @@ const Word<CALL_STATE_EVENT_CAUSE> kCauses[] = {
     {L"failed", CEC_DISCONNECT_FAILED},
     {L"blocked", CEC_DISCONNECT_BLOCKED}};
 
+// The words of text between blanks.
+std::vector<std::wstring> Tokens(const std::wstring& text) {
+    std::vector<std::wstring> tokens;
+    for (const std::wstring& token : Split(text, L' ')) {
+        if (!token.empty()) {
+            tokens.push_back(token);
+        }
+    }
+    return tokens;
+}
+
 long ParseMedia(const std::wstring& text, const std::wstring& where) {
     const long* media = Lookup(kMedia, text);
     return media ? *media : ParseNumber(text, where);
@@ -142,12 +153,7 @@ std::vector<CallStep> ParseSteps(const std::wstring& text, const std::wstring& w
     }
     std::vector<CallStep> steps;
     for (const std::wstring& part : Split(text, L',')) {
-        std::vector<std::wstring> tokens;
-        for (const std::wstring& token : Split(part, L' ')) {
-            if (!token.empty()) {
-                tokens.push_back(token);
-            }
-        }
+        const std::vector<std::wstring> tokens = Tokens(part);
         if (tokens.empty()) {
             throw ScenarioFailure{where + L": empty step"};
         }
@@ -181,12 +187,7 @@ std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstrin
         return streams;
     }
     for (const std::wstring& part : Split(text, L',')) {
-        std::vector<std::wstring> tokens;
-        for (const std::wstring& token : Split(part, L' ')) {
-            if (!token.empty()) {
-                tokens.push_back(token);
-            }
-        }
+        const std::vector<std::wstring> tokens = Tokens(part);
         if (tokens.size() < 2 || tokens.size() > 3) {
             throw ScenarioFailure{where + L": a stream is \"media direction [nodefault]\""};
         }
@@ -205,12 +206,7 @@ std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstrin
 }
 
 Fault ParseFault(const std::wstring& text, const std::wstring& where) {
-    std::vector<std::wstring> tokens;
-    for (const std::wstring& token : Split(text, L' ')) {
-        if (!token.empty()) {
-            tokens.push_back(token);
-        }
-    }
+    const std::vector<std::wstring> tokens = Tokens(text);
     if (tokens.empty()) {
         throw ScenarioFailure{where + L": a result or \"null\" is needed"};
     }

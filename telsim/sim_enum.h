@@ -10,23 +10,20 @@
 
 namespace telsim {
 
-// Traits: Interface (IEnumXxx), ItemInterface (what Next hands out), Item
-// (the service object), Iid(), kKind (the object's name in leak reports) and
-// kNextOp (the operation name of Next).
-template <class Traits>
-class SimEnum final : public SimObject, public Traits::Interface {
+// Interface: IEnumXxx; ItemInterface: what Next hands out; Item: the
+// service object; Iid: the enumerator's interface; KindName: its name in leak
+// reports; NextOp: the operation name of Next.
+template <class Interface, class ItemInterface, class Item, const IID& Iid, const wchar_t* KindName,
+          const wchar_t* NextOp>
+class SimEnum final : public SimObject, public Interface {
 public:
-    using Interface = typename Traits::Interface;
-    using ItemInterface = typename Traits::ItemInterface;
-    using Item = typename Traits::Item;
-
     SimEnum(Service& service, std::vector<Held<Item>> items, std::size_t position = 0) noexcept
-        : SimObject(service, Traits::kKind), items_(std::move(items)), position_(position) {}
+        : SimObject(service, KindName), items_(std::move(items)), position_(position) {}
 
     TELSIM_IUNKNOWN
 
     STDMETHODIMP Next(ULONG count, ItemInterface** items, ULONG* fetched) noexcept override {
-        return Recorder().Run(Traits::kNextOp, [&] { return ArgList(count); }, [&](const Gate& gate) -> HRESULT {
+        return Recorder().Run(NextOp, [&] { return ArgList(count); }, [&](const Gate& gate) -> HRESULT {
             if (fetched) {
                 *fetched = 0;
             }
@@ -77,7 +74,7 @@ public:
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept {
-        return QueryOne(riid, Traits::Iid(), static_cast<Interface*>(this), ppv, false);
+        return QueryOne(riid, Iid, static_cast<Interface*>(this), ppv, false);
     }
     void OnDestroy() noexcept override { items_.clear(); }
 

@@ -90,6 +90,9 @@ telsim::Notifications& SimObject::Notifications() const noexcept {
 }
 
 HRESULT SimObject::HandOutString(const std::wstring& text, BSTR* out) const noexcept {
+    if (!out) {
+        return E_POINTER;
+    }
     *out = Ledger().AllocString(text);
     return *out ? S_OK : E_OUTOFMEMORY;
 }

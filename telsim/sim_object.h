@@ -68,7 +68,8 @@ protected:
         *out = made;
         return S_OK;
     }
-    // A new string handed out through out; E_OUTOFMEMORY without memory.
+    // A new string handed out through out; E_POINTER for a null out,
+    // E_OUTOFMEMORY without memory.
     HRESULT HandOutString(const std::wstring& text, BSTR* out) const noexcept;
     // The gate of an optional interface: a query for it is recorded (as a
     // query) under `op` and open to faults; an interface not offered gives

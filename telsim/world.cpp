@@ -30,48 +30,7 @@ void World::SetAddresses(const std::vector<AddressSpec>& lines) {
 }
 
 std::vector<Held<Address>> World::Addresses() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return addresses_;
-}
-
-void World::SetCallScript(CallScript script) {
-    std::lock_guard<std::mutex> lock(mu_);
-    script_ = std::move(script);
-}
-
-CallScript World::Script() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return script_;
-}
-
-void World::SetDelivery(Delivery delivery) {
-    std::lock_guard<std::mutex> lock(mu_);
-    delivery_ = delivery;
-}
-
-Delivery World::CurrentDelivery() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return delivery_;
-}
-
-void World::SetLocation(std::optional<Location> location) {
-    std::lock_guard<std::mutex> lock(mu_);
-    location_ = std::move(location);
-}
-
-std::optional<Location> World::CurrentLocation() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return location_;
-}
-
-void World::FailCreation(HRESULT hr) {
-    std::lock_guard<std::mutex> lock(mu_);
-    creationFailure_ = hr;
-}
-
-HRESULT World::CreationFailure() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return creationFailure_;
+    return Load(addresses_);
 }
 
 void World::AddCall(Call* call) {
@@ -88,8 +47,7 @@ std::vector<Microsoft::WRL::ComPtr<ITBasicCallControl>> World::Calls() const {
 }
 
 std::vector<Held<Call>> World::CallList() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return calls_;
+    return Load(calls_);
 }
 
 std::size_t World::CallsCreated() const {

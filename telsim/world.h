@@ -89,18 +89,18 @@ public:
     // ---- what the world is (takes effect at the next enumeration / new call)
     void SetAddresses(const std::vector<AddressSpec>& lines);
     std::vector<Held<Address>> Addresses() const;
-    void SetCallScript(CallScript script);
-    CallScript Script() const;
-    void SetDelivery(Delivery delivery);
-    Delivery CurrentDelivery() const;
+    void SetCallScript(CallScript script) { Store(script_, std::move(script)); }
+    CallScript Script() const { return Load(script_); }
+    void SetDelivery(Delivery delivery) { Store(delivery_, delivery); }
+    Delivery CurrentDelivery() const { return Load(delivery_); }
     // The location numbers are translated from (the README, "Number
     // translation"); nullopt (the default): the dialable string is the number
     // as given.
-    void SetLocation(std::optional<Location> location);
-    std::optional<Location> CurrentLocation() const;
+    void SetLocation(std::optional<Location> location) { Store(location_, std::move(location)); }
+    std::optional<Location> CurrentLocation() const { return Load(location_); }
     // Makes every creation of a root object fail with hr (S_OK: stop).
-    void FailCreation(HRESULT hr);
-    HRESULT CreationFailure() const;
+    void FailCreation(HRESULT hr) { Store(creationFailure_, hr); }
+    HRESULT CreationFailure() const { return Load(creationFailure_); }
 
     // ---- the calls placed
     void AddCall(Call* call);
@@ -119,6 +119,17 @@ public:
     void Clear();
 
 private:
+    template <class T>
+    void Store(T& field, T value) {
+        std::lock_guard<std::mutex> lock(mu_);
+        field = std::move(value);
+    }
+    template <class T>
+    T Load(const T& field) const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return field;
+    }
+
     Service& service_;
     mutable std::mutex mu_;
     std::vector<Held<Address>> addresses_;
