@@ -91,16 +91,7 @@ void Call::DropPending() noexcept {
 }
 
 HRESULT Call::get_Address(ITAddress** address) noexcept {
-    if (!address) {
-        return E_POINTER;
-    }
-    *address = nullptr;
-    if (!address_) {
-        return TAPI_E_INVALADDRESS;
-    }
-    address_->AddRef();
-    *address = address_.Get();
-    return S_OK;
+    return HandOutLinked(address, address_.Get(), TAPI_E_INVALADDRESS);
 }
 
 HRESULT Call::get_CallState(CALL_STATE* state) noexcept {

@@ -143,16 +143,7 @@ HRESULT ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
 }
 
 HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** result) noexcept {
-    if (!result) {
-        return E_POINTER;
-    }
-    *result = nullptr;
-    if (!root_) {
-        return E_UNEXPECTED;
-    }
-    root_->AddRef();
-    *result = root_.Get();
-    return S_OK;
+    return HandOutLinked(result, root_.Get(), E_UNEXPECTED);
 }
 
 HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {

@@ -105,6 +105,21 @@ HRESULT ReadProperty(T* out, V value) noexcept {
     return S_OK;
 }
 
+// Hands out an object the caller's object links (a new reference); `none`
+// when there is no such link.
+template <class T, class Itf>
+HRESULT HandOutLinked(Itf** out, T* linked, HRESULT none) noexcept {
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = linked;
+    if (!linked) {
+        return none;
+    }
+    linked->AddRef();
+    return S_OK;
+}
+
 // A member the service does not simulate: E_NOTIMPL, the out set to null.
 template <class T>
 HRESULT NotImplemented(T** out) noexcept {
