@@ -59,11 +59,7 @@ HRESULT Address::get_TAPIObject(ITTAPI** tapi) noexcept {
 
 HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes, ITBasicCallControl** call) noexcept {
     const auto args = [&] { return ArgList(Quote(destination), addressType, mediaTypes); };
-    return Recorder().Run(op::CreateCall, args, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(call));
-        if (gate.nullOut) {
-            return S_OK;
-        }
+    return Recorder().RunHandOut(op::CreateCall, args, call, [&]() -> HRESULT {
         Call* created = Ledger().Make<Call>(service_, this, destination ? destination : L"", addressType, mediaTypes,
                                             World().Script(), spec_.device.get());
         World().AddCall(created);
@@ -100,11 +96,7 @@ HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcep
 
 HRESULT Address::TranslateAddress(BSTR number, long card, long options, ITAddressTranslationInfo** result) noexcept {
     const auto args = [&] { return ArgList(Quote(number), card, options); };
-    return Recorder().Run(op::TranslateAddress, args, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(result));
-        if (gate.nullOut) {
-            return S_OK;
-        }
+    return Recorder().RunHandOut(op::TranslateAddress, args, result, [&]() -> HRESULT {
         // Without a location there are no dialling rules: the dialable
         // string is the number as given.
         std::wstring dialable = number ? std::wstring(number, SysStringLen(number)) : std::wstring();
@@ -118,11 +110,7 @@ HRESULT Address::TranslateAddress(BSTR number, long card, long options, ITAddres
 HRESULT Address::GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION direction,
                                           ITTerminal** terminal) noexcept {
     const auto args = [&] { return ArgList(mediaType, static_cast<long>(direction)); };
-    return Recorder().Run(op::GetDefaultStaticTerminal, args, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(terminal));
-        if (gate.nullOut) {
-            return S_OK;
-        }
+    return Recorder().RunHandOut(op::GetDefaultStaticTerminal, args, terminal, [&]() -> HRESULT {
         if (!World().Script().HasDefaultTerminal(mediaType, direction)) {
             return TAPI_E_NOITEMS;
         }
@@ -137,11 +125,7 @@ TranslationInfo::TranslationInfo(Service& service, std::wstring dialable) noexce
 
 HRESULT TranslationInfo::get_DialableString(BSTR* text) noexcept {
     const auto args = [this] { return Quote(dialable_.c_str()); };
-    return Recorder().Run(op::GetDialableString, args, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(text));
-        if (gate.nullOut) {
-            return S_OK;
-        }
+    return Recorder().RunHandOut(op::GetDialableString, args, text, [&]() -> HRESULT {
         return HandOutString(dialable_, text);
     });
 }

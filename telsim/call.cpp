@@ -109,13 +109,9 @@ HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
 }
 
 HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
-    return Recorder().Run(op::EnumerateStreams, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(result));
-        if (gate.nullOut) {
-            return S_OK;
-        }
-        return HandOut<StreamEnum>(result, streams_);
-    });
+    const auto args = [] { return std::wstring(); };
+    return Recorder().RunHandOut(op::EnumerateStreams, args, result,
+                                 [&]() -> HRESULT { return HandOut<StreamEnum>(result, streams_); });
 }
 
 // ---- Stream

@@ -78,6 +78,16 @@ public:
     HRESULT Run(const wchar_t* name, Body&& body) noexcept {
         return Run(name, [] { return std::wstring(); }, body);
     }
+    // An operation that hands out an object or string through out, checking
+    // nothing first: after Gate::AdmitOut, a NullOut fault succeeds with out
+    // left null; otherwise work() hands it out.
+    template <class ArgsFn, class T, class Work>
+    HRESULT RunHandOut(const wchar_t* name, ArgsFn&& args, T** out, Work&& work) noexcept {
+        return Run(name, args, [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.AdmitOut(out));
+            return gate.nullOut ? S_OK : work();
+        });
+    }
     // The two halves of Run, for an operation whose body is not a function.
     template <class ArgsFn>
     Gate Begin(const wchar_t* name, ArgsFn&& args, bool query = false) noexcept {
