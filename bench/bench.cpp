@@ -207,7 +207,7 @@ int wmain(int argc, wchar_t** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   auto service = telsim::Service::Create();
-  service->SetRecording(false);
+  service->Recorder().SetRecording(false);
   if (FAILED(service->RegisterClassObject())) {
     std::printf("registering the simulated service failed\n");
     return 1;
@@ -287,7 +287,7 @@ int wmain(int argc, wchar_t** argv) {
 
   {
     Header("Placing and dropping a call (events delivered synchronously)");
-    service->SetDelivery(telsim::Delivery::Synchronous);
+    service->World().SetDelivery(telsim::Delivery::Synchronous);
     ComPtr<ITAPIDialer> dialer = NewDialer(component);
     dialer->InitializeTAPI();
     BSTR number = SysAllocString(L"+1 (555) 010-0100");
@@ -335,7 +335,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int k = 0; k < 2; ++k) {
       std::vector<telsim::AddressSpec> lines(counts[k]);
       for (int i = 0; i < counts[k]; ++i) lines[i].name = L"Simulated line " + std::to_wstring(i);
-      service->SetAddresses(lines);
+      service->World().SetAddresses(lines);
       ComPtr<ITAPIDialer> dialer = NewDialer(component);
       dialer->InitializeTAPI();
       const double perList = NsPerOp(quick ? 3 : 9, 1, [&] {
@@ -348,7 +348,7 @@ int wmain(int argc, wchar_t** argv) {
       dialer.Reset();
       floorPerAddress[k] = NsPerOp(quick ? 3 : 9, 1, [&] { FloorList(); }) / counts[k];
     }
-    service->SetAddresses({{L"Line 1"}, {L"Line 2"}});
+    service->World().SetAddresses({{L"Line 1"}, {L"Line 2"}});
     Row("GetAddressNameCSVList, 1,000 lines, per line", perAddress[0], "ns", "-", 0);
     Row("GetAddressNameCSVList, 10,000 lines, per line", perAddress[1], "ns", "per line at 1,000", perAddress[0],
         "goal <= 1.20");
@@ -362,7 +362,7 @@ int wmain(int argc, wchar_t** argv) {
 
   {
     Header("Event to Connected (notification thread to host thread)");
-    service->SetDelivery(telsim::Delivery::Synchronous);
+    service->World().SetDelivery(telsim::Delivery::Synchronous);
     ComPtr<ITAPIDialer> dialer = NewDialer(component);
     dialer->InitializeTAPI();
     BSTR number = SysAllocString(L"5550100");
@@ -375,18 +375,18 @@ int wmain(int argc, wchar_t** argv) {
       telsim::EventSpec idle;
       idle.callState = CS_IDLE;
       idle.delivery = telsim::Delivery::Synchronous;
-      service->RaiseEvent(idle);
+      service->Notifications().RaiseEvent(idle);
       telsim::EventSpec connected;
       connected.callState = CS_CONNECTED;
       connected.delivery = telsim::Delivery::NotificationThread;
       const double start = Now();
-      service->RaiseEvent(connected);
+      service->Notifications().RaiseEvent(connected);
       VARIANT_BOOL v = VARIANT_FALSE;
       while (dialer->get_Connected(&v), v != VARIANT_TRUE) {
         if (Now() - start > 2) break;
       }
       delays.push_back((Now() - start) * 1e6);
-      service->WaitIdle();
+      service->Notifications().WaitIdle();
     }
     dialer->ShutdownTAPI();
     Row("queued \"connected\" to Connected true, median", Median(delays), "us", "-", 0);
@@ -395,7 +395,7 @@ int wmain(int argc, wchar_t** argv) {
 
   component.unregisterServer();
   component.factory.Reset();
-  service->WaitIdle();
+  service->Notifications().WaitIdle();
   service->RevokeClassObject();
   CoUninitialize();
   return 0;

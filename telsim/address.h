@@ -3,7 +3,7 @@
 
 #include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
-#include "telsim/telsim.h"
+#include "telsim/world.h"
 
 #include <vector>
 
@@ -16,7 +16,7 @@ class Address final : public SimObject,
                       public ITAddressTranslation,
                       public ITTerminalSupport {
 public:
-    Address(ServiceCore& core, AddressSpec wanted) noexcept;
+    Address(Service& service, AddressSpec wanted) noexcept;
     std::wstring Describe() const override;
 
     TELSIM_IUNKNOWN
@@ -74,56 +74,58 @@ public:
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
-    HRESULT Optional(const wchar_t* name, bool offered, void* itf, void** ppv) noexcept;
 
     const AddressSpec spec_;
 };
 
-struct AddressEnumTraits {
-    using Interface = IEnumAddress;
-    using ItemInterface = ITAddress;
-    using Item = Address;
-    static const IID& Iid() { return IID_IEnumAddress; }
-    static constexpr const wchar_t* kKind = L"EnumAddress";
-    static constexpr const wchar_t* kNextOp = op::AddressNext;
-};
-using AddressEnum = SimEnum<AddressEnumTraits>;
+inline constexpr wchar_t kAddressEnumKind[] = L"EnumAddress";
+using AddressEnum = SimEnum<IEnumAddress, ITAddress, Address, IID_IEnumAddress, kAddressEnumKind, op::AddressNext>;
 
 class TranslationInfo final : public SimObject, public ITAddressTranslationInfo {
 public:
-    TranslationInfo(ServiceCore& core, std::wstring dialable) noexcept;
+    TranslationInfo(Service& service, std::wstring dialable) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_DialableString(BSTR* text) noexcept override;
-    STDMETHODIMP get_DisplayableString(BSTR* text) noexcept override;
-    STDMETHODIMP get_CurrentCountryCode(long* code) noexcept override;
-    STDMETHODIMP get_DestinationCountryCode(long* code) noexcept override;
-    STDMETHODIMP get_TranslationResults(long* results) noexcept override;
+    STDMETHODIMP get_DisplayableString(BSTR* text) noexcept override { return HandOutString(dialable_, text); }
+    STDMETHODIMP get_CurrentCountryCode(long* code) noexcept override { return ReadProperty(code, 1); }
+    STDMETHODIMP get_DestinationCountryCode(long* code) noexcept override { return ReadProperty(code, 1); }
+    STDMETHODIMP get_TranslationResults(long* results) noexcept override { return ReadProperty(results, 0); }
 
 private:
-    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    HRESULT Query(REFIID riid, void** ppv) noexcept {
+        return QueryOne(riid, IID_ITAddressTranslationInfo, static_cast<ITAddressTranslationInfo*>(this), ppv);
+    }
 
     const std::wstring dialable_;
 };
 
+// A static terminal the address offers for a stream's media and direction.
 class Terminal final : public SimObject, public ITTerminal {
 public:
-    Terminal(ServiceCore& core, long mediaType, TERMINAL_DIRECTION direction) noexcept;
+    Terminal(Service& service, long mediaType, TERMINAL_DIRECTION direction) noexcept
+        : SimObject(service, L"Terminal"), mediaType_(mediaType), direction_(direction) {}
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
-    STDMETHODIMP get_Name(BSTR* name) noexcept override;
-    STDMETHODIMP get_State(TERMINAL_STATE* state) noexcept override;
-    STDMETHODIMP get_TerminalType(TERMINAL_TYPE* type) noexcept override;
-    STDMETHODIMP get_TerminalClass(BSTR* terminalClass) noexcept override;
-    STDMETHODIMP get_MediaType(long* mediaType) noexcept override;
-    STDMETHODIMP get_Direction(TERMINAL_DIRECTION* direction) noexcept override;
+    STDMETHODIMP get_Name(BSTR* name) noexcept override {
+        return HandOutString(direction_ == TD_CAPTURE ? L"Simulated capture" : L"Simulated render", name);
+    }
+    STDMETHODIMP get_State(TERMINAL_STATE* state) noexcept override { return ReadProperty(state, TS_NOTINUSE); }
+    STDMETHODIMP get_TerminalType(TERMINAL_TYPE* type) noexcept override { return ReadProperty(type, TT_STATIC); }
+    STDMETHODIMP get_TerminalClass(BSTR* terminalClass) noexcept override { return NotImplemented(terminalClass); }
+    STDMETHODIMP get_MediaType(long* mediaType) noexcept override { return ReadProperty(mediaType, mediaType_); }
+    STDMETHODIMP get_Direction(TERMINAL_DIRECTION* direction) noexcept override {
+        return ReadProperty(direction, direction_);
+    }
 
 private:
-    HRESULT Query(REFIID riid, void** ppv) noexcept;
+    HRESULT Query(REFIID riid, void** ppv) noexcept {
+        return QueryOne(riid, IID_ITTerminal, static_cast<ITTerminal*>(this), ppv);
+    }
 
     const long mediaType_;
     const TERMINAL_DIRECTION direction_;

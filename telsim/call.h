@@ -1,10 +1,10 @@
 // Calls, their stream enumerators and streams.
 #pragma once
 
-#include "telsim/modem/call_modem.h"
+#include "telsim/call_driver.h"
 #include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
-#include "telsim/telsim.h"
+#include "telsim/world.h"
 
 #include <atomic>
 #include <mutex>
@@ -17,11 +17,16 @@ namespace telsim {
 class Address;
 class Stream;
 
-class Call final : public SimObject, public ITBasicCallControl, public ITCallInfo, public ITStreamControl {
+class Call final : public SimObject,
+                   public ITBasicCallControl,
+                   public ITCallInfo,
+                   public ITStreamControl,
+                   private CallReports {
 public:
-    // address may be null (a call raised by hand for no address).
-    Call(ServiceCore& core, Address* address, std::wstring destination, long addressType, long mediaTypes,
-         CallScript script);
+    // address may be null (a call raised by hand for no address); device
+    // null: the call follows the script.
+    Call(Service& service, Address* address, std::wstring destination, long addressType, long mediaTypes,
+         CallScript script, const LineDevice* device = nullptr);
     std::wstring Describe() const override;
 
     TELSIM_IUNKNOWN
@@ -33,9 +38,8 @@ public:
     void SetState(CALL_STATE state) noexcept { state_.store(state); }
     // A failure get_CallState answers while one event is being delivered.
     void SetStateReadResult(HRESULT hr) noexcept { stateReadResult_.store(hr); }
-    // Makes this a call on a modem line: Connect dials through the modem and
-    // the modem's results become the call's states. Before Connect only.
-    void UseModem(std::shared_ptr<const modem::ModemConfig> config);
+    // Null once the call is destroyed.
+    CallDriver* Driver() noexcept { return driver_.get(); }
 
     // ITBasicCallControl
     STDMETHODIMP Connect(VARIANT_BOOL sync) noexcept override;
@@ -50,7 +54,9 @@ public:
     STDMETHODIMP SwapHold(ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP ParkDirect(BSTR) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP ParkIndirect(BSTR* address) noexcept override {
-        if (address) *address = nullptr;
+        if (address) {
+            *address = nullptr;
+        }
         return E_NOTIMPL;
     }
     STDMETHODIMP Unpark() noexcept override { return E_NOTIMPL; }
@@ -84,6 +90,9 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+    // CallReports: what the driver says becomes the call's states.
+    void Report(const std::vector<CallStep>& steps, bool synchronous) noexcept override;
+    void DropPending() noexcept override;
 
     Held<Address> address_;
     const std::wstring destination_;
@@ -96,25 +105,18 @@ private:
     std::atomic<unsigned> generation_{0};
     std::atomic<bool> connectStarted_{false};
     std::atomic<bool> disconnectRequested_{false};
-    // Destroyed in OnDestroy, which hangs up a modem call still running.
-    std::unique_ptr<modem::CallModem> modem_;
+    // Destroyed in OnDestroy, which ends a call its driver still runs.
+    std::unique_ptr<CallDriver> driver_;
 };
 
-struct StreamEnumTraits {
-    using Interface = IEnumStream;
-    using ItemInterface = ITStream;
-    using Item = Stream;
-    static const IID& Iid() { return IID_IEnumStream; }
-    static constexpr const wchar_t* kKind = L"EnumStream";
-    static constexpr const wchar_t* kNextOp = op::StreamNext;
-};
-using StreamEnum = SimEnum<StreamEnumTraits>;
+inline constexpr wchar_t kStreamEnumKind[] = L"EnumStream";
+using StreamEnum = SimEnum<IEnumStream, ITStream, Stream, IID_IEnumStream, kStreamEnumKind, op::StreamNext>;
 
 class Terminal;
 
 class Stream final : public SimObject, public ITStream {
 public:
-    Stream(ServiceCore& core, StreamSpec wanted) noexcept;
+    Stream(Service& service, StreamSpec wanted) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
@@ -135,6 +137,10 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+    // A recorded read of one of the stream's properties: fails with `result`
+    // when that is a failure, else gives `value`.
+    template <class T>
+    HRESULT Read(const wchar_t* op, T* out, HRESULT result, T value) noexcept;
 
     const StreamSpec spec_;
     mutable std::mutex mu_;

@@ -17,7 +17,9 @@ struct Later {
 
 void Notifier::Post(Clock::time_point due, std::function<void()> task, std::function<bool()> stale) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (stop_) return;
+    if (stop_) {
+        return;
+    }
     queue_.push_back(Item{due, seq_++, std::move(task), std::move(stale)});
     std::push_heap(queue_.begin(), queue_.end(), Later{});
     if (!thread_.joinable()) {
@@ -61,11 +63,15 @@ void Notifier::Run() {
     }
     idle_.notify_all();
     lock.unlock();
-    if (SUCCEEDED(init)) CoUninitialize();
+    if (SUCCEEDED(init)) {
+        CoUninitialize();
+    }
 }
 
 void Notifier::WaitIdle() {
-    if (OnThread()) return;
+    if (OnThread()) {
+        return;
+    }
     std::unique_lock<std::mutex> lock(mu_);
     idle_.wait(lock, [this] { return stop_ || (queue_.empty() && !running_); });
 }

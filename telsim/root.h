@@ -4,6 +4,8 @@
 
 #include "telsim/sim_object.h"
 
+#include <atomic>
+
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -11,7 +13,10 @@ namespace telsim {
 
 class Root final : public SimObject, public ITTAPI, public IConnectionPointContainer {
 public:
-    explicit Root(ServiceCore& core) noexcept;
+    explicit Root(Service& service) noexcept;
+
+    bool IsInitialized() const noexcept { return initialized_.load(); }
+    long Filter() const noexcept { return filter_.load(); }
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
@@ -42,11 +47,14 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+
+    std::atomic<bool> initialized_{false};
+    std::atomic<long> filter_{0};
 };
 
 class ConnectionPoint final : public SimObject, public IConnectionPoint {
 public:
-    ConnectionPoint(ServiceCore& core, Root* root) noexcept;
+    ConnectionPoint(Service& service, Root* root) noexcept;
 
     TELSIM_IUNKNOWN
 

@@ -1,386 +1,212 @@
 #include "telsim/scenario.h"
 
-#include "telsim/service_core.h"
+#include "telsim/line_kinds.h"
+#include "telsim/profile.h"
+#include "telsim/scenario_words.h"
+#include "telsim/telsim.h"
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
 namespace telsim {
 namespace {
 
-// Marks a key that is absent (a profile read cannot tell absent from empty).
-constexpr wchar_t kAbsent[] = L"\x01";
+using namespace words;
 
-std::wstring Lower(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
-    return text;
-}
-
-std::wstring Trim(const std::wstring& text) {
-    const auto first = text.find_first_not_of(L" \t");
-    if (first == std::wstring::npos) return std::wstring();
-    const auto last = text.find_last_not_of(L" \t");
-    return text.substr(first, last - first + 1);
-}
-
-std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
-    std::vector<std::wstring> parts;
-    std::size_t start = 0;
-    while (true) {
-        const auto at = text.find(separator, start);
-        parts.push_back(Trim(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start)));
-        if (at == std::wstring::npos) return parts;
-        start = at + 1;
-    }
-}
-
-struct Failure {
-    std::wstring text;
+// One key of a section: its name (as the file writes it, in any case) and
+// what reading its value does to the section's target. A section's keys are
+// read in the order of its table.
+template <class Target>
+struct Key {
+    const wchar_t* name;
+    void (*read)(Target& target, const std::wstring& value, const std::wstring& where);
 };
 
-class Reader {
-public:
-    explicit Reader(std::wstring path) : path_(std::move(path)) {}
+template <class Member>
+struct MemberOf;
+template <class Class, class Field>
+struct MemberOf<Field Class::*> {
+    using Type = Class;
+};
+template <auto Field>
+using TargetOf = typename MemberOf<decltype(Field)>::Type;
 
-    bool HasSection(const std::wstring& section) const { return !Keys(section).empty(); }
+template <auto Field>
+void Flag(TargetOf<Field>& target, const std::wstring& value, const std::wstring& where) {
+    target.*Field = ParseBool(value, where);
+}
 
-    // key=value lines of a section, in file order.
-    std::vector<std::pair<std::wstring, std::wstring>> Entries(const std::wstring& section) const {
-        std::vector<wchar_t> buffer(4096);
-        while (true) {
-            const DWORD got = GetPrivateProfileSectionW(section.c_str(), buffer.data(),
-                                                        static_cast<DWORD>(buffer.size()), path_.c_str());
-            if (got + 2 < buffer.size()) {
-                buffer.resize(got + 1);
-                break;
-            }
-            buffer.resize(buffer.size() * 4);
-        }
-        std::vector<std::pair<std::wstring, std::wstring>> entries;
-        for (const wchar_t* line = buffer.data(); *line; line += std::wcslen(line) + 1) {
-            const std::wstring text(line);
-            const auto equals = text.find(L'=');
-            if (equals == std::wstring::npos) {
-                entries.emplace_back(Trim(text), std::wstring());
-            } else {
-                entries.emplace_back(Trim(text.substr(0, equals)), Trim(text.substr(equals + 1)));
-            }
-        }
-        return entries;
+template <auto Field>
+void Result(TargetOf<Field>& target, const std::wstring& value, const std::wstring& where) {
+    target.*Field = static_cast<HRESULT>(ParseNumber(value, where));
+}
+
+inline constexpr wchar_t kDigits[] = L"0123456789";
+inline constexpr wchar_t kDialPrefix[] = L"0123456789*#,Ww@!";
+
+template <auto Field, const wchar_t* Allowed>
+void Prefix(TargetOf<Field>& target, const std::wstring& value, const std::wstring& where) {
+    if (value.find_first_not_of(Allowed) != std::wstring::npos) {
+        throw ScenarioFailure{where + L": \"" + value + L"\" is not a dialling prefix"};
     }
+    target.*Field = value;
+}
 
-    std::vector<std::wstring> Keys(const std::wstring& section) const {
-        std::vector<std::wstring> keys;
-        for (auto& entry : Entries(section)) keys.push_back(entry.first);
-        return keys;
-    }
-
-    // Rejects a key that the section does not know: a typo must not pass
-    // silently as the default.
-    void OnlyKeys(const std::wstring& section, std::initializer_list<const wchar_t*> known) const {
-        for (const std::wstring& key : Keys(section)) {
-            const bool ok = std::any_of(known.begin(), known.end(),
-                                        [&](const wchar_t* k) { return _wcsicmp(k, key.c_str()) == 0; });
-            if (!ok) throw Failure{L"[" + section + L"] unknown key \"" + key + L"\""};
-        }
-    }
-
-    bool Get(const std::wstring& section, const wchar_t* key, std::wstring& value) const {
-        std::vector<wchar_t> buffer(1024);
-        while (true) {
-            const DWORD got = GetPrivateProfileStringW(section.c_str(), key, kAbsent, buffer.data(),
-                                                       static_cast<DWORD>(buffer.size()), path_.c_str());
-            if (got + 1 < buffer.size()) {
-                value.assign(buffer.data(), got);
-                break;
-            }
-            buffer.resize(buffer.size() * 4);
-        }
-        return value != kAbsent;
-    }
-
-private:
-    std::wstring path_;
+// What [Service] sets: the scenario, and how many lines to read.
+struct ServiceSection {
+    Scenario& scenario;
+    long lines = -1;
 };
 
-long ParseNumber(const std::wstring& text, const std::wstring& where) {
-    if (text.empty()) throw Failure{where + L": a number is needed"};
-    wchar_t* end = nullptr;
-    const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
-    const long long value = hex ? static_cast<long long>(std::wcstoull(text.c_str(), &end, 16))
-                                : std::wcstoll(text.c_str(), &end, 10);
-    if (!end || *end) throw Failure{where + L": \"" + text + L"\" is not a number"};
-    return static_cast<long>(value);
+const Key<ServiceSection> kServiceKeys[] = {
+    {L"Delivery", [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
+         s.scenario.delivery = ParseDelivery(v, w);
+     }},
+    {L"CreateFails", [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
+         s.scenario.creationFailure = static_cast<HRESULT>(ParseNumber(v, w));
+     }},
+    {L"Lines", [](ServiceSection& s, const std::wstring& v, const std::wstring& w) { s.lines = ParseNumber(v, w); }},
+};
+
+const Key<AddressSpec> kLineKeys[] = {
+    {L"Name", [](AddressSpec& line, const std::wstring& v, const std::wstring&) { line.name = v; }},
+    {L"NullName", [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
+         if (ParseBool(v, w)) {
+             line.name.reset();
+         }
+     }},
+    {L"AddressTypes", [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
+         line.addressTypes = ParseNumber(v, w);
+     }},
+    {L"MediaAnswer", [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
+         line.mediaAnswer = static_cast<VARIANT_BOOL>(ParseNumber(v, w));
+     }},
+    {L"Capabilities", &Flag<&AddressSpec::capabilities>},
+    {L"MediaSupport", &Flag<&AddressSpec::mediaSupport>},
+    {L"Translation", &Flag<&AddressSpec::translation>},
+    {L"TerminalSupport", &Flag<&AddressSpec::terminalSupport>},
+    {L"NameResult", &Result<&AddressSpec::nameResult>},
+    {L"CapabilityResult", &Result<&AddressSpec::capabilityResult>},
+    {L"MediaResult", &Result<&AddressSpec::mediaResult>},
+};
+
+const Key<CallScript> kCallKeys[] = {
+    {L"Progress", [](CallScript& s, const std::wstring& v, const std::wstring& w) { s.onConnect = ParseSteps(v, w); }},
+    {L"Hangup", [](CallScript& s, const std::wstring& v, const std::wstring& w) { s.onDisconnect = ParseSteps(v, w); }},
+    {L"StreamControl", &Flag<&CallScript::hasStreamControl>},
+    {L"Streams", [](CallScript& s, const std::wstring& v, const std::wstring& w) { s.streams = ParseStreams(v, w); }},
+};
+
+const Key<Location> kLocationKeys[] = {
+    {L"CountryCode", &Prefix<&Location::countryCode, kDigits>},
+    {L"AreaCode", &Prefix<&Location::areaCode, kDigits>},
+    {L"OutsideLine", &Prefix<&Location::outsideLine, kDialPrefix>},
+    {L"LongDistance", &Prefix<&Location::longDistance, kDigits>},
+    {L"International", &Prefix<&Location::international, kDigits>},
+};
+
+bool Named(const wchar_t* name, const std::wstring& key) {
+    return _wcsicmp(name, key.c_str()) == 0;
 }
 
-bool ParseBool(const std::wstring& text, const std::wstring& where) {
-    const std::wstring value = Lower(text);
-    if (value == L"1" || value == L"yes" || value == L"true") return true;
-    if (value == L"0" || value == L"no" || value == L"false") return false;
-    throw Failure{where + L": \"" + text + L"\" is not yes or no"};
-}
-
-CALL_STATE ParseState(const std::wstring& text, const std::wstring& where) {
-    static const std::pair<const wchar_t*, CALL_STATE> names[] = {
-        {L"idle", CS_IDLE},          {L"inprogress", CS_INPROGRESS}, {L"connected", CS_CONNECTED},
-        {L"disconnected", CS_DISCONNECTED}, {L"offering", CS_OFFERING}, {L"hold", CS_HOLD},
-        {L"queued", CS_QUEUED}};
-    const std::wstring value = Lower(text);
-    for (const auto& name : names) {
-        if (value == name.first) return name.second;
-    }
-    return static_cast<CALL_STATE>(ParseNumber(text, where));
-}
-
-CALL_STATE_EVENT_CAUSE ParseCause(const std::wstring& text, const std::wstring& where) {
-    static const std::pair<const wchar_t*, CALL_STATE_EVENT_CAUSE> names[] = {
-        {L"none", CEC_NONE},       {L"normal", CEC_DISCONNECT_NORMAL},   {L"busy", CEC_DISCONNECT_BUSY},
-        {L"badaddress", CEC_DISCONNECT_BADADDRESS}, {L"noanswer", CEC_DISCONNECT_NOANSWER},
-        {L"cancelled", CEC_DISCONNECT_CANCELLED},   {L"rejected", CEC_DISCONNECT_REJECTED},
-        {L"failed", CEC_DISCONNECT_FAILED},         {L"blocked", CEC_DISCONNECT_BLOCKED}};
-    const std::wstring value = Lower(text);
-    for (const auto& name : names) {
-        if (value == name.first) return name.second;
-    }
-    throw Failure{where + L": unknown cause \"" + text + L"\""};
-}
-
-// "inprogress, connected after 1500, disconnected after 200 busy", or one of
-// the words connect, busy, noanswer, fail, none.
-std::vector<CallStep> ParseSteps(const std::wstring& text, const std::wstring& where) {
-    const std::wstring word = Lower(Trim(text));
-    if (word == L"none" || word.empty()) return {};
-    if (word == L"connect") return {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1500}};
-    if (word == L"busy") return {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 1000, CEC_DISCONNECT_BUSY}};
-    if (word == L"noanswer") return {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 5000, CEC_DISCONNECT_NOANSWER}};
-    if (word == L"fail") return {{CS_DISCONNECTED, 0, CEC_DISCONNECT_FAILED}};
-    std::vector<CallStep> steps;
-    for (const std::wstring& part : Split(text, L',')) {
-        std::vector<std::wstring> tokens;
-        for (const std::wstring& token : Split(part, L' ')) {
-            if (!token.empty()) tokens.push_back(token);
-        }
-        if (tokens.empty()) throw Failure{where + L": empty step"};
-        CallStep step{ParseState(tokens[0], where)};
-        std::size_t next = 1;
-        if (next < tokens.size() && Lower(tokens[next]) == L"after") {
-            if (next + 1 >= tokens.size()) throw Failure{where + L": \"after\" needs milliseconds"};
-            const long delay = ParseNumber(tokens[next + 1], where);
-            if (delay < 0) throw Failure{where + L": a delay cannot be negative"};
-            step.delayMs = static_cast<DWORD>(delay);
-            next += 2;
-        }
-        if (next < tokens.size()) step.cause = ParseCause(tokens[next++], where);
-        if (next < tokens.size()) throw Failure{where + L": unexpected \"" + tokens[next] + L"\""};
-        steps.push_back(step);
-    }
-    return steps;
-}
-
-long ParseMedia(const std::wstring& text, const std::wstring& where) {
-    const std::wstring value = Lower(text);
-    if (value == L"audio") return TAPIMEDIATYPE_AUDIO;
-    if (value == L"video") return TAPIMEDIATYPE_VIDEO;
-    if (value == L"datamodem") return TAPIMEDIATYPE_DATAMODEM;
-    if (value == L"fax") return TAPIMEDIATYPE_G3FAX;
-    return ParseNumber(text, where);
-}
-
-TERMINAL_DIRECTION ParseDirection(const std::wstring& text, const std::wstring& where) {
-    const std::wstring value = Lower(text);
-    if (value == L"capture") return TD_CAPTURE;
-    if (value == L"render") return TD_RENDER;
-    if (value == L"bidirectional") return TD_BIDIRECTIONAL;
-    throw Failure{where + L": unknown direction \"" + text + L"\""};
-}
-
-// "audio capture, audio render nodefault, datamodem bidirectional"
-std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstring& where) {
-    std::vector<StreamSpec> streams;
-    if (Lower(Trim(text)) == L"none" || Trim(text).empty()) return streams;
-    for (const std::wstring& part : Split(text, L',')) {
-        std::vector<std::wstring> tokens;
-        for (const std::wstring& token : Split(part, L' ')) {
-            if (!token.empty()) tokens.push_back(token);
-        }
-        if (tokens.size() < 2 || tokens.size() > 3) {
-            throw Failure{where + L": a stream is \"media direction [nodefault]\""};
-        }
-        StreamSpec stream;
-        stream.mediaType = ParseMedia(tokens[0], where);
-        stream.direction = ParseDirection(tokens[1], where);
-        if (tokens.size() == 3) {
-            if (Lower(tokens[2]) != L"nodefault") throw Failure{where + L": unexpected \"" + tokens[2] + L"\""};
-            stream.hasDefaultTerminal = false;
-        }
-        streams.push_back(stream);
-    }
-    return streams;
-}
-
-// "0x80040059", "0x80040059 skip 1 count 2", "null", "null skip 3"
-Fault ParseFault(const std::wstring& text, const std::wstring& where) {
-    std::vector<std::wstring> tokens;
-    for (const std::wstring& token : Split(text, L' ')) {
-        if (!token.empty()) tokens.push_back(token);
-    }
-    if (tokens.empty()) throw Failure{where + L": a result or \"null\" is needed"};
-    Fault fault;
-    if (Lower(tokens[0]) == L"null") {
-        fault.nullOut = true;
-    } else {
-        fault.hr = static_cast<HRESULT>(ParseNumber(tokens[0], where));
-        if (SUCCEEDED(fault.hr)) throw Failure{where + L": " + tokens[0] + L" is not a failure"};
-    }
-    for (std::size_t i = 1; i < tokens.size(); i += 2) {
-        if (i + 1 >= tokens.size()) throw Failure{where + L": \"" + tokens[i] + L"\" needs a number"};
-        const std::wstring key = Lower(tokens[i]);
-        const long value = ParseNumber(tokens[i + 1], where);
-        if (key == L"skip") {
-            fault.skip = static_cast<int>(value);
-        } else if (key == L"count") {
-            fault.count = static_cast<int>(value);
-        } else {
-            throw Failure{where + L": unknown \"" + tokens[i] + L"\""};
+// Reads a section through its table. A key the section does not know (nor
+// `alsoKnown`) is refused: a typo must not pass silently as the default.
+template <class Target, std::size_t N>
+void ReadSection(const Profile& file, const std::wstring& section, const Key<Target> (&keys)[N], Target& target,
+                 const std::vector<const wchar_t*>& alsoKnown = {}) {
+    for (const std::wstring& key : file.Keys(section)) {
+        const bool known =
+            std::any_of(std::begin(keys), std::end(keys), [&](const Key<Target>& k) { return Named(k.name, key); }) ||
+            std::any_of(alsoKnown.begin(), alsoKnown.end(), [&](const wchar_t* k) { return Named(k, key); });
+        if (!known) {
+            throw ScenarioFailure{L"[" + section + L"] unknown key \"" + key + L"\""};
         }
     }
-    return fault;
-}
-
-// Kind=modem and its keys (the README, "Modem lines and number translation").
-void ReadModem(const Reader& file, const std::wstring& section, AddressSpec& line) {
     std::wstring value;
-    const bool modemKind = file.Get(section, L"Kind", value) && Lower(value) == L"modem";
-    if (!modemKind && !value.empty() && value != kAbsent && Lower(value) != L"simulated") {
-        throw Failure{L"[" + section + L"] Kind: \"" + value + L"\" is neither simulated nor modem"};
-    }
-    auto config = std::make_shared<modem::ModemConfig>();
-    for (const wchar_t* key : modem::kModemOptionKeys) {
-        if (!file.Get(section, key, value)) continue;
-        if (!modemKind) throw Failure{L"[" + section + L"] " + key + L": only a line of Kind=modem has it"};
-        if (modem::SetModemOption(*config, key, value) != S_OK) {
-            throw Failure{L"[" + section + L"] " + key + L": \"" + value + L"\" is not understood"};
+    for (const Key<Target>& key : keys) {
+        if (file.Get(section, key.name, value)) {
+            key.read(target, value, L"[" + section + L"] " + key.name);
         }
     }
-    if (modemKind) line.modem = std::move(config);
 }
 
-// [Location]: where numbers are dialled from.
-void ReadLocation(const Reader& file, Scenario& scenario) {
-    file.OnlyKeys(L"Location", {L"CountryCode", L"AreaCode", L"OutsideLine", L"LongDistance", L"International"});
-    if (!file.HasSection(L"Location")) return;
-    modem::Location location;
+// Kind= and the keys of the kinds of line (line_kinds.h). "Kind=" alone is
+// simulated.
+void ReadKind(const Profile& file, const std::wstring& section, AddressSpec& line) {
     std::wstring value;
-    auto digits = [&](const wchar_t* key, std::wstring& field, const wchar_t* allowed) {
-        if (!file.Get(L"Location", key, value)) return;
-        if (value.find_first_not_of(allowed) != std::wstring::npos) {
-            throw Failure{L"[Location] " + std::wstring(key) + L": \"" + value + L"\" is not a dialling prefix"};
+    const LineKind* kind = nullptr;
+    if (file.Get(section, L"Kind", value) && !value.empty() && Lower(value) != L"simulated") {
+        kind = FindLineKind(value);
+        if (!kind) {
+            std::wstring known = L"simulated";
+            for (const LineKind* other : LineKinds()) {
+                known += std::wstring(L", ") + other->name;
+            }
+            throw ScenarioFailure{L"[" + section + L"] Kind: \"" + value + L"\" is not a kind of line (" + known + L")"};
         }
-        field = value;
-    };
-    digits(L"CountryCode", location.countryCode, L"0123456789");
-    digits(L"AreaCode", location.areaCode, L"0123456789");
-    digits(L"OutsideLine", location.outsideLine, L"0123456789*#,Ww@!");
-    digits(L"LongDistance", location.longDistance, L"0123456789");
-    digits(L"International", location.international, L"0123456789");
-    if (location.countryCode.empty()) throw Failure{L"[Location] CountryCode: a country code is needed"};
-    scenario.location = std::move(location);
+    }
+    std::shared_ptr<LineDevice> device = kind ? kind->create() : nullptr;
+    for (const LineKind* other : LineKinds()) {
+        for (const wchar_t* key : other->keys) {
+            if (!file.Get(section, key, value)) {
+                continue;
+            }
+            const std::wstring where = L"[" + section + L"] " + key;
+            if (other != kind) {
+                throw ScenarioFailure{where + L": only a line of Kind=" + other->name + L" has it"};
+            }
+            if (kind->setOption(*device, key, value) != S_OK) {
+                throw ScenarioFailure{where + L": \"" + value + L"\" is not understood"};
+            }
+        }
+    }
+    line.device = std::move(device);
 }
 
-AddressSpec ReadLine(const Reader& file, const std::wstring& section, int number) {
-    file.OnlyKeys(section, {L"Name", L"NullName", L"AddressTypes", L"MediaAnswer", L"Capabilities",
-                            L"MediaSupport", L"Translation", L"TerminalSupport", L"NameResult",
-                            L"CapabilityResult", L"MediaResult", L"Kind", L"Port", L"Speed", L"Init", L"Dial",
-                            L"Voice", L"CommandTimeoutMs", L"AnswerTimeoutMs", L"GuardMs", L"CommandGapMs"});
+AddressSpec ReadLine(const Profile& file, const std::wstring& section, int number) {
+    std::vector<const wchar_t*> kindKeys{L"Kind"};
+    for (const LineKind* kind : LineKinds()) {
+        kindKeys.insert(kindKeys.end(), kind->keys.begin(), kind->keys.end());
+    }
     AddressSpec line;
     line.name = L"Line " + std::to_wstring(number);
-    std::wstring value;
-    auto where = [&](const wchar_t* key) { return L"[" + section + L"] " + key; };
-    if (file.Get(section, L"Name", value)) line.name = value;
-    if (file.Get(section, L"NullName", value) && ParseBool(value, where(L"NullName"))) line.name.reset();
-    if (file.Get(section, L"AddressTypes", value)) line.addressTypes = ParseNumber(value, where(L"AddressTypes"));
-    if (file.Get(section, L"MediaAnswer", value)) {
-        line.mediaAnswer = static_cast<VARIANT_BOOL>(ParseNumber(value, where(L"MediaAnswer")));
-    }
-    if (file.Get(section, L"Capabilities", value)) line.capabilities = ParseBool(value, where(L"Capabilities"));
-    if (file.Get(section, L"MediaSupport", value)) line.mediaSupport = ParseBool(value, where(L"MediaSupport"));
-    if (file.Get(section, L"Translation", value)) line.translation = ParseBool(value, where(L"Translation"));
-    if (file.Get(section, L"TerminalSupport", value)) {
-        line.terminalSupport = ParseBool(value, where(L"TerminalSupport"));
-    }
-    if (file.Get(section, L"NameResult", value)) {
-        line.nameResult = static_cast<HRESULT>(ParseNumber(value, where(L"NameResult")));
-    }
-    if (file.Get(section, L"CapabilityResult", value)) {
-        line.capabilityResult = static_cast<HRESULT>(ParseNumber(value, where(L"CapabilityResult")));
-    }
-    if (file.Get(section, L"MediaResult", value)) {
-        line.mediaResult = static_cast<HRESULT>(ParseNumber(value, where(L"MediaResult")));
-    }
-    ReadModem(file, section, line);
+    ReadSection(file, section, kLineKeys, line, kindKeys);
+    ReadKind(file, section, line);
     return line;
 }
 
-void Read(const Reader& file, Scenario& scenario) {
-    std::wstring value;
-    file.OnlyKeys(L"Service", {L"Lines", L"Delivery", L"CreateFails"});
-    if (file.Get(L"Service", L"Delivery", value)) {
-        const std::wstring mode = Lower(value);
-        if (mode == L"thread") {
-            scenario.delivery = Delivery::NotificationThread;
-        } else if (mode == L"sync") {
-            scenario.delivery = Delivery::Synchronous;
-        } else {
-            throw Failure{L"[Service] Delivery: \"" + value + L"\" is neither thread nor sync"};
-        }
-    }
-    if (file.Get(L"Service", L"CreateFails", value)) {
-        scenario.creationFailure = static_cast<HRESULT>(ParseNumber(value, L"[Service] CreateFails"));
-    }
-
-    long lines = -1;
-    if (file.Get(L"Service", L"Lines", value)) lines = ParseNumber(value, L"[Service] Lines");
-    if (lines >= 0 || file.HasSection(L"Line1")) {
+void Read(const Profile& file, Scenario& scenario) {
+    ServiceSection service{scenario};
+    ReadSection(file, L"Service", kServiceKeys, service);
+    if (service.lines >= 0 || file.HasSection(L"Line1")) {
         scenario.addresses.clear();
-        for (int n = 1; lines < 0 ? file.HasSection(L"Line" + std::to_wstring(n)) : n <= lines; ++n) {
+        for (int n = 1; service.lines < 0 ? file.HasSection(L"Line" + std::to_wstring(n)) : n <= service.lines; ++n) {
             scenario.addresses.push_back(ReadLine(file, L"Line" + std::to_wstring(n), n));
         }
     }
 
-    file.OnlyKeys(L"Call", {L"Progress", L"Hangup", L"StreamControl", L"Streams"});
-    if (file.Get(L"Call", L"Progress", value)) scenario.script.onConnect = ParseSteps(value, L"[Call] Progress");
-    if (file.Get(L"Call", L"Hangup", value)) scenario.script.onDisconnect = ParseSteps(value, L"[Call] Hangup");
-    if (file.Get(L"Call", L"StreamControl", value)) {
-        scenario.script.hasStreamControl = ParseBool(value, L"[Call] StreamControl");
-    }
-    if (file.Get(L"Call", L"Streams", value)) scenario.script.streams = ParseStreams(value, L"[Call] Streams");
+    ReadSection(file, L"Call", kCallKeys, scenario.script);
 
-    ReadLocation(file, scenario);
+    // [Location]: where numbers are dialled from.
+    Location location;
+    ReadSection(file, L"Location", kLocationKeys, location);
+    if (file.HasSection(L"Location")) {
+        if (location.countryCode.empty()) {
+            throw ScenarioFailure{L"[Location] CountryCode: a country code is needed"};
+        }
+        scenario.location = std::move(location);
+    }
 
     for (const auto& [key, text] : file.Entries(L"Faults")) {
-        const auto& known = KnownOperations();
-        auto it = std::find_if(known.begin(), known.end(),
-                               [&](const std::wstring& name) { return _wcsicmp(name.c_str(), key.c_str()) == 0; });
-        if (it == known.end()) throw Failure{L"[Faults] unknown operation \"" + key + L"\""};
+        auto it = std::find_if(std::begin(op::kAll), std::end(op::kAll), [&](const wchar_t* name) { return Named(name, key); });
+        if (it == std::end(op::kAll)) {
+            throw ScenarioFailure{L"[Faults] unknown operation \"" + key + L"\""};
+        }
         scenario.faults.emplace_back(*it, ParseFault(text, L"[Faults] " + key));
     }
 }
 
 }  // namespace
-
-const std::vector<std::wstring>& KnownOperations() {
-    static const std::vector<std::wstring> names{
-        op::Initialize, op::Shutdown, op::EnumerateAddresses, op::PutEventFilter, op::RegisterCallNotifications,
-        op::UnregisterNotifications, op::FindConnectionPoint, op::Advise, op::Unadvise, op::AddressNext,
-        op::GetAddressName, op::CreateCall, op::GetAddressCapability, op::QueryMediaType, op::TranslateAddress,
-        op::GetDialableString, op::GetDefaultStaticTerminal, op::CallConnect, op::CallDisconnect,
-        op::EnumerateStreams, op::StreamNext, op::StreamGetMediaType, op::StreamGetDirection, op::SelectTerminal,
-        op::CallStateEventGetCall, op::CallNotificationEventGetCall, op::GetCallState,
-        op::QueryConnectionPointContainer, op::QueryCapabilities, op::QueryMediaSupport, op::QueryTranslation,
-        op::QueryTerminalSupport, op::QueryStreamControl, op::QueryCallStateEvent, op::QueryCallNotificationEvent};
-    return names;
-}
 
 Scenario DefaultScenario() {
     Scenario scenario;
@@ -406,10 +232,10 @@ HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring&
     }
     try {
         Scenario read = DefaultScenario();
-        Read(Reader(full), read);
+        Read(Profile(full), read);
         scenario = std::move(read);
         return S_OK;
-    } catch (const Failure& failure) {
+    } catch (const ScenarioFailure& failure) {
         error = std::wstring(full) + L": " + failure.text;
         return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     } catch (const std::bad_alloc&) {
@@ -420,7 +246,9 @@ HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring&
 std::wstring ScenarioPath() {
     wchar_t buffer[MAX_PATH * 4];
     const DWORD got = GetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", buffer, static_cast<DWORD>(std::size(buffer)));
-    if (got && got < std::size(buffer)) return buffer;
+    if (got && got < std::size(buffer)) {
+        return buffer;
+    }
     DWORD size = sizeof(buffer);
     if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Brevlin\\TelSim", L"Scenario", RRF_RT_REG_SZ,
                      nullptr, buffer, &size) == ERROR_SUCCESS) {
@@ -429,18 +257,17 @@ std::wstring ScenarioPath() {
     return std::wstring();
 }
 
-void ApplyScenario(const Scenario& scenario, ServiceCore& core) {
-    core.SetAddresses(scenario.addresses);
-    core.SetCallScript(scenario.script);
-    core.SetDelivery(scenario.delivery);
-    core.FailCreation(scenario.creationFailure);
-    core.SetLocation(scenario.location);
-    core.ClearFaults();
-    for (const auto& [name, fault] : scenario.faults) core.Inject(name, fault);
-}
-
 void ApplyScenario(const Scenario& scenario, Service& service) {
-    ApplyScenario(scenario, service.Core());
+    World& world = service.World();
+    world.SetAddresses(scenario.addresses);
+    world.SetCallScript(scenario.script);
+    world.SetDelivery(scenario.delivery);
+    world.FailCreation(scenario.creationFailure);
+    world.SetLocation(scenario.location);
+    service.Recorder().ClearFaults();
+    for (const auto& [name, fault] : scenario.faults) {
+        service.Recorder().Inject(name, fault);
+    }
 }
 
 }  // namespace telsim

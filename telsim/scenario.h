@@ -2,7 +2,8 @@
 // file (format in the README, "The simulated telephony service"), read with the platform's profile API.
 #pragma once
 
-#include "telsim/telsim.h"
+#include "telsim/recorder.h"
+#include "telsim/world.h"
 
 #include <optional>
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace telsim {
 
-class ServiceCore;
+class Service;
 
 struct Scenario {
     std::vector<AddressSpec> addresses;
@@ -19,7 +20,7 @@ struct Scenario {
     Delivery delivery = Delivery::NotificationThread;
     std::vector<std::pair<std::wstring, Fault>> faults;
     HRESULT creationFailure = S_OK;  // every root object creation fails so
-    std::optional<modem::Location> location;  // [Location]: numbers are translated
+    std::optional<Location> location;  // [Location]: numbers are translated
 };
 
 // Two suitable lines and one that carries no data or voice; calls go in
@@ -35,10 +36,6 @@ HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring&
 // HKEY_CURRENT_USER\Software\Brevlin\TelSim; empty when neither is set.
 std::wstring ScenarioPath();
 
-void ApplyScenario(const Scenario& scenario, ServiceCore& core);
 void ApplyScenario(const Scenario& scenario, Service& service);
-
-// Every operation name a fault may be given for.
-const std::vector<std::wstring>& KnownOperations();
 
 }  // namespace telsim

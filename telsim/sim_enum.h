@@ -3,8 +3,6 @@
 // name of its Next operation.
 #pragma once
 
-#include "comkit/result.h"
-#include "telsim/service_core.h"
 #include "telsim/sim_object.h"
 
 #include <algorithm>
@@ -12,37 +10,47 @@
 
 namespace telsim {
 
-// Traits: Interface (IEnumXxx), ItemInterface (what Next hands out), Item
-// (the service object), Iid(), kKind (the object's name in leak reports) and
-// kNextOp (the operation name of Next).
-template <class Traits>
-class SimEnum final : public SimObject, public Traits::Interface {
+// Interface: IEnumXxx; ItemInterface: what Next hands out; Item: the
+// service object; Iid: the enumerator's interface; KindName: its name in leak
+// reports; NextOp: the operation name of Next.
+template <class Interface, class ItemInterface, class Item, const IID& Iid, const wchar_t* KindName,
+          const wchar_t* NextOp>
+class SimEnum final : public SimObject, public Interface {
 public:
-    using Interface = typename Traits::Interface;
-    using ItemInterface = typename Traits::ItemInterface;
-    using Item = typename Traits::Item;
-
-    SimEnum(ServiceCore& core, std::vector<Held<Item>> items, std::size_t position = 0) noexcept
-        : SimObject(core, Traits::kKind), items_(std::move(items)), position_(position) {}
+    SimEnum(Service& service, std::vector<Held<Item>> items, std::size_t position = 0) noexcept
+        : SimObject(service, KindName), items_(std::move(items)), position_(position) {}
 
     TELSIM_IUNKNOWN
 
     STDMETHODIMP Next(ULONG count, ItemInterface** items, ULONG* fetched) noexcept override {
-        const Gate gate = core_.Begin(Traits::kNextOp, [&] { return ArgList(count); });
-        if (fetched) *fetched = 0;
-        if (!items) return core_.Finish(gate, E_POINTER);
-        if (count != 1 && !fetched) return core_.Finish(gate, E_INVALIDARG);
-        for (ULONG i = 0; i < count; ++i) items[i] = nullptr;
-        if (FAILED(gate.fault)) return core_.Finish(gate, gate.fault);
-        if (gate.nullOut) return core_.Finish(gate, S_OK);
-        ULONG done = 0;
-        for (; done < count && position_ < items_.size(); ++done, ++position_) {
-            Item* item = items_[position_].Get();
-            item->AddRef();
-            items[done] = item;
-        }
-        if (fetched) *fetched = done;
-        return core_.Finish(gate, done == count ? S_OK : S_FALSE);
+        return Recorder().Run(NextOp, [&] { return ArgList(count); }, [&](const Gate& gate) -> HRESULT {
+            if (fetched) {
+                *fetched = 0;
+            }
+            if (!items) {
+                return E_POINTER;
+            }
+            if (count != 1 && !fetched) {
+                return E_INVALIDARG;
+            }
+            for (ULONG i = 0; i < count; ++i) {
+                items[i] = nullptr;
+            }
+            RETURN_IF_FAILED(gate.Admit());
+            if (gate.nullOut) {
+                return S_OK;
+            }
+            ULONG done = 0;
+            for (; done < count && position_ < items_.size(); ++done, ++position_) {
+                Item* item = items_[position_].Get();
+                item->AddRef();
+                items[done] = item;
+            }
+            if (fetched) {
+                *fetched = done;
+            }
+            return done == count ? S_OK : S_FALSE;
+        });
     }
 
     STDMETHODIMP Reset() noexcept override {
@@ -57,22 +65,16 @@ public:
     }
 
     STDMETHODIMP Clone(Interface** result) noexcept override {
-        if (!result) return E_POINTER;
+        if (!result) {
+            return E_POINTER;
+        }
         *result = nullptr;
-        return comkit::GuardCall([&] {
-            SimEnum* copy = core_.Make<SimEnum>(items_, position_);
-            copy->AddRef();
-            *result = copy;
-            return S_OK;
-        });
+        return comkit::GuardCall([&] { return HandOut<SimEnum>(result, items_, position_); });
     }
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept {
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, Traits::Iid())) return E_NOINTERFACE;
-        *ppv = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOne(riid, Iid, static_cast<Interface*>(this), ppv, false);
     }
     void OnDestroy() noexcept override { items_.clear(); }
 

@@ -1,10 +1,10 @@
 #include "telsim/sim_object.h"
 
-#include "telsim/service_core.h"
+#include "telsim/telsim.h"
 
 namespace telsim {
 
-SimObject::SimObject(ServiceCore& core, const wchar_t* kind) noexcept : core_(core), kind_(kind) {}
+SimObject::SimObject(Service& service, const wchar_t* kind) noexcept : service_(service), kind_(kind) {}
 
 std::wstring SimObject::Describe() const {
     return std::wstring(kind_) + L"#" + std::to_wstring(id_);
@@ -26,7 +26,9 @@ ULONG SimObject::ClientRelease() noexcept {
             return 0;
         }
     } while (!clients_.compare_exchange_weak(current, current - 1));
-    if (current == 1) DestroyIfUnused();
+    if (current == 1) {
+        DestroyIfUnused();
+    }
     return static_cast<ULONG>(current - 1);
 }
 
@@ -35,19 +37,27 @@ void SimObject::ServiceHold() noexcept {
 }
 
 void SimObject::ServiceUnhold() noexcept {
-    if (--holds_ == 0) DestroyIfUnused();
+    if (--holds_ == 0) {
+        DestroyIfUnused();
+    }
 }
 
 void SimObject::Teardown() noexcept {
-    if (!destroyed_.exchange(true)) OnDestroy();
+    if (!destroyed_.exchange(true)) {
+        OnDestroy();
+    }
 }
 
 void SimObject::DestroyIfUnused() noexcept {
-    if (clients_.load() == 0 && holds_.load() == 0 && !destroyed_.exchange(true)) OnDestroy();
+    if (clients_.load() == 0 && holds_.load() == 0 && !destroyed_.exchange(true)) {
+        OnDestroy();
+    }
 }
 
 bool SimObject::CheckAlive(const wchar_t* what) const noexcept try {
-    if (!destroyed_.load()) return false;
+    if (!destroyed_.load()) {
+        return false;
+    }
     const std::wstring text = std::wstring(what) + L" on destroyed";
     Report(text.c_str());
     return true;
@@ -57,10 +67,66 @@ bool SimObject::CheckAlive(const wchar_t* what) const noexcept try {
 
 void SimObject::Report(const wchar_t* what) const noexcept {
     try {
-        core_.ReportFault(std::wstring(what) + L" " + Describe());
+        Ledger().ReportMisuse(std::wstring(what) + L" " + Describe());
     } catch (...) {
         // The report is lost; the object's caller must not fail for it.
     }
+}
+
+telsim::Recorder& SimObject::Recorder() const noexcept {
+    return service_.Recorder();
+}
+
+telsim::Ledger& SimObject::Ledger() const noexcept {
+    return service_.Ledger();
+}
+
+telsim::World& SimObject::World() const noexcept {
+    return service_.World();
+}
+
+telsim::Notifications& SimObject::Notifications() const noexcept {
+    return service_.Notifications();
+}
+
+HRESULT SimObject::HandOutString(const std::wstring& text, BSTR* out) const noexcept {
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = Ledger().AllocString(text);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT SimObject::QueryOptional(const wchar_t* op, bool offered, IUnknown* itf, void** ppv) noexcept {
+    telsim::Recorder& recorder = Recorder();
+    const Gate gate = recorder.Begin(op, [] { return std::wstring(); }, true);
+    HRESULT hr = gate.Admit();
+    if (SUCCEEDED(hr) && !offered) {
+        hr = E_NOINTERFACE;
+    }
+    if (SUCCEEDED(hr) && !gate.nullOut) {
+        itf->AddRef();
+        *ppv = itf;
+    }
+    return recorder.Finish(gate, hr);
+}
+
+HRESULT SimObject::QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv, bool withDispatch) noexcept {
+    if (!IsEqualIID(riid, IID_IUnknown) && !(withDispatch && IsEqualIID(riid, IID_IDispatch)) &&
+        !IsEqualIID(riid, iid)) {
+        return E_NOINTERFACE;
+    }
+    itf->AddRef();
+    *ppv = itf;
+    return S_OK;
+}
+
+std::wstring SimObject::DescribeArgument(IUnknown* object) const {
+    if (!object) {
+        return L"null";
+    }
+    const SimObject* found = Ledger().Find(object);
+    return found ? found->Describe() : std::wstring(L"foreign");
 }
 
 }  // namespace telsim

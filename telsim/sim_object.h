@@ -1,27 +1,31 @@
 // Base of every object the simulated service hands out.
 //
 // Two counts: client references (AddRef/Release through any COM interface)
-// and service references (ServiceHold/ServiceUnhold, the service's own links between its
+// and service references (Held, the service's own links between its
 // objects). Only client references show up in leak checks. When both reach
 // zero the object is destroyed: OnDestroy drops what it links to and the
-// object becomes a zombie. Its memory stays with the ServiceCore until the
+// object becomes a zombie. Its memory stays with the ledger until the
 // service goes, so a client that releases past zero or calls a destroyed
-// object is recorded instead of crashing.
+// object is recorded as misuse instead of crashing.
 #pragma once
 
 #include "telephony/tapi.h"
+#include "telsim/held.h"
+#include "telsim/ledger.h"
+#include "telsim/recorder.h"
 
 #include <atomic>
 #include <string>
-#include <utility>
 
 namespace telsim {
 
-class ServiceCore;
+class Notifications;
+class Service;
+class World;
 
 class SimObject {
 public:
-    SimObject(ServiceCore& core, const wchar_t* kind) noexcept;
+    SimObject(Service& service, const wchar_t* kind) noexcept;
     SimObject(const SimObject&) = delete;
     SimObject& operator=(const SimObject&) = delete;
     virtual ~SimObject() = default;
@@ -50,7 +54,36 @@ protected:
     // Records a misuse of this object ("<what> on <object>").
     void Report(const wchar_t* what) const noexcept;
 
-    ServiceCore& core_;
+    // The parts of the service this object belongs to.
+    telsim::Recorder& Recorder() const noexcept;
+    telsim::Ledger& Ledger() const noexcept;
+    telsim::World& World() const noexcept;
+    telsim::Notifications& Notifications() const noexcept;
+
+    // A new object of the service, handed out through out with one reference.
+    template <class T, class Itf, class... Args>
+    HRESULT HandOut(Itf** out, Args&&... args) {
+        T* made = Ledger().template Make<T>(service_, std::forward<Args>(args)...);
+        made->AddRef();
+        *out = made;
+        return S_OK;
+    }
+    // A new string handed out through out; E_POINTER for a null out,
+    // E_OUTOFMEMORY without memory.
+    HRESULT HandOutString(const std::wstring& text, BSTR* out) const noexcept;
+    // The gate of an optional interface: a query for it is recorded (as a
+    // query) under `op` and open to faults; an interface not offered gives
+    // E_NOINTERFACE; a NullOut fault succeeds with a null pointer, as every
+    // NullOut does.
+    HRESULT QueryOptional(const wchar_t* op, bool offered, IUnknown* itf, void** ppv) noexcept;
+    // A query table of one interface iid (besides IUnknown, and IDispatch
+    // when withDispatch): itf with a new reference, or E_NOINTERFACE.
+    HRESULT QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv, bool withDispatch = true) noexcept;
+    // A name for an argument in records: the object's description, "null",
+    // or "foreign" for an object not of this service.
+    std::wstring DescribeArgument(IUnknown* object) const;
+
+    Service& service_;
 
 private:
     void DestroyIfUnused() noexcept;
@@ -62,64 +95,75 @@ private:
     std::atomic<bool> destroyed_{false};
 };
 
-// A service reference to a SimObject-derived object: ServiceHold on copy, ServiceUnhold
-// on reset.
-template <class T>
-class Held {
-public:
-    Held() noexcept = default;
-    explicit Held(T* p) noexcept : p_(p) {
-        if (p_) p_->ServiceHold();
+// The answer of a plain property read: E_POINTER for a null out, else the value.
+template <class T, class V>
+HRESULT ReadProperty(T* out, V value) noexcept {
+    if (!out) {
+        return E_POINTER;
     }
-    Held(const Held& other) noexcept : Held(other.p_) {}
-    Held(Held&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    Held& operator=(Held other) noexcept {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    ~Held() { Reset(); }
-    void Reset() noexcept {
-        if (T* p = std::exchange(p_, nullptr)) p->ServiceUnhold();
-    }
-    T* Get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
+    *out = static_cast<T>(value);
+    return S_OK;
+}
 
-private:
-    T* p_ = nullptr;
-};
+// Hands out an object the caller's object links (a new reference); `none`
+// when there is no such link.
+template <class T, class Itf>
+HRESULT HandOutLinked(Itf** out, T* linked, HRESULT none) noexcept {
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = linked;
+    if (!linked) {
+        return none;
+    }
+    linked->AddRef();
+    return S_OK;
+}
+
+// A member the service does not simulate: E_NOTIMPL, the out set to null.
+template <class T>
+HRESULT NotImplemented(T** out) noexcept {
+    if (out) {
+        *out = nullptr;
+    }
+    return E_NOTIMPL;
+}
 
 }  // namespace telsim
 
 // IUnknown through SimObject's client count, for a class whose QueryInterface
 // table is its Query member.
-#define TELSIM_IUNKNOWN                                                              \
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {        \
-        if (!ppv) return E_POINTER;                                                 \
-        *ppv = nullptr;                                                             \
-        if (CheckAlive(L"QueryInterface")) return E_UNEXPECTED;                     \
-        return Query(riid, ppv);                                                    \
-    }                                                                               \
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ClientAddRef(); }      \
+#define TELSIM_IUNKNOWN                                                         \
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {   \
+        if (!ppv) {                                                            \
+            return E_POINTER;                                                  \
+        }                                                                      \
+        *ppv = nullptr;                                                        \
+        if (CheckAlive(L"QueryInterface")) {                                   \
+            return E_UNEXPECTED;                                               \
+        }                                                                      \
+        return Query(riid, ppv);                                               \
+    }                                                                          \
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ClientAddRef(); } \
     STDMETHODIMP_(ULONG) Release() noexcept override { return ClientRelease(); }
 
 // IDispatch without type information: the service is called through its
 // tables of operations only.
-#define TELSIM_NO_DISPATCH                                                            \
-    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {                  \
-        if (!count) return E_POINTER;                                               \
-        *count = 0;                                                                 \
-        return S_OK;                                                                \
-    }                                                                               \
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {      \
-        if (info) *info = nullptr;                                                  \
-        return E_NOTIMPL;                                                           \
-    }                                                                               \
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept     \
-        override {                                                                  \
-        return E_NOTIMPL;                                                           \
-    }                                                                               \
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,          \
-                        EXCEPINFO*, UINT*) noexcept override {                      \
-        return E_NOTIMPL;                                                           \
+#define TELSIM_NO_DISPATCH                                                                                   \
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {                                         \
+        if (!count) {                                                                                      \
+            return E_POINTER;                                                                              \
+        }                                                                                                  \
+        *count = 0;                                                                                        \
+        return S_OK;                                                                                       \
+    }                                                                                                      \
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {                             \
+        if (info) {                                                                                        \
+            *info = nullptr;                                                                               \
+        }                                                                                                  \
+        return E_NOTIMPL;                                                                                  \
+    }                                                                                                      \
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; } \
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override { \
+        return E_NOTIMPL;                                                                                  \
     }

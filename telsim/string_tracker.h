@@ -17,7 +17,7 @@
 
 namespace telsim {
 
-class ServiceCore;
+class Ledger;
 
 namespace strings {
 
@@ -25,13 +25,13 @@ namespace strings {
 int HookLoadedModules() noexcept;
 bool Hooked() noexcept;
 
-// Allocates a string counted against core (a plain SysAllocStringLen when
-// counting is off for it). Null on lack of memory.
-BSTR Allocate(ServiceCore* core, const wchar_t* text, std::size_t length, bool counted) noexcept;
-// Strings of core handed out and not freed yet.
-std::size_t Live(const ServiceCore* core) noexcept;
-// Called when core goes: frees its quarantine and forgets its live strings.
-void Forget(const ServiceCore* core) noexcept;
+// Allocates a string counted against owner (a plain SysAllocStringLen when
+// not counted). Null on lack of memory.
+BSTR Allocate(Ledger* owner, const wchar_t* text, std::size_t length, bool counted) noexcept;
+// Strings of owner handed out and not freed yet.
+std::size_t Live(const Ledger* owner) noexcept;
+// Called when owner goes: frees its quarantine and forgets its live strings.
+void Forget(const Ledger* owner) noexcept;
 
 }  // namespace strings
 }  // namespace telsim

@@ -1,26 +1,20 @@
 #include "telsim/dll/registration.h"
 
+#include "comkit/registrar.h"
+#include "comkit/result.h"
 #include "telephony/tapi.h"
 
 #include <cwchar>
+#include <cstdio>
 
 namespace telsim::dll {
 namespace {
 
-class Key {
-public:
-    Key() = default;
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY* Receive() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+// Written and removed by comkit's registrar; whether another server holds
+// the class is checked here, since the registrar would overwrite it.
+constexpr char kScript[] =
+    "HKCR { NoRemove CLSID { ForceRemove {21D6D48E-A88B-11D0-83DD-00AA003CCABD} = s 'TelSim simulated telephony "
+    "service' { InprocServer32 = s '%MODULE%' { val ThreadingModel = s 'Both' } } } }";
 
 std::wstring ClassKeyName() {
     wchar_t clsid[64] = {};
@@ -34,27 +28,37 @@ std::wstring ServerOf(const std::wstring& classKey, const wchar_t* server) {
     wchar_t path[MAX_PATH * 4] = {};
     DWORD size = sizeof(path);
     const std::wstring name = classKey + L"\\" + server;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, name.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS) {
-        // A key without a default value still names a server of some kind.
-        Key key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS) {
-            return L"(unnamed server)";
-        }
+    if (RegGetValueW(HKEY_CLASSES_ROOT, name.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) == ERROR_SUCCESS) {
+        return path;
+    }
+    // A key without a default value still names a server of some kind.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return std::wstring();
     }
-    return path;
+    RegCloseKey(key);
+    return L"(unnamed server)";
 }
 
 bool IsTelSim(const std::wstring& registered, const std::wstring& modulePath) {
-    if (_wcsicmp(registered.c_str(), modulePath.c_str()) == 0) return true;
+    if (_wcsicmp(registered.c_str(), modulePath.c_str()) == 0) {
+        return true;
+    }
     const auto slash = registered.find_last_of(L"\\/");
     const std::wstring file = slash == std::wstring::npos ? registered : registered.substr(slash + 1);
     return _wcsicmp(file.c_str(), L"TelSim.dll") == 0;
 }
 
-LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+HRESULT RunScript(const std::wstring& modulePath, bool doRegister) noexcept {
+    comkit::Registrar registrar;
+    RETURN_IF_FAILED(registrar.AddReplacement(L"MODULE", comkit::DoubleQuotes(modulePath)));
+    return doRegister ? registrar.Register(kScript) : registrar.Unregister(kScript);
+}
+
+std::wstring Hex(HRESULT hr) {
+    wchar_t text[16];
+    swprintf(text, std::size(text), L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
 }
 
 }  // namespace
@@ -69,29 +73,17 @@ HRESULT Register(const std::wstring& modulePath, std::wstring& message) {
             return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
         }
     }
-    Key classHandle;
-    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, classKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                     classHandle.Receive(), nullptr);
-    if (status == ERROR_SUCCESS) status = SetString(classHandle.Get(), nullptr, L"TelSim simulated telephony service");
-    Key server;
-    if (status == ERROR_SUCCESS) {
-        status = RegCreateKeyExW(classHandle.Get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
-                                 server.Receive(), nullptr);
-    }
-    if (status == ERROR_SUCCESS) status = SetString(server.Get(), nullptr, modulePath);
-    if (status == ERROR_SUCCESS) status = SetString(server.Get(), L"ThreadingModel", L"Both");
-    if (status != ERROR_SUCCESS) {
-        message = L"TelSim.dll not registered: the registry refused the class key (error " + std::to_wstring(status) +
-                  L").";
-        return HRESULT_FROM_WIN32(status);
+    const HRESULT hr = RunScript(modulePath, true);
+    if (FAILED(hr)) {
+        message = L"TelSim.dll not registered: the registry refused the class key (" + Hex(hr) + L").";
+        return hr;
     }
     message = L"TelSim.dll registered as the telephony class " + classKey.substr(6) + L".";
     return S_OK;
 }
 
 HRESULT Unregister(const std::wstring& modulePath, std::wstring& message) {
-    const std::wstring classKey = ClassKeyName();
-    const std::wstring registered = ServerOf(classKey, L"InprocServer32");
+    const std::wstring registered = ServerOf(ClassKeyName(), L"InprocServer32");
     if (registered.empty()) {
         message = L"TelSim.dll was not registered.";
         return S_FALSE;
@@ -100,10 +92,10 @@ HRESULT Unregister(const std::wstring& modulePath, std::wstring& message) {
         message = L"TelSim.dll left the telephony class alone: it is served by " + registered + L".";
         return S_FALSE;
     }
-    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey.c_str());
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-        message = L"TelSim.dll could not remove its class key (error " + std::to_wstring(status) + L").";
-        return HRESULT_FROM_WIN32(status);
+    const HRESULT hr = RunScript(modulePath, false);
+    if (FAILED(hr)) {
+        message = L"TelSim.dll could not remove its class key (" + Hex(hr) + L").";
+        return hr;
     }
     message = L"TelSim.dll unregistered.";
     return S_OK;

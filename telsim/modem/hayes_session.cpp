@@ -1,6 +1,7 @@
 #include "telsim/modem/hayes_session.h"
 
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
+#include "telsim/utf8.h"
 
 namespace telsim::modem {
 namespace {
@@ -16,17 +17,13 @@ Outcome OutcomeOf(ResultCode code) {
     }
 }
 
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += static_cast<char>(c);
-    return out;
-}
-
 // A configuration made in code skips the scenario's checks: a command with
 // a control character in it would run more than the one command.
 bool IsOneCommand(const std::string& command) {
     for (char c : command) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            return false;
+        }
     }
     return true;
 }
@@ -91,7 +88,9 @@ HayesSession::Reply HayesSession::AwaitResult(DWORD timeoutMs, bool honourAbort)
         while ((end = pending_.find_first_of("\r\n")) != std::string::npos) {
             std::string line = pending_.substr(0, end);
             pending_.erase(0, end + 1);
-            if (line.empty()) continue;
+            if (line.empty()) {
+                continue;
+            }
             Note("<< ", line);
             if (const auto code = ParseResultLine(line); code && *code != ResultCode::Ring) {
                 reply.wait = Wait::Result;
@@ -113,7 +112,9 @@ HayesSession::Reply HayesSession::AwaitResult(DWORD timeoutMs, bool honourAbort)
             return reply;
         }
         // Data-mode traffic without line ends must not grow without bound.
-        if (pending_.size() > 4096) pending_.erase(0, pending_.size() - 256);
+        if (pending_.size() > 4096) {
+            pending_.erase(0, pending_.size() - 256);
+        }
     }
 }
 
@@ -127,16 +128,24 @@ HayesSession::Reply HayesSession::Command(std::string_view command, DWORD timeou
 }
 
 Outcome HayesSession::Initialise() {
-    if (!IsOneCommand(config_.dialCommand)) return Outcome::Error;
+    if (!IsOneCommand(config_.dialCommand)) {
+        return Outcome::Error;
+    }
     for (const auto& command : config_.init) {
-        if (!IsOneCommand(command)) return Outcome::Error;
+        if (!IsOneCommand(command)) {
+            return Outcome::Error;
+        }
     }
     for (const auto& command : config_.init) {
         const Reply reply = Command(command, config_.commandTimeoutMs);
         switch (reply.wait) {
         case Wait::Result:
-            if (reply.code != ResultCode::Ok) return Outcome::Error;
-            if (config_.commandGapMs) Pause(config_.commandGapMs);
+            if (reply.code != ResultCode::Ok) {
+                return Outcome::Error;
+            }
+            if (config_.commandGapMs) {
+                Pause(config_.commandGapMs);
+            }
             break;
         case Wait::Timeout: return Outcome::Timeout;
         case Wait::Aborted: return Outcome::HungUp;
@@ -148,20 +157,26 @@ Outcome HayesSession::Initialise() {
 
 Outcome HayesSession::Dial(std::string_view dialable) {
     std::wstring wide(dialable.begin(), dialable.end());
-    dialLine_ = config_.dialCommand + Narrow(DialableCharacters(wide)) + (config_.voice ? ";" : "");
+    dialLine_ = config_.dialCommand + Utf8(DialableCharacters(wide)) + (config_.voice ? ";" : "");
     const Reply reply = Command(dialLine_, config_.answerTimeoutMs);
     switch (reply.wait) {
     case Wait::Result:
-        if (config_.voice && reply.code == ResultCode::Ok) return Outcome::Connected;
+        if (config_.voice && reply.code == ResultCode::Ok) {
+            return Outcome::Connected;
+        }
         return reply.code == ResultCode::Ok ? Outcome::Error : OutcomeOf(reply.code);
     case Wait::Aborted: {
         // Any character ends a dial in progress; the modem answers with a
         // final result that must be read before the next command.
-        if (SUCCEEDED(Send("\r"))) AwaitResult(config_.commandTimeoutMs, false);
+        if (SUCCEEDED(Send("\r"))) {
+            AwaitResult(config_.commandTimeoutMs, false);
+        }
         return Outcome::HungUp;
     }
     case Wait::Timeout:
-        if (SUCCEEDED(Send("\r"))) AwaitResult(config_.commandTimeoutMs, false);
+        if (SUCCEEDED(Send("\r"))) {
+            AwaitResult(config_.commandTimeoutMs, false);
+        }
         return Outcome::Timeout;
     case Wait::PortFailure: return Outcome::PortFailure;
     }
@@ -171,15 +186,22 @@ Outcome HayesSession::Dial(std::string_view dialable) {
 Outcome HayesSession::WaitWhileConnected() {
     for (;;) {
         const Reply reply = AwaitResult(60000);
-        if (reply.wait == Wait::Aborted) return Outcome::HungUp;
-        if (reply.wait == Wait::PortFailure) return Outcome::PortFailure;
-        if (reply.wait == Wait::Result && (reply.code == ResultCode::NoCarrier || reply.code == ResultCode::Error))
+        if (reply.wait == Wait::Aborted) {
+            return Outcome::HungUp;
+        }
+        if (reply.wait == Wait::PortFailure) {
+            return Outcome::PortFailure;
+        }
+        if (reply.wait == Wait::Result && (reply.code == ResultCode::NoCarrier || reply.code == ResultCode::Error)) {
             return Outcome::NoCarrier;
+        }
     }
 }
 
 void HayesSession::HangUp(bool connected) {
-    if (!port_.IsOpen()) return;
+    if (!port_.IsOpen()) {
+        return;
+    }
     bool lineDropped = false;
     if (SUCCEEDED(port_.SetDtr(false))) {
         const Reply reply = AwaitResult(500, false);
@@ -190,7 +212,9 @@ void HayesSession::HangUp(bool connected) {
     }
     if (connected && !config_.voice && !lineDropped) {
         Pause(config_.guardMs);
-        if (FAILED(Send("+++"))) return;
+        if (FAILED(Send("+++"))) {
+            return;
+        }
         AwaitResult(config_.guardMs + config_.commandTimeoutMs, false);
     }
     Command("ATH0", config_.commandTimeoutMs, false);

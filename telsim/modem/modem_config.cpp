@@ -10,28 +10,40 @@ namespace {
 
 std::wstring Lower(std::wstring_view text) {
     std::wstring out(text);
-    for (auto& c : out) c = static_cast<wchar_t>(std::towlower(c));
+    for (auto& c : out) {
+        c = static_cast<wchar_t>(std::towlower(c));
+    }
     return out;
 }
 
 std::optional<DWORD> ParseNumber(std::wstring_view text, DWORD max) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
     DWORD value = 0;
     for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') return std::nullopt;
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
         value = value * 10 + static_cast<DWORD>(c - L'0');
     }
-    if (value > max) return std::nullopt;
+    if (value > max) {
+        return std::nullopt;
+    }
     return value;
 }
 
 // A command goes to the modem as typed; only printable ASCII, so nothing
 // in it can end the command line early.
 std::optional<std::string> ParseCommand(std::wstring_view text) {
-    if (text.size() < 2 || std::towupper(text[0]) != L'A' || std::towupper(text[1]) != L'T') return std::nullopt;
+    if (text.size() < 2 || std::towupper(text[0]) != L'A' || std::towupper(text[1]) != L'T') {
+        return std::nullopt;
+    }
     std::string command;
     for (wchar_t c : text) {
-        if (c < 0x20 || c > 0x7e) return std::nullopt;
+        if (c < 0x20 || c > 0x7e) {
+            return std::nullopt;
+        }
         command += static_cast<char>(c);
     }
     return command;
@@ -46,19 +58,27 @@ std::wstring ModemConfig::Device() const {
 HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_view value) {
     std::wstring name;
     for (wchar_t c : Lower(key)) {
-        if (c != L'-' && c != L'_') name += c;
+        if (c != L'-' && c != L'_') {
+            name += c;
+        }
     }
     if (name == L"port") {
         std::wstring_view digits = value;
-        if (Lower(value.substr(0, 3)) == L"com") digits.remove_prefix(3);
+        if (Lower(value.substr(0, 3)) == L"com") {
+            digits.remove_prefix(3);
+        }
         const auto port = ParseNumber(digits, 256);
-        if (!port || *port == 0) return E_INVALIDARG;
+        if (!port || *port == 0) {
+            return E_INVALIDARG;
+        }
         config.port = *port;
         return S_OK;
     }
     if (name == L"speed") {
         const auto baud = ParseNumber(value, 4000000);
-        if (!baud || *baud == 0) return E_INVALIDARG;
+        if (!baud || *baud == 0) {
+            return E_INVALIDARG;
+        }
         config.baud = *baud;
         return S_OK;
     }
@@ -68,7 +88,9 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
         while (start <= value.size()) {
             const std::size_t bar = std::min(value.find(L'|', start), value.size());
             const auto command = ParseCommand(value.substr(start, bar - start));
-            if (!command) return E_INVALIDARG;
+            if (!command) {
+                return E_INVALIDARG;
+            }
             commands.push_back(*command);
             start = bar + 1;
         }
@@ -77,7 +99,9 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
     }
     if (name == L"dial") {
         const auto command = ParseCommand(value);
-        if (!command) return E_INVALIDARG;
+        if (!command) {
+            return E_INVALIDARG;
+        }
         config.dialCommand = *command;
         return S_OK;
     }
@@ -97,9 +121,13 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
                      : name == L"guardms"         ? &config.guardMs
                      : name == L"commandgapms"    ? &config.commandGapMs
                                                   : nullptr;
-    if (!timeout) return S_FALSE;
+    if (!timeout) {
+        return S_FALSE;
+    }
     const auto ms = ParseNumber(value, 600000);
-    if (!ms) return E_INVALIDARG;
+    if (!ms) {
+        return E_INVALIDARG;
+    }
     *timeout = *ms;
     return S_OK;
 }

@@ -1,6 +1,8 @@
 // How a modem line talks to its modem, as a scenario describes it.
 #pragma once
 
+#include "telsim/call_driver.h"
+
 #include <windows.h>
 
 #include <string>
@@ -9,7 +11,8 @@
 
 namespace telsim::modem {
 
-struct ModemConfig {
+// As a line device, it makes a ModemDriver for each call on the line.
+struct ModemConfig final : LineDevice {
     unsigned port = 1;         // COM1 to COM256
     std::wstring devicePath;   // overrides `port` when set
     DWORD baud = 115200;
@@ -27,6 +30,7 @@ struct ModemConfig {
     DWORD readSliceMs = 50;
 
     std::wstring Device() const;
+    std::unique_ptr<CallDriver> MakeDriver(CallReports& reports) const override;
 };
 
 // Applies one scenario option to `config` (keys in any case, '-' and '_'

@@ -5,7 +5,9 @@ namespace {
 
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos) {
+        return {};
+    }
     const auto last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
 }
@@ -14,15 +16,33 @@ std::string_view Trim(std::string_view text) {
 
 std::optional<ResultCode> ParseResultLine(std::string_view line) {
     line = Trim(line);
-    if (line == "OK" || line == "0") return ResultCode::Ok;
-    if (line == "CONNECT" || line == "1" || line == "5") return ResultCode::Connect;
-    if (line.substr(0, 8) == "CONNECT ") return ResultCode::Connect;
-    if (line == "RING" || line == "2") return ResultCode::Ring;
-    if (line == "NO CARRIER" || line == "3") return ResultCode::NoCarrier;
-    if (line == "ERROR" || line == "4") return ResultCode::Error;
-    if (line == "NO DIALTONE" || line == "NO DIAL TONE" || line == "6") return ResultCode::NoDialtone;
-    if (line == "BUSY" || line == "7") return ResultCode::Busy;
-    if (line == "NO ANSWER" || line == "8") return ResultCode::NoAnswer;
+    if (line == "OK" || line == "0") {
+        return ResultCode::Ok;
+    }
+    if (line == "CONNECT" || line == "1" || line == "5") {
+        return ResultCode::Connect;
+    }
+    if (line.substr(0, 8) == "CONNECT ") {
+        return ResultCode::Connect;
+    }
+    if (line == "RING" || line == "2") {
+        return ResultCode::Ring;
+    }
+    if (line == "NO CARRIER" || line == "3") {
+        return ResultCode::NoCarrier;
+    }
+    if (line == "ERROR" || line == "4") {
+        return ResultCode::Error;
+    }
+    if (line == "NO DIALTONE" || line == "NO DIAL TONE" || line == "6") {
+        return ResultCode::NoDialtone;
+    }
+    if (line == "BUSY" || line == "7") {
+        return ResultCode::Busy;
+    }
+    if (line == "NO ANSWER" || line == "8") {
+        return ResultCode::NoAnswer;
+    }
     return std::nullopt;
 }
 

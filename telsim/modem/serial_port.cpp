@@ -26,7 +26,9 @@ std::wstring SerialPort::DevicePath(unsigned port) {
 HRESULT SerialPort::Open(const std::wstring& devicePath, DWORD baud, DWORD readSliceMs) noexcept {
     Close();
     HANDLE handle = CreateFileW(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastError();
+    }
     handle_ = handle;
 
     DCB dcb{};
@@ -72,27 +74,39 @@ void SerialPort::Close() noexcept {
 }
 
 HRESULT SerialPort::Write(std::string_view bytes) noexcept {
-    if (!IsOpen()) return E_HANDLE;
+    if (!IsOpen()) {
+        return E_HANDLE;
+    }
     while (!bytes.empty()) {
         DWORD written = 0;
-        if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return LastError();
-        if (written == 0) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+        if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+            return LastError();
+        }
+        if (written == 0) {
+            return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+        }
         bytes.remove_prefix(written);
     }
     return S_OK;
 }
 
 HRESULT SerialPort::ReadSome(std::string& out) noexcept {
-    if (!IsOpen()) return E_HANDLE;
+    if (!IsOpen()) {
+        return E_HANDLE;
+    }
     char buffer[256];
     DWORD got = 0;
-    if (!ReadFile(handle_, buffer, sizeof buffer, &got, nullptr)) return LastError();
+    if (!ReadFile(handle_, buffer, sizeof buffer, &got, nullptr)) {
+        return LastError();
+    }
     out.append(buffer, got);
     return S_OK;
 }
 
 HRESULT SerialPort::SetDtr(bool on) noexcept {
-    if (!IsOpen()) return E_HANDLE;
+    if (!IsOpen()) {
+        return E_HANDLE;
+    }
     return EscapeCommFunction(handle_, on ? SETDTR : CLRDTR) ? S_OK : LastError();
 }
 

@@ -43,8 +43,8 @@ class DispatchTest : public ::testing::Test {
     m_dialer.Reset();
     EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
     m_service->RevokeClassObject();
-    m_service->WaitIdle();
-    EXPECT_EQ(m_service->Leaks(), "");
+    m_service->Notifications().WaitIdle();
+    EXPECT_EQ(m_service->Ledger().Leaks(), "");
     m_service.reset();
     CoUninitialize();
   }
@@ -149,7 +149,7 @@ TEST_F(DispatchTest, LateBoundCallsReachTheMembers) {
 
 TEST_F(DispatchTest, AFailingMemberHandsItsErrorInformationToTheCaller) {
   Register();
-  m_service->FailOperation(telsim::op::Initialize, E_ACCESSDENIED);
+  m_service->Recorder().FailOperation(telsim::op::Initialize, E_ACCESSDENIED);
   EXCEPINFO info = {};
   Variant result;
   HRESULT hr = Call(2, DISPATCH_METHOD, &result.v, nullptr, 0, &info);

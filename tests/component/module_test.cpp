@@ -27,8 +27,8 @@ class ModuleTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(m_lib.CanUnloadNow(), S_OK) << "a module lock is still held";
     m_service->RevokeClassObject();
-    m_service->WaitIdle();
-    EXPECT_EQ(m_service->Leaks(), "");
+    m_service->Notifications().WaitIdle();
+    EXPECT_EQ(m_service->Ledger().Leaks(), "");
     m_service.reset();
     CoUninitialize();
   }
@@ -69,7 +69,7 @@ TEST_F(ModuleTest, CanUnloadNowWaitsForObjectsClassObjectReferencesAndServerLock
 }
 
 TEST_F(ModuleTest, AnEventSinkTheServiceStillHoldsKeepsTheLibraryLoaded) {
-  m_service->KeepSinksAfterRootRelease(true);
+  m_service->Notifications().KeepSinksAfterRootRelease(true);
   ComPtr<ITAPIDialer> dialer;
   ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_ITAPIDialer, &dialer), S_OK);
   ASSERT_EQ(dialer->InitializeTAPI(), S_OK);
@@ -77,9 +77,9 @@ TEST_F(ModuleTest, AnEventSinkTheServiceStillHoldsKeepsTheLibraryLoaded) {
   EXPECT_EQ(dialer->Connect(number), S_OK);
   SysFreeString(number);
   dialer.Reset();
-  m_service->WaitIdle();
+  m_service->Notifications().WaitIdle();
   EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "the service can still call the sink";
-  m_service->ReleaseSinks();
+  m_service->Notifications().ReleaseSinks();
   EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
 }
 
@@ -166,7 +166,7 @@ TEST_F(ModuleTest, AnAggregatedDialerIsReachedOnlyThroughItsInnerUnknown) {
 
 TEST_F(ModuleTest, AFailedCreationDestroysTheObjectAndLeavesTheLockCount) {
   ComPtr<IClassFactory> factory = Factory();
-  m_service->FailCreation(E_ACCESSDENIED);
+  m_service->World().FailCreation(E_ACCESSDENIED);
   void* out = reinterpret_cast<void*>(1);
   HRESULT hr = factory->CreateInstance(nullptr, IID_ITAPIDialer, &out);
   EXPECT_EQ(hr, E_ACCESSDENIED) << std::hex << hr;
@@ -178,7 +178,7 @@ TEST_F(ModuleTest, AFailedCreationDestroysTheObjectAndLeavesTheLockCount) {
   EXPECT_FALSE(outer.inner);
   EXPECT_EQ(outer.refs, 1);
 
-  m_service->FailCreation(S_OK);
+  m_service->World().FailCreation(S_OK);
   ComPtr<IDispatch> dialer;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer), S_OK);
   hr = dialer->QueryInterface(IID_IClassFactory, &out);

@@ -35,7 +35,7 @@ protected:
         }
         if (service) {
             service->RevokeClassObject();
-            EXPECT_EQ("", service->Leaks());
+            EXPECT_EQ("", service->Ledger().Leaks());
         }
         service.reset();
         EXPECT_EQ(0, TestSite::Live());

@@ -32,7 +32,7 @@ protected:
     void TearDown() override {
         if (service) {
             service->RevokeClassObject();
-            EXPECT_EQ("", service->Leaks());
+            EXPECT_EQ("", service->Ledger().Leaks());
         }
         service.reset();
         if (m_registered) {

@@ -22,7 +22,7 @@ telsim::AddressSpec WithoutPhoneNumbers(const wchar_t* name) {
 class DialerAddressTest : public DialerTest {
 protected:
     void Use(std::vector<telsim::AddressSpec> addresses) {
-        m_service->SetAddresses(std::move(addresses));
+        m_service->World().SetAddresses(std::move(addresses));
         ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     }
 
@@ -55,7 +55,7 @@ protected:
         ComPtr<ITCallInfo> info;
         ComPtr<ITAddress> address;
         BSTR name = nullptr;
-        if (FAILED(m_service->Calls().back().As(&info)) || FAILED(info->get_Address(&address)) ||
+        if (FAILED(m_service->World().Calls().back().As(&info)) || FAILED(info->get_Address(&address)) ||
             FAILED(address->get_AddressName(&name))) {
             return L"<unknown>";
         }
@@ -76,16 +76,16 @@ TEST_F(DialerAddressTest, NoAddressesAtAll) {
     Bstr number(L"5550100");
     EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
-    EXPECT_EQ(0u, m_service->CallsCreated());
-    EXPECT_EQ(0u, m_service->AdvisedSinks());
+    EXPECT_EQ(0u, m_service->World().CallsCreated());
+    EXPECT_EQ(0u, m_service->Notifications().AdvisedSinks());
 }
 
 TEST_F(DialerAddressTest, FirstSuitableIsKeptUntilANameReplacesIt) {
     Use({WithoutPhoneNumbers(L"Fax"), Suitable(L"A"), Suitable(L"B")});
     EXPECT_EQ(L"A", DialledAddress());
-    const std::size_t enumerations = m_service->CountOf(op::EnumerateAddresses);
+    const std::size_t enumerations = m_service->Recorder().CountOf(op::EnumerateAddresses);
     EXPECT_EQ(L"A", DialledAddress());
-    EXPECT_EQ(enumerations, m_service->CountOf(op::EnumerateAddresses));
+    EXPECT_EQ(enumerations, m_service->Recorder().CountOf(op::EnumerateAddresses));
 
     VARIANT_BOOL success;
     EXPECT_HR(S_OK, Select(L"B", &success));
@@ -100,8 +100,8 @@ TEST_F(DialerAddressTest, OnlyTheFirstAddressOfANameIsLookedAt) {
     ASSERT_HR(S_OK, Select(L"A", &success));
     EXPECT_HR(S_OK, Select(L"X", &success));
     EXPECT_EQ(VARIANT_FALSE, success);
-    EXPECT_EQ(3u, m_service->CountOf(op::AddressNext));  // A; then A, X
-    EXPECT_EQ(2u, m_service->LiveObjects());
+    EXPECT_EQ(3u, m_service->Recorder().CountOf(op::AddressNext));  // A; then A, X
+    EXPECT_EQ(2u, m_service->Ledger().LiveObjects());
     EXPECT_EQ(L"A", DialledAddress());
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
@@ -112,7 +112,7 @@ TEST_F(DialerAddressTest, NamesCompareCaseSensitively) {
     EXPECT_HR(S_FALSE, Select(L"LINE 1", &success));
     EXPECT_EQ(VARIANT_FALSE, success);
     EXPECT_HR(S_FALSE, Select(L"Line 1 ", &success));
-    EXPECT_EQ(1u, m_service->LiveObjects());
+    EXPECT_EQ(1u, m_service->Ledger().LiveObjects());
 }
 
 TEST_F(DialerAddressTest, SelectingTheSelectedAddressAgainKeepsOneReference) {
@@ -122,7 +122,7 @@ TEST_F(DialerAddressTest, SelectingTheSelectedAddressAgainKeepsOneReference) {
         EXPECT_HR(S_OK, Select(name, &success));
         EXPECT_EQ(VARIANT_TRUE, success);
         // The root object and the one selected address.
-        EXPECT_EQ(2u, m_service->LiveObjects()) << "after " << name[0];
+        EXPECT_EQ(2u, m_service->Ledger().LiveObjects()) << "after " << name[0];
     }
     EXPECT_EQ(L"B", DialledAddress());
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
@@ -136,7 +136,7 @@ TEST_F(DialerAddressTest, ListSeparatesOnlyAfterANonEmptyList) {
 
     telsim::AddressSpec unnamed;
     unnamed.name = std::nullopt;
-    m_service->SetAddresses({Suitable(L""), unnamed, Suitable(L"A"), Suitable(L"B,C")});
+    m_service->World().SetAddresses({Suitable(L""), unnamed, Suitable(L"A"), Suitable(L"B,C")});
     EXPECT_HR(S_FALSE, List(list));
     EXPECT_EQ(L"A,B,C", list);
 }
@@ -163,15 +163,15 @@ TEST_F(DialerAddressTest, UnsuitableAddressesAreLeftOutAndNotSelected) {
         EXPECT_HR(S_OK, Select(name, &success));
         EXPECT_EQ(VARIANT_FALSE, success);
     }
-    EXPECT_EQ(1u, m_service->LiveObjects());
+    EXPECT_EQ(1u, m_service->Ledger().LiveObjects());
 }
 
 TEST_F(DialerAddressTest, MediaIsNotAskedOfAnAddressWithoutPhoneNumbers) {
     Use({WithoutPhoneNumbers(L"Fax")});
     std::wstring list;
     EXPECT_HR(S_FALSE, List(list));
-    EXPECT_EQ(0u, m_service->CountOf(op::QueryMediaType));
-    EXPECT_EQ(0u, m_service->CountOf(op::GetAddressName));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::QueryMediaType));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::GetAddressName));
 }
 
 TEST_F(DialerAddressTest, AnAddressWhoseNameCannotBeReadIsSkipped) {
@@ -184,20 +184,20 @@ TEST_F(DialerAddressTest, AnAddressWhoseNameCannotBeReadIsSkipped) {
     VARIANT_BOOL success;
     EXPECT_HR(S_OK, Select(L"A", &success));
     EXPECT_EQ(VARIANT_TRUE, success);
-    EXPECT_EQ(2u, m_service->LiveObjects());
+    EXPECT_EQ(2u, m_service->Ledger().LiveObjects());
 }
 
 TEST_F(DialerAddressTest, NextFailingMidwayEndsEachWalkWithItsError) {
     Use({Suitable(L"A"), Suitable(L"B"), Suitable(L"C")});
     const HRESULT broken = static_cast<HRESULT>(0x8007001F);
-    m_service->FailOperation(op::AddressNext, broken, 1, 1);
+    m_service->Recorder().FailOperation(op::AddressNext, broken, 1, 1);
     std::wstring list;
     EXPECT_HR(broken, List(list));
     EXPECT_EQ(L"A", list);
 
     VARIANT_BOOL success;
     ASSERT_HR(S_OK, Select(L"A", &success));
-    m_service->FailOperation(op::AddressNext, broken, 1, 1);
+    m_service->Recorder().FailOperation(op::AddressNext, broken, 1, 1);
     EXPECT_HR(broken, Select(L"B", &success));
     EXPECT_EQ(VARIANT_FALSE, success);
     EXPECT_EQ(L"A", DialledAddress());
@@ -207,8 +207,8 @@ TEST_F(DialerAddressTest, NextFailingMidwayEndsEachWalkWithItsError) {
     ComPtr<ITAPIDialer> second;
     ASSERT_HR(S_OK, CreateDialer(second));
     ASSERT_HR(S_OK, second->InitializeTAPI());
-    m_service->SetAddresses({WithoutPhoneNumbers(L"Fax"), Suitable(L"A")});
-    m_service->FailOperation(op::AddressNext, broken, 1, 1);
+    m_service->World().SetAddresses({WithoutPhoneNumbers(L"Fax"), Suitable(L"A")});
+    m_service->Recorder().FailOperation(op::AddressNext, broken, 1, 1);
     Bstr number(L"5550100");
     EXPECT_HR(E_FAIL, second->Connect(number.Get()));
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
@@ -218,28 +218,28 @@ TEST_F(DialerAddressTest, NextFailingMidwayEndsEachWalkWithItsError) {
 // the dialer asking forever: the walk ends there as a failure.
 TEST_F(DialerAddressTest, EnumeratorAnsweringWithoutAnItemEndsTheWalk) {
     Use({Suitable(L"A"), Suitable(L"B")});
-    m_service->NullOut(op::AddressNext, 1);
+    m_service->Recorder().NullOut(op::AddressNext, 1);
     std::wstring list;
     EXPECT_HR(E_POINTER, List(list));
     EXPECT_EQ(L"A", list);
-    EXPECT_LT(m_service->CountOf(op::AddressNext), 10u);
+    EXPECT_LT(m_service->Recorder().CountOf(op::AddressNext), 10u);
 
     VARIANT_BOOL success;
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
     EXPECT_HR(E_POINTER, Select(L"B", &success));
     EXPECT_EQ(VARIANT_FALSE, success);
 
-    m_service->NullOut(op::AddressNext);
+    m_service->Recorder().NullOut(op::AddressNext);
     Bstr number(L"5550100");
     EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
-    EXPECT_LT(m_service->CountOf(op::AddressNext), 10u);
+    EXPECT_LT(m_service->Recorder().CountOf(op::AddressNext), 10u);
 }
 
 TEST_F(DialerAddressTest, EnumerationThatCannotStartIsPassedOn) {
     Use({Suitable(L"A")});
     const HRESULT refused = static_cast<HRESULT>(0x80040004);
-    m_service->FailOperation(op::EnumerateAddresses, refused);
+    m_service->Recorder().FailOperation(op::EnumerateAddresses, refused);
     VARIANT_BOOL success;
     EXPECT_HR(refused, Select(L"A", &success));
     EXPECT_EQ(VARIANT_FALSE, success);
@@ -254,14 +254,14 @@ TEST_F(DialerAddressTest, WithoutARootObjectNothingIsEnumerated) {
     VARIANT_BOOL success;
     ASSERT_HR(S_OK, Select(L"A", &success));
     ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
 
     EXPECT_TRUE(FAILED(Select(L"A", &success)));
     EXPECT_EQ(VARIANT_FALSE, success);
     std::wstring list;
     EXPECT_TRUE(FAILED(List(list)));
     EXPECT_EQ(L"<unwritten>", list);
-    EXPECT_EQ(L"", Describe(m_service->Operations(true)));
+    EXPECT_EQ(L"", Describe(m_service->Recorder().Operations(true)));
     EXPECT_FALSE(TakeThreadError().present);
 }
 

@@ -29,7 +29,7 @@ protected:
     HRESULT Dial(const wchar_t* number = L"5550100") {
         Bstr text(number);
         const HRESULT hr = m_dialer->Connect(text.Get());
-        m_service->WaitIdle();
+        m_service->Notifications().WaitIdle();
         return hr;
     }
 
@@ -51,12 +51,12 @@ protected:
 
     HRESULT Raise(telsim::EventSpec event) {
         ComPtr<ITBasicCallControl> latest;
-        if (!event.call && m_service->CallsCreated() > 0) {
-            latest = Call(m_service->CallsCreated() - 1);
+        if (!event.call && m_service->World().CallsCreated() > 0) {
+            latest = Call(m_service->World().CallsCreated() - 1);
             event.call = latest.Get();
         }
-        const HRESULT hr = m_service->RaiseEvent(event);
-        m_service->WaitIdle();
+        const HRESULT hr = m_service->Notifications().RaiseEvent(event);
+        m_service->Notifications().WaitIdle();
         return hr;
     }
 
@@ -66,8 +66,8 @@ protected:
         telsim::EventSpec event;
         event.callState = state;
         event.ignoreFilter = true;
-        const HRESULT hr = m_service->RaiseEvent(event);
-        m_service->WaitIdle();
+        const HRESULT hr = m_service->Notifications().RaiseEvent(event);
+        m_service->Notifications().WaitIdle();
         return hr;
     }
 
@@ -101,11 +101,11 @@ protected:
         ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
         ASSERT_HR(S_OK, Dial());
         ASSERT_HR(S_OK, m_dialer->Disconnect());
-        m_service->WaitIdle();
-        m_service->ClearOperations();
+        m_service->Notifications().WaitIdle();
+        m_service->Recorder().ClearOperations();
     }
 
-    ComPtr<ITBasicCallControl> Call(std::size_t index) { return m_service->Calls().at(index); }
+    ComPtr<ITBasicCallControl> Call(std::size_t index) { return m_service->World().Calls().at(index); }
 
     void ExpectError(const wchar_t* description) {
         const ThreadError error = TakeThreadError();
@@ -123,13 +123,13 @@ INSTANTIATE_TEST_SUITE_P(Modes, DialerCallTest,
 TEST_P(DialerCallTest, FirstConnectRegistersInOrderAndTracksTheCall) {
     EXPECT_FALSE(Connected());
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
     EXPECT_HR(S_OK, Dial());
     EXPECT_TRUE(Connected());
 
     std::vector<std::wstring> names;
     std::wstring registration;
-    for (const auto& operation : m_service->Operations()) {
+    for (const auto& operation : m_service->Recorder().Operations()) {
         names.push_back(operation.name);
         if (operation.name == op::RegisterCallNotifications) {
             registration = operation.args;
@@ -146,14 +146,14 @@ TEST_P(DialerCallTest, FirstConnectRegistersInOrderAndTracksTheCall) {
     EXPECT_LT(position(op::TranslateAddress), position(op::CreateCall));
     EXPECT_LT(position(op::CreateCall), position(op::CallConnect));
     EXPECT_NE(std::wstring::npos, registration.find(L"-1,0,24,")) << registration;
-    EXPECT_EQ(TE_CALLSTATE, m_service->EventFilter());
-    EXPECT_EQ(1u, m_service->AdvisedSinks());
-    EXPECT_EQ(1, m_service->RegistrationsHeld());
+    EXPECT_EQ(TE_CALLSTATE, m_service->Notifications().EventFilter());
+    EXPECT_EQ(1u, m_service->Notifications().AdvisedSinks());
+    EXPECT_EQ(1, m_service->Notifications().RegistrationsHeld());
 
     // Later calls register nothing more.
     EXPECT_HR(S_OK, Dial());
-    EXPECT_EQ(1u, m_service->CountOf(op::Advise));
-    EXPECT_EQ(1u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::Advise));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::RegisterCallNotifications));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
     EXPECT_TRUE(Connected());  // the last tracked state outlives the service
 }
@@ -163,42 +163,42 @@ TEST_P(DialerCallTest, ACallOnALineChosenByNameIsFollowedToItsEnd) {
     ASSERT_TRUE(SelectByName(L"Line 2"));
     EXPECT_HR(S_OK, Dial());
     EXPECT_TRUE(Connected());
-    EXPECT_EQ(1u, m_service->AdvisedSinks());
-    EXPECT_EQ(1, m_service->RegistrationsHeld());
+    EXPECT_EQ(1u, m_service->Notifications().AdvisedSinks());
+    EXPECT_EQ(1, m_service->Notifications().RegistrationsHeld());
 
     // The far end hangs up: the dialer drops and releases its call.
     ComPtr<ITBasicCallControl> call = Call(0);
     Raise(CS_DISCONNECTED, call.Get());
     EXPECT_FALSE(Connected());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(1, m_service->RefCount(call.Get()));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
-    EXPECT_EQ(1u, m_service->CountOf(op::UnregisterNotifications));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::UnregisterNotifications));
 }
 
 TEST_P(DialerCallTest, ANewLineIsFollowedFromTheNextConnect) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
     ASSERT_HR(S_OK, m_dialer->Disconnect());
-    m_service->WaitIdle();
+    m_service->Notifications().WaitIdle();
     // The same line again keeps its registration.
     ASSERT_TRUE(SelectByName(L"Line 1"));
     ASSERT_HR(S_OK, Dial());
-    EXPECT_EQ(1u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::RegisterCallNotifications));
     ASSERT_HR(S_OK, m_dialer->Disconnect());
-    m_service->WaitIdle();
+    m_service->Notifications().WaitIdle();
 
     ASSERT_TRUE(SelectFromFile("Line 2\r\n"));
-    EXPECT_EQ(0u, m_service->CountOf(op::UnregisterNotifications));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::UnregisterNotifications));
     ASSERT_HR(S_OK, Dial());
-    EXPECT_EQ(1u, m_service->CountOf(op::UnregisterNotifications));
-    EXPECT_EQ(2u, m_service->CountOf(op::RegisterCallNotifications));
-    EXPECT_EQ(1u, m_service->CountOf(op::Advise));
-    EXPECT_EQ(1, m_service->RegistrationsHeld());
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::UnregisterNotifications));
+    EXPECT_EQ(2u, m_service->Recorder().CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::Advise));
+    EXPECT_EQ(1, m_service->Notifications().RegistrationsHeld());
     EXPECT_TRUE(Connected());
     Raise(CS_DISCONNECTED);
     EXPECT_FALSE(Connected());
-    EXPECT_EQ(3u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(3u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -308,13 +308,13 @@ TEST_P(DialerCallTest, ADisconnectedStateDropsTheActiveCallOnce) {
 
     Raise(CS_DISCONNECTED, call.Get());
     EXPECT_FALSE(Connected());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(1, m_service->RefCount(call.Get()));  // only the test's
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));  // only the test's
 
     Raise(CS_DISCONNECTED, call.Get());
     Raise(CS_DISCONNECTED);
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -324,21 +324,21 @@ TEST_P(DialerCallTest, ARedialHangsUpTheActiveCallOnce) {
     // The new call reads as not connected until its own first state.
     telsim::CallScript silent;
     silent.onConnect.clear();
-    m_service->SetCallScript(silent);
+    m_service->World().SetCallScript(silent);
     ASSERT_HR(S_OK, Dial(L"5550199"));
     EXPECT_FALSE(Connected());
-    ASSERT_EQ(2u, m_service->CallsCreated());
+    ASSERT_EQ(2u, m_service->World().CallsCreated());
     ComPtr<ITBasicCallControl> first = Call(0);
     ComPtr<ITBasicCallControl> second = Call(1);
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(CS_DISCONNECTED, m_service->CallStateOf(first.Get()));
-    EXPECT_EQ(1, m_service->RefCount(first.Get()));
-    EXPECT_EQ(2, m_service->RefCount(second.Get()));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(CS_DISCONNECTED, m_service->World().CallStateOf(first.Get()));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(first.Get()));
+    EXPECT_EQ(2, m_service->Ledger().RefCount(second.Get()));
 
     // The first call's late end is not the second call's.
     Raise(CS_DISCONNECTED, first.Get());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(2, m_service->RefCount(second.Get()));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(2, m_service->Ledger().RefCount(second.Get()));
     Raise(CS_CONNECTED, second.Get());
     EXPECT_TRUE(Connected());
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
@@ -351,8 +351,8 @@ TEST_P(DialerCallTest, OtherCallsOnTheLineChangeNothing) {
         RaiseForStranger(state);
         EXPECT_TRUE(Connected()) << "state " << state;
     }
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(2, m_service->RefCount(Call(0).Get()));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(2, m_service->Ledger().RefCount(Call(0).Get()));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -361,13 +361,13 @@ TEST_P(DialerCallTest, ACallThatEndsWhileItIsStartedIsDroppedAndReleased) {
     telsim::CallScript busy;
     busy.onConnect = {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_BUSY}};
     busy.onDisconnect.clear();
-    m_service->SetCallScript(busy);
+    m_service->World().SetCallScript(busy);
     EXPECT_HR(S_OK, Dial());
     EXPECT_FALSE(Connected());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(1, m_service->RefCount(Call(0).Get()));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(Call(0).Get()));
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -379,64 +379,64 @@ TEST_P(DialerCallTest, ConnectFailuresBeforeTheCall) {
     // address stays selected and the sink advised, and the next Connect
     // registers again before it dials.
     SetThreadError(L"marker");
-    m_service->FailOperation(op::RegisterCallNotifications, refused);
+    m_service->Recorder().FailOperation(op::RegisterCallNotifications, refused);
     EXPECT_HR(refused, Dial());
     EXPECT_EQ(L"marker", TakeThreadError().description);
-    EXPECT_EQ(0u, m_service->CallsCreated());
-    EXPECT_EQ(1u, m_service->AdvisedSinks());
-    m_service->ClearFaults();
+    EXPECT_EQ(0u, m_service->World().CallsCreated());
+    EXPECT_EQ(1u, m_service->Notifications().AdvisedSinks());
+    m_service->Recorder().ClearFaults();
     EXPECT_HR(S_OK, Dial());
     EXPECT_TRUE(Connected());
-    EXPECT_EQ(2u, m_service->CountOf(op::RegisterCallNotifications));
-    EXPECT_EQ(1u, m_service->CountOf(op::Advise));
+    EXPECT_EQ(2u, m_service->Recorder().CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::Advise));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
 TEST_P(DialerCallTest, AFailedAdviseLeavesNoSinkToRead) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     const HRESULT refused = static_cast<HRESULT>(0x80040200);
-    m_service->FailOperation(op::Advise, refused);
+    m_service->Recorder().FailOperation(op::Advise, refused);
     EXPECT_HR(refused, Dial());
     EXPECT_FALSE(TakeThreadError().present);
-    EXPECT_EQ(0u, m_service->AdvisedSinks());
+    EXPECT_EQ(0u, m_service->Notifications().AdvisedSinks());
     EXPECT_FALSE(Connected());
-    EXPECT_EQ(0u, m_service->CountOf(op::RegisterCallNotifications));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::RegisterCallNotifications));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 
     ComPtr<ITAPIDialer> second;
     ASSERT_HR(S_OK, CreateDialer(second));
-    m_service->FailOperation(op::QueryConnectionPointContainer, E_NOINTERFACE);
+    m_service->Recorder().FailOperation(op::QueryConnectionPointContainer, E_NOINTERFACE);
     ASSERT_HR(S_OK, second->InitializeTAPI());
     Bstr number(L"5550100");
     EXPECT_HR(E_NOINTERFACE, second->Connect(number.Get()));
-    EXPECT_EQ(0u, m_service->CallsCreated());
+    EXPECT_EQ(0u, m_service->World().CallsCreated());
 }
 
 TEST_P(DialerCallTest, TranslationFailures) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     const HRESULT refused = static_cast<HRESULT>(0x80040027);
 
-    m_service->FailOperation(op::TranslateAddress, refused);
+    m_service->Recorder().FailOperation(op::TranslateAddress, refused);
     SetThreadError(L"marker");
     EXPECT_HR(refused, Dial(L""));
     EXPECT_EQ(L"marker", TakeThreadError().description);
 
-    m_service->ClearFaults();
-    m_service->NullOut(op::TranslateAddress);
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().NullOut(op::TranslateAddress);
     EXPECT_HR(E_FAIL, Dial());
     ExpectError(L"Couldn't translate phone number.");
 
-    m_service->ClearFaults();
-    m_service->FailOperation(op::GetDialableString, refused);
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().FailOperation(op::GetDialableString, refused);
     SetThreadError(L"marker");
     EXPECT_HR(refused, Dial());
     EXPECT_EQ(L"marker", TakeThreadError().description);
 
-    m_service->ClearFaults();
-    m_service->FailOperation(op::QueryTranslation, E_NOINTERFACE);
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().FailOperation(op::QueryTranslation, E_NOINTERFACE);
     EXPECT_HR(E_FAIL, Dial());
     ExpectError(L"Couldn't translate phone number.");
-    EXPECT_EQ(0u, m_service->CallsCreated());
+    EXPECT_EQ(0u, m_service->World().CallsCreated());
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -453,37 +453,37 @@ TEST_P(DialerCallTest, CallCreationAndStartFailuresAreDescribedByCode) {
         {static_cast<HRESULT>(0x80040053), L"Unknown error."},
     };
     for (const Case& c : cases) {
-        m_service->ClearFaults();
-        m_service->FailOperation(op::CreateCall, c.hr);
+        m_service->Recorder().ClearFaults();
+        m_service->Recorder().FailOperation(op::CreateCall, c.hr);
         EXPECT_HR(c.hr, Dial());
         ExpectError(c.description);
     }
-    EXPECT_EQ(0u, m_service->CallsCreated());
+    EXPECT_EQ(0u, m_service->World().CallsCreated());
 
     for (const Case& c : cases) {
-        m_service->ClearFaults();
-        m_service->FailOperation(op::CallConnect, c.hr);
+        m_service->Recorder().ClearFaults();
+        m_service->Recorder().FailOperation(op::CallConnect, c.hr);
         EXPECT_HR(c.hr, Dial());
         ExpectError(c.description);
     }
     // The last call was made but never started: it stays, and is not dropped.
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(2, m_service->RefCount(Call(m_service->CallsCreated() - 1).Get()));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(2, m_service->Ledger().RefCount(Call(m_service->World().CallsCreated() - 1).Get()));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
 TEST_P(DialerCallTest, AFailedRedialLeavesNothingToHangUp) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
-    m_service->FailOperation(op::CallConnect, E_UNEXPECTED);
+    m_service->Recorder().FailOperation(op::CallConnect, E_UNEXPECTED);
     EXPECT_HR(E_UNEXPECTED, Dial());
-    m_service->ClearFaults();
+    m_service->Recorder().ClearFaults();
     // The first call was hung up by the redial; the second was never started.
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(1, m_service->RefCount(Call(0).Get()));
-    EXPECT_EQ(2, m_service->RefCount(Call(1).Get()));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(Call(0).Get()));
+    EXPECT_EQ(2, m_service->Ledger().RefCount(Call(1).Get()));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
@@ -501,52 +501,52 @@ TEST_P(DialerCallTest, TerminalsAreSelectedPerStreamWhereTheyCanBe) {
     refusing.selectResult = E_UNEXPECTED;
     telsim::StreamSpec good{TAPIMEDIATYPE_DATAMODEM, TD_RENDER};
     script.streams = {noMediaType, noDirection, noTerminal, refusing, good};
-    m_service->SetCallScript(script);
+    m_service->World().SetCallScript(script);
     EXPECT_HR(S_OK, Dial());
-    EXPECT_EQ(3u, m_service->CountOf(op::GetDefaultStaticTerminal));
-    EXPECT_EQ(2u, m_service->CountOf(op::SelectTerminal));
-    EXPECT_EQ(1u, m_service->CountOf(op::CallConnect));
+    EXPECT_EQ(3u, m_service->Recorder().CountOf(op::GetDefaultStaticTerminal));
+    EXPECT_EQ(2u, m_service->Recorder().CountOf(op::SelectTerminal));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallConnect));
 
     // Without a single terminal the call is not started.
     script.streams = {noTerminal, refusing};
-    m_service->SetCallScript(script);
+    m_service->World().SetCallScript(script);
     SetThreadError(L"marker");
     EXPECT_HR(E_FAIL, Dial());
     ExpectError(L"Unknown error.");
     script.streams = {};
-    m_service->SetCallScript(script);
+    m_service->World().SetCallScript(script);
     EXPECT_HR(E_FAIL, Dial());
     ExpectError(L"Unknown error.");
-    EXPECT_EQ(1u, m_service->CountOf(op::CallConnect));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallConnect));
 
     // A call without a stream control needs no terminals.
     script.hasStreamControl = false;
-    m_service->SetCallScript(script);
+    m_service->World().SetCallScript(script);
     EXPECT_HR(S_OK, Dial());
-    EXPECT_EQ(2u, m_service->CountOf(op::CallConnect));
+    EXPECT_EQ(2u, m_service->Recorder().CountOf(op::CallConnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
 TEST_P(DialerCallTest, StreamControlFailuresOtherThanNoInterfaceFail) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    m_service->FailOperation(op::EnumerateStreams, E_NOINTERFACE);
+    m_service->Recorder().FailOperation(op::EnumerateStreams, E_NOINTERFACE);
     EXPECT_HR(S_OK, Dial());
-    m_service->ClearFaults();
-    m_service->FailOperation(op::EnumerateStreams, E_OUTOFMEMORY);
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().FailOperation(op::EnumerateStreams, E_OUTOFMEMORY);
     EXPECT_HR(E_FAIL, Dial());
     ExpectError(L"Unknown error.");
-    m_service->ClearFaults();
-    m_service->FailOperation(op::QueryStreamControl, E_UNEXPECTED);
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().FailOperation(op::QueryStreamControl, E_UNEXPECTED);
     EXPECT_HR(E_FAIL, Dial());
-    m_service->ClearFaults();
-    m_service->FailOperation(op::QueryTerminalSupport, E_NOINTERFACE);
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().FailOperation(op::QueryTerminalSupport, E_NOINTERFACE);
     EXPECT_HR(E_FAIL, Dial());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallConnect));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallConnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
 TEST_P(DialerCallTest, LateEventsAreHarmlessAndTheSinkGoesWithItsHolders) {
-    m_service->KeepSinksAfterRootRelease(true);
+    m_service->Notifications().KeepSinksAfterRootRelease(true);
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
     ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
@@ -554,19 +554,19 @@ TEST_P(DialerCallTest, LateEventsAreHarmlessAndTheSinkGoesWithItsHolders) {
     telsim::EventSpec late;
     late.callState = CS_DISCONNECTED;
     late.ignoreFilter = true;
-    const std::size_t before = m_service->CountOf(op::SinkEvent);
+    const std::size_t before = m_service->Recorder().CountOf(op::SinkEvent);
     Raise(late);
-    EXPECT_EQ(before + 1, m_service->CountOf(op::SinkEvent));
+    EXPECT_EQ(before + 1, m_service->Recorder().CountOf(op::SinkEvent));
     EXPECT_TRUE(Connected());
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
 
     m_dialer.Reset();
-    const std::size_t delivered = m_service->CountOf(op::SinkEvent);
+    const std::size_t delivered = m_service->Recorder().CountOf(op::SinkEvent);
     RaiseForStranger(CS_DISCONNECTED);
-    EXPECT_EQ(delivered + 1, m_service->CountOf(op::SinkEvent));
-    auto sinks = m_service->Sinks();
+    EXPECT_EQ(delivered + 1, m_service->Recorder().CountOf(op::SinkEvent));
+    auto sinks = m_service->Notifications().Sinks();
     ASSERT_EQ(1u, sinks.size());
-    m_service->ReleaseSinks();
+    m_service->Notifications().ReleaseSinks();
     EXPECT_EQ(0u, sinks[0].Detach()->Release());
 }
 

@@ -42,7 +42,7 @@ class DialerErrorSourceTest : public DialerTest {};
 
 TEST_F(DialerErrorSourceTest, FailedInitializeNamesTheRegisteredProgIdAsSource) {
     RegisteredProgId registered;
-    m_service->FailOperation(op::Initialize, static_cast<HRESULT>(0x80040001));
+    m_service->Recorder().FailOperation(op::Initialize, static_cast<HRESULT>(0x80040001));
     EXPECT_HR(static_cast<HRESULT>(0x80040001), m_dialer->InitializeTAPI());
     const ThreadError error = TakeThreadError();
     ASSERT_TRUE(error.present);
@@ -53,7 +53,7 @@ TEST_F(DialerErrorSourceTest, FailedInitializeNamesTheRegisteredProgIdAsSource) 
 
 TEST_F(DialerErrorSourceTest, ConnectFailuresCarryTheSourceToo) {
     RegisteredProgId registered;
-    m_service->SetAddresses({});
+    m_service->World().SetAddresses({});
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     Bstr number(L"5550100");
     EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));

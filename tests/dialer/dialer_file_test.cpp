@@ -34,7 +34,7 @@ protected:
     }
 
     void Use(std::vector<telsim::AddressSpec> addresses) {
-        m_service->SetAddresses(std::move(addresses));
+        m_service->World().SetAddresses(std::move(addresses));
         ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     }
 
@@ -57,7 +57,7 @@ protected:
     // Writes the bytes and expects them to select the address of that name,
     // the only one of the service.
     void ExpectSelects(const std::string& bytes, const std::wstring& name) {
-        m_service->SetAddresses({Named(L"decoy"), Named(name)});
+        m_service->World().SetAddresses({Named(L"decoy"), Named(name)});
         Write(bytes);
         VARIANT_BOOL success;
         EXPECT_HR(S_OK, Read(&success));
@@ -73,11 +73,11 @@ protected:
 
     void ExpectNoLookUp(const std::string& bytes) {
         Write(bytes);
-        const std::size_t enumerations = m_service->CountOf(op::EnumerateAddresses);
+        const std::size_t enumerations = m_service->Recorder().CountOf(op::EnumerateAddresses);
         VARIANT_BOOL success;
         EXPECT_HR(S_OK, Read(&success));
         EXPECT_EQ(VARIANT_FALSE, success);
-        EXPECT_EQ(enumerations, m_service->CountOf(op::EnumerateAddresses));
+        EXPECT_EQ(enumerations, m_service->Recorder().CountOf(op::EnumerateAddresses));
     }
 
     std::wstring m_path;
@@ -102,7 +102,7 @@ TEST_F(DialerFileTest, AtMost255CharactersAreTaken) {
     longer += std::string(45, 'z');
     ExpectSelects(longer + "\r\n", std::wstring(255, L'y'));
 
-    m_service->SetAddresses({Named(std::wstring(255, L'y') + std::wstring(45, L'z'))});
+    m_service->World().SetAddresses({Named(std::wstring(255, L'y') + std::wstring(45, L'z'))});
     ExpectNoMatch(longer);
 }
 
@@ -120,7 +120,7 @@ TEST_F(DialerFileTest, EveryByteIsOneCharacter) {
     ExpectNoMatch(std::string("\xFF\xFEM\0o\0d\0", 8));
     ExpectSelects(std::string("\xFF\xFEM\0o\0d\0", 8), L"\u00FF\u00FEM");
 
-    m_service->SetAddresses({Named(L"Caf\u00E9")});
+    m_service->World().SetAddresses({Named(L"Caf\u00E9")});
     Write("Caf\xE9\r\n");
     VARIANT_BOOL success;
     EXPECT_HR(S_OK, Read(&success));
@@ -162,7 +162,7 @@ TEST_F(DialerFileTest, FilesThatCannotBeOpenedAreNoSelection) {
     EXPECT_HR(S_OK, Read(&success));
     EXPECT_EQ(VARIANT_FALSE, success);
     CloseHandle(exclusive);
-    EXPECT_EQ(0u, m_service->CountOf(op::EnumerateAddresses));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::EnumerateAddresses));
     EXPECT_FALSE(TakeThreadError().present);
 }
 
@@ -196,7 +196,7 @@ TEST_F(DialerFileTest, DevicesAndPipesAreNeverOpened) {
     CancelIo(pipe);
     CloseHandle(overlapped.hEvent);
     CloseHandle(pipe);
-    EXPECT_EQ(0u, m_service->CountOf(op::EnumerateAddresses));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::EnumerateAddresses));
 
     // A drive path in the device namespace is still a file, as is one on a share.
     Write("Modem A\n");
@@ -229,7 +229,7 @@ TEST_F(DialerFileTest, ReadingTheSameFileTwiceSelectsTheSameAddressAgain) {
     EXPECT_EQ(VARIANT_TRUE, success);
     EXPECT_HR(S_OK, Read(&success));
     EXPECT_EQ(VARIANT_TRUE, success);
-    EXPECT_EQ(2u, m_service->LiveObjects());
+    EXPECT_EQ(2u, m_service->Ledger().LiveObjects());
 }
 
 TEST_F(DialerFileTest, TheSelectionsAnswerIsPassedOn) {
@@ -242,10 +242,10 @@ TEST_F(DialerFileTest, TheSelectionsAnswerIsPassedOn) {
     EXPECT_EQ(VARIANT_FALSE, success);
 
     const HRESULT refused = static_cast<HRESULT>(0x80040004);
-    m_service->FailOperation(op::EnumerateAddresses, refused);
+    m_service->Recorder().FailOperation(op::EnumerateAddresses, refused);
     EXPECT_HR(refused, Read(&success));
     EXPECT_EQ(VARIANT_FALSE, success);
-    EXPECT_EQ(1u, m_service->LiveObjects());
+    EXPECT_EQ(1u, m_service->Ledger().LiveObjects());
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ class DialerLifetimeTest : public DialerTest {};
 TEST_F(DialerLifetimeTest, CreationFailsWithTheRootObjectsFailureAndLeavesNothing) {
     const LONG locks = comkit::GetModule().GetLockCount();
     const HRESULT refused = static_cast<HRESULT>(0x80040154);  // class not registered
-    m_service->FailCreation(refused);
+    m_service->World().FailCreation(refused);
     ComPtr<ITAPIDialer> dialer;
     EXPECT_HR(refused, CreateDialer(dialer));
     EXPECT_EQ(nullptr, dialer.Get());
@@ -22,7 +22,7 @@ TEST_F(DialerLifetimeTest, CreationFailsWithTheRootObjectsFailureAndLeavesNothin
 
     // With no telephony class registered at all, creation fails exactly as
     // the platform's own creation of the root object does.
-    m_service->FailCreation(S_OK);
+    m_service->World().FailCreation(S_OK);
     m_service->RevokeClassObject();
     ComPtr<ITTAPI> direct;
     const HRESULT expected =
@@ -34,37 +34,37 @@ TEST_F(DialerLifetimeTest, CreationFailsWithTheRootObjectsFailureAndLeavesNothin
 }
 
 TEST_F(DialerLifetimeTest, CreationMakesTheRootObjectWithoutInitialisingIt) {
-    EXPECT_EQ(1u, m_service->LiveObjects());
-    EXPECT_FALSE(m_service->Initialized());
-    EXPECT_EQ(0u, m_service->CountOf(op::Initialize));
+    EXPECT_EQ(1u, m_service->Ledger().LiveObjects());
+    EXPECT_FALSE(m_service->Notifications().Initialized());
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::Initialize));
     EXPECT_EQ(1, comkit::GetModule().GetLockCount());
 }
 
 TEST_F(DialerLifetimeTest, InitializeReturnsTheServicesAnswer) {
     EXPECT_HR(S_OK, m_dialer->InitializeTAPI());
-    EXPECT_TRUE(m_service->Initialized());
+    EXPECT_TRUE(m_service->Notifications().Initialized());
     EXPECT_FALSE(TakeThreadError().present);
 
     // A second Initialize is the service's business; the dialer passes its
     // answer on, and a refusal costs the root object.
     const HRESULT refused = static_cast<HRESULT>(0x80040001);
-    m_service->FailOperation(op::Initialize, refused);
+    m_service->Recorder().FailOperation(op::Initialize, refused);
     EXPECT_HR(refused, m_dialer->InitializeTAPI());
-    EXPECT_EQ(0u, m_service->LiveObjects());
+    EXPECT_EQ(0u, m_service->Ledger().LiveObjects());
 }
 
 TEST_F(DialerLifetimeTest, FailedInitializeGivesUpTheRootObjectForGood) {
     const HRESULT refused = static_cast<HRESULT>(0x80040001);
-    m_service->FailOperation(op::Initialize, refused);
+    m_service->Recorder().FailOperation(op::Initialize, refused);
     EXPECT_HR(refused, m_dialer->InitializeTAPI());
-    EXPECT_EQ(0u, m_service->LiveObjects());
+    EXPECT_EQ(0u, m_service->Ledger().LiveObjects());
     ThreadError error = TakeThreadError();
     EXPECT_TRUE(error.present);
     EXPECT_EQ(L"TAPI initialization failed.", error.description);
     EXPECT_TRUE(IsEqualGUID(IID_ITAPIDialer, error.guid));
 
-    m_service->ClearFaults();
-    m_service->ClearOperations();
+    m_service->Recorder().ClearFaults();
+    m_service->Recorder().ClearOperations();
     EXPECT_HR(E_FAIL, m_dialer->InitializeTAPI());
     EXPECT_EQ(L"TAPI initialization failed.", TakeThreadError().description);
     Bstr number(L"5550100");
@@ -72,56 +72,56 @@ TEST_F(DialerLifetimeTest, FailedInitializeGivesUpTheRootObjectForGood) {
     EXPECT_EQ(L"TAPI initialization failed.", TakeThreadError().description);
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
     EXPECT_FALSE(TakeThreadError().present);
-    EXPECT_EQ(L"", Describe(m_service->Operations(true)));
+    EXPECT_EQ(L"", Describe(m_service->Recorder().Operations(true)));
 }
 
 TEST_F(DialerLifetimeTest, ShutdownBeforeAnyConnectOnlyShutsDown) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
-    EXPECT_EQ(L"ITTAPI::Shutdown()", Describe(m_service->Operations()));
-    EXPECT_EQ(0u, m_service->LiveObjects());
+    EXPECT_EQ(L"ITTAPI::Shutdown()", Describe(m_service->Recorder().Operations()));
+    EXPECT_EQ(0u, m_service->Ledger().LiveObjects());
 
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
-    EXPECT_EQ(L"", Describe(m_service->Operations(true)));
+    EXPECT_EQ(L"", Describe(m_service->Recorder().Operations(true)));
     EXPECT_HR(E_FAIL, m_dialer->InitializeTAPI());
-    EXPECT_EQ(L"", Describe(m_service->Operations(true)));
+    EXPECT_EQ(L"", Describe(m_service->Recorder().Operations(true)));
 }
 
 TEST_F(DialerLifetimeTest, ShutdownAfterConnectEndsTheRegistrationAndKeepsTheCallUp) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     Bstr number(L"5550100");
     ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
-    EXPECT_EQ(1, m_service->RegistrationsHeld());
-    m_service->ClearOperations();
+    EXPECT_EQ(1, m_service->Notifications().RegistrationsHeld());
+    m_service->Recorder().ClearOperations();
 
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
-    EXPECT_EQ(1u, m_service->CountOf(op::UnregisterNotifications));
-    EXPECT_EQ(1u, m_service->CountOf(op::Shutdown));
-    EXPECT_EQ(0, m_service->RegistrationsHeld());
-    EXPECT_EQ(0u, m_service->LiveObjects());
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::UnregisterNotifications));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::Shutdown));
+    EXPECT_EQ(0, m_service->Notifications().RegistrationsHeld());
+    EXPECT_EQ(0u, m_service->Ledger().LiveObjects());
 
     // The flag stayed set, but there is no call left to drop.
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
 }
 
 TEST_F(DialerLifetimeTest, FailingShutdownStillGivesEverythingUp) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     Bstr number(L"5550100");
     ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
-    m_service->FailOperation(op::UnregisterNotifications, E_INVALIDARG);
-    m_service->FailOperation(op::Shutdown, E_UNEXPECTED);
+    m_service->Recorder().FailOperation(op::UnregisterNotifications, E_INVALIDARG);
+    m_service->Recorder().FailOperation(op::Shutdown, E_UNEXPECTED);
     SetThreadError(L"marker");
 
     EXPECT_HR(E_UNEXPECTED, m_dialer->ShutdownTAPI());
-    EXPECT_EQ(0u, m_service->LiveObjects());
+    EXPECT_EQ(0u, m_service->Ledger().LiveObjects());
     EXPECT_EQ(L"marker", TakeThreadError().description);
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
-    EXPECT_EQ(L"", Describe(m_service->Operations(true)));
+    EXPECT_EQ(L"", Describe(m_service->Recorder().Operations(true)));
 }
 
 TEST_F(DialerLifetimeTest, DisconnectWithoutACallOrWithACallNeverStarted) {
@@ -133,46 +133,46 @@ TEST_F(DialerLifetimeTest, DisconnectWithoutACallOrWithACallNeverStarted) {
     for (auto& stream : script.streams) {
         stream.hasDefaultTerminal = false;
     }
-    m_service->SetCallScript(script);
+    m_service->World().SetCallScript(script);
     Bstr number(L"5550100");
     EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
-    ASSERT_EQ(1u, m_service->CallsCreated());
+    ASSERT_EQ(1u, m_service->World().CallsCreated());
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
     // Still held by the dialer, besides the reference the test takes here.
-    EXPECT_EQ(2, m_service->RefCount(m_service->Calls()[0].Get()));
+    EXPECT_EQ(2, m_service->Ledger().RefCount(m_service->World().Calls()[0].Get()));
 }
 
 TEST_F(DialerLifetimeTest, DisconnectDropsAStartedCallOnceEvenWhenTheDropFails) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     Bstr number(L"5550100");
     ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
-    m_service->FailOperation(op::CallDisconnect, E_UNEXPECTED);
+    m_service->Recorder().FailOperation(op::CallDisconnect, E_UNEXPECTED);
     SetThreadError(L"marker");
 
     EXPECT_HR(E_UNEXPECTED, m_dialer->Disconnect());
     EXPECT_EQ(L"marker", TakeThreadError().description);
-    EXPECT_EQ(1, m_service->RefCount(m_service->Calls()[0].Get()));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(m_service->World().Calls()[0].Get()));
     EXPECT_HR(S_OK, m_dialer->Disconnect());
-    EXPECT_EQ(1u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
 }
 
 TEST_F(DialerLifetimeTest, ReleaseWithoutShutdownOnlyReleases) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     Bstr number(L"5550100");
     ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
-    m_service->ClearOperations();
+    m_service->Recorder().ClearOperations();
 
     m_dialer.Reset();
-    EXPECT_EQ(0u, m_service->LiveObjects());
-    EXPECT_EQ(0u, m_service->CountOf(op::Shutdown));
-    EXPECT_EQ(0u, m_service->CountOf(op::UnregisterNotifications));
-    EXPECT_EQ(0u, m_service->CountOf(op::CallDisconnect));
+    EXPECT_EQ(0u, m_service->Ledger().LiveObjects());
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::Shutdown));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::UnregisterNotifications));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_EQ(0, comkit::GetModule().GetLockCount());
 }
 
 TEST_F(DialerLifetimeTest, ErrorObjectWithoutARegisteredProgIdHasNoSource) {
-    m_service->FailOperation(op::Initialize, E_UNEXPECTED);
+    m_service->Recorder().FailOperation(op::Initialize, E_UNEXPECTED);
     ASSERT_HR(E_UNEXPECTED, m_dialer->InitializeTAPI());
     ThreadError error = TakeThreadError();
     ASSERT_TRUE(error.present);
@@ -201,7 +201,7 @@ TEST_F(DialerLifetimeTest, NullOutPointersAreRefused) {
     Bstr name(L"Line 1");
     EXPECT_HR(E_POINTER, m_dialer->SetDeviceAddress(name.Get(), nullptr));
     EXPECT_HR(E_POINTER, m_dialer->ReadDeviceAddressFromFile(name.Get(), nullptr));
-    EXPECT_EQ(0u, m_service->CountOf(op::EnumerateAddresses));
+    EXPECT_EQ(0u, m_service->Recorder().CountOf(op::EnumerateAddresses));
 }
 
 }  // namespace

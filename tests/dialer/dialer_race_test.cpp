@@ -26,10 +26,10 @@ INSTANTIATE_TEST_SUITE_P(Apartments, DialerRaceTest, ::testing::Bool(),
 TEST_P(DialerRaceTest, CallsAreDroppedAndReleasedOnceWhateverTheTiming) {
     telsim::CallScript script;
     script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0}};
-    m_service->SetCallScript(script);
-    m_service->SetRecording(false);
+    m_service->World().SetCallScript(script);
+    m_service->Recorder().SetRecording(false);
     // Sinks of dialers already gone keep receiving events too.
-    m_service->KeepSinksAfterRootRelease(true);
+    m_service->Notifications().KeepSinksAfterRootRelease(true);
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
 
     std::atomic<bool> stop{false};
@@ -42,7 +42,7 @@ TEST_P(DialerRaceTest, CallsAreDroppedAndReleasedOnceWhateverTheTiming) {
         for (unsigned n = 0; !stop.load(); ++n) {
             event.delivery = n % 8 == 0 ? telsim::Delivery::NotificationThread
                                         : telsim::Delivery::Synchronous;
-            m_service->RaiseEvent(event);
+            m_service->Notifications().RaiseEvent(event);
         }
     });
 
@@ -68,12 +68,12 @@ TEST_P(DialerRaceTest, CallsAreDroppedAndReleasedOnceWhateverTheTiming) {
     raiser.join();
     m_dialer->ShutdownTAPI();
     m_dialer.Reset();
-    m_service->WaitIdle();
+    m_service->Notifications().WaitIdle();
 
     EXPECT_GT(rounds, 500);
     RecordProperty("rounds", rounds);
-    EXPECT_EQ(0u, m_service->OverReleases().size());
-    EXPECT_EQ("", m_service->Leaks());
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+    EXPECT_EQ("", m_service->Ledger().Leaks());
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ HRESULT CreateDialer(ComPtr<ITAPIDialer>& dialer) {
 void DialerFixture::Start(bool singleThreaded, telsim::Delivery delivery) {
     m_apartment = std::make_unique<Apartment>(singleThreaded);
     m_service = telsim::Service::Create();
-    m_service->SetDelivery(delivery);
+    m_service->World().SetDelivery(delivery);
     ASSERT_HR(S_OK, m_service->RegisterClassObject());
     SetErrorInfo(0, nullptr);
     ASSERT_HR(S_OK, CreateDialer(m_dialer));
@@ -71,11 +71,11 @@ void DialerFixture::Start(bool singleThreaded, telsim::Delivery delivery) {
 void DialerFixture::Finish() {
     m_dialer.Reset();
     if (m_service) {
-        m_service->WaitIdle();
-        EXPECT_EQ("", m_service->Leaks());
+        m_service->Notifications().WaitIdle();
+        EXPECT_EQ("", m_service->Ledger().Leaks());
         m_service->RevokeClassObject();
         // A sink the service still holds keeps the module locked.
-        m_service->ReleaseSinks();
+        m_service->Notifications().ReleaseSinks();
         EXPECT_EQ(0, comkit::GetModule().GetLockCount());
         m_service.reset();
     }

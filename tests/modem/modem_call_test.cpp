@@ -2,8 +2,8 @@
 // them up): BREVLIN_MODEM_PORT answers (with echo on, per-number results),
 // BREVLIN_MODEM_MUTE_PORT answers nothing, BREVLIN_MODEM_LOG is the first
 // peer's log as a Windows path.
-#include "telsim/modem/call_modem.h"
-#include "telsim/modem/modem_call.h"
+#include "telsim/modem/modem_dial.h"
+#include "telsim/modem/modem_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +37,8 @@ std::string Env(const char* name) {
 
 class Recorder {
 public:
-    ModemCall::Callback Callback() {
-        return [this](const ModemEvent& event) {
+    ModemDial::Callback Callback() {
+        return [this](const DialEvent& event) {
             std::lock_guard lock(mu_);
             events_.push_back(event);
             changed_.notify_all();
@@ -48,22 +48,22 @@ public:
     bool WaitEnded(std::chrono::milliseconds timeout = 15s) {
         std::unique_lock lock(mu_);
         return changed_.wait_for(lock, timeout, [&] {
-            return !events_.empty() && events_.back().state == ModemCallState::Disconnected;
+            return !events_.empty() && events_.back().state == DialState::Disconnected;
         });
     }
     bool WaitConnected(std::chrono::milliseconds timeout = 15s) {
         std::unique_lock lock(mu_);
         return changed_.wait_for(lock, timeout, [&] {
-            return !events_.empty() && events_.back().state != ModemCallState::InProgress;
-        }) && events_.back().state == ModemCallState::Connected;
+            return !events_.empty() && events_.back().state != DialState::InProgress;
+        }) && events_.back().state == DialState::Connected;
     }
     std::string States() {
         std::lock_guard lock(mu_);
         std::string out;
         for (const auto& event : events_) {
             if (!out.empty()) out += ",";
-            out += event.state == ModemCallState::InProgress  ? "inprogress"
-                   : event.state == ModemCallState::Connected ? "connected"
+            out += event.state == DialState::InProgress  ? "inprogress"
+                   : event.state == DialState::Connected ? "connected"
                                                               : std::string("disconnected:") + event.detail;
         }
         return out;
@@ -72,7 +72,7 @@ public:
 private:
     std::mutex mu_;
     std::condition_variable changed_;
-    std::vector<ModemEvent> events_;
+    std::vector<DialEvent> events_;
 };
 
 class PeerLog {
@@ -111,9 +111,9 @@ protected:
         config_.answerTimeoutMs = 5000;
     }
 
-    std::unique_ptr<ModemCall> Start(const std::string& number) {
-        std::unique_ptr<ModemCall> call;
-        const HRESULT hr = ModemCall::Start(config_, number, recorder_.Callback(), call);
+    std::unique_ptr<ModemDial> Start(const std::string& number) {
+        std::unique_ptr<ModemDial> call;
+        const HRESULT hr = ModemDial::Start(config_, number, recorder_.Callback(), call);
         EXPECT_EQ(S_OK, hr) << std::hex << hr;
         return call;
     }
@@ -144,8 +144,8 @@ TEST_F(ModemCallTest, FailedDialsEndDisconnectedWithTheModemsReason) {
         {kBusy, "busy"}, {kNoCarrier, "no carrier"}, {kNoDialtone, "no dial tone"}, {kNoAnswer, "no answer"}};
     for (const auto& [number, reason] : cases) {
         Recorder recorder;
-        std::unique_ptr<ModemCall> call;
-        ASSERT_EQ(S_OK, ModemCall::Start(config_, number, recorder.Callback(), call));
+        std::unique_ptr<ModemDial> call;
+        ASSERT_EQ(S_OK, ModemDial::Start(config_, number, recorder.Callback(), call));
         ASSERT_TRUE(recorder.WaitEnded()) << number;
         EXPECT_EQ(std::string("inprogress,disconnected:") + reason, recorder.States()) << call->Transcript();
         EXPECT_TRUE(call->Ended());
@@ -235,18 +235,26 @@ TEST_F(ModemCallTest, DestroyingALiveCallHangsUpAndReportsNothingMore) {
 }
 
 TEST_F(ModemCallTest, HangUpAllEndsTheCallsOfOneOwnerBeforeReturning) {
-    int owner = 0, otherOwner = 0;
-    std::atomic<bool> connected{false};
+    struct Reports final : telsim::CallReports {
+        std::atomic<bool> connected{false};
+        void Report(const std::vector<telsim::CallStep>& steps, bool) noexcept override {
+            for (const telsim::CallStep& step : steps) {
+                connected = connected || step.state == CS_CONNECTED;
+            }
+        }
+        void DropPending() noexcept override {}
+    };
+    Reports reports;
+    Reports otherReports;
     PeerLog log;
-    CallModem modem(std::make_shared<ModemConfig>(config_), &owner);
-    ASSERT_EQ(S_OK, modem.Connect(L"555-0100", [&](CALL_STATE state, CALL_STATE_EVENT_CAUSE) {
-        if (state == CS_CONNECTED) connected = true;
-    }));
-    for (int i = 0; i < 200 && !connected; ++i) std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(connected);
-    CallModem::HangUpAll(&otherOwner);
+    ModemDriver modem(std::make_shared<ModemConfig>(config_), reports);
+    ModemDriver otherOwners(std::make_shared<ModemConfig>(config_), otherReports);
+    ASSERT_EQ(S_OK, modem.Connect(L"555-0100", false));
+    for (int i = 0; i < 200 && !reports.connected; ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(reports.connected);
+    telsim::HangUpAndWait({&otherOwners});
     EXPECT_EQ("", modem.Reason());
-    CallModem::HangUpAll(&owner);
+    telsim::HangUpAndWait({&modem});
     EXPECT_EQ("hung up", modem.Reason());
     EXPECT_NE(std::string::npos, log.Since("HANGUP").find("CMD ATDT5550100\n")) << modem.Transcript();
     EXPECT_NE(std::string::npos, log.Since("HANGUP").find("HANGUP ATH")) << modem.Transcript();
@@ -267,9 +275,9 @@ TEST(ModemCallPort, PortThatCannotBeOpenedFailsAtOnceWithTheOpenError) {
     ModemConfig config;
     config.port = 250;  // never linked by the test driver
     bool called = false;
-    std::unique_ptr<ModemCall> call;
+    std::unique_ptr<ModemDial> call;
     const auto before = std::chrono::steady_clock::now();
-    const HRESULT hr = ModemCall::Start(config, "5550100", [&](const ModemEvent&) { called = true; }, call);
+    const HRESULT hr = ModemDial::Start(config, "5550100", [&](const DialEvent&) { called = true; }, call);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr) << std::hex << hr;
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
     EXPECT_FALSE(call);
@@ -296,8 +304,8 @@ protected:
 };
 
 TEST_F(IaxModem, DataCallConnectsAndHangsUp) {
-    std::unique_ptr<ModemCall> call;
-    ASSERT_EQ(S_OK, ModemCall::Start(config_, "5550100", recorder_.Callback(), call));
+    std::unique_ptr<ModemDial> call;
+    ASSERT_EQ(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
     ASSERT_TRUE(recorder_.WaitConnected(40s)) << recorder_.States() << "\n" << call->Transcript();
     call->HangUp();
     ASSERT_TRUE(recorder_.WaitEnded(20s)) << call->Transcript();
@@ -307,8 +315,8 @@ TEST_F(IaxModem, DataCallConnectsAndHangsUp) {
 
 TEST_F(IaxModem, VoiceDialRingsTheFarSide) {
     config_.voice = true;
-    std::unique_ptr<ModemCall> call;
-    ASSERT_EQ(S_OK, ModemCall::Start(config_, "5550100", recorder_.Callback(), call));
+    std::unique_ptr<ModemDial> call;
+    ASSERT_EQ(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
     ASSERT_TRUE(recorder_.WaitConnected(40s)) << recorder_.States() << "\n" << call->Transcript();
     // Long enough for the far side to ring.
     std::this_thread::sleep_for(3s);

@@ -1,6 +1,7 @@
 // Modem lines and the location in the simulated service: scenario keys,
 // translation through ITAddressTranslation, and a modem line whose port
 // cannot be opened.
+#include "telsim/modem/modem_config.h"
 #include "telsim/scenario.h"
 #include "telsim/telsim.h"
 
@@ -11,6 +12,11 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// The modem behind a line, or null.
+const telsim::modem::ModemConfig* ModemOf(const telsim::AddressSpec& line) {
+    return dynamic_cast<const telsim::modem::ModemConfig*>(line.device.get());
+}
 
 class ModemScenario : public testing::Test {
 protected:
@@ -43,7 +49,7 @@ TEST_F(ModemScenario, ModemLineKeysAreRead) {
         "Dial=ATDP\nVoice=yes\nCommandTimeoutMs=1000\nAnswerTimeoutMs=30000\nGuardMs=1200\nCommandGapMs=500\n"
         "[Line2]\nName=Plain\n");
     ASSERT_EQ(2u, scenario.addresses.size());
-    const auto& modem = scenario.addresses[0].modem;
+    const auto* modem = ModemOf(scenario.addresses[0]);
     ASSERT_TRUE(modem);
     EXPECT_EQ(7u, modem->port);
     EXPECT_EQ(57600u, modem->baud);
@@ -54,15 +60,15 @@ TEST_F(ModemScenario, ModemLineKeysAreRead) {
     EXPECT_EQ(30000u, modem->answerTimeoutMs);
     EXPECT_EQ(1200u, modem->guardMs);
     EXPECT_EQ(500u, modem->commandGapMs);
-    EXPECT_FALSE(scenario.addresses[1].modem);
+    EXPECT_FALSE(ModemOf(scenario.addresses[1]));
     EXPECT_FALSE(scenario.location);
 }
 
 TEST_F(ModemScenario, ModemLineDefaultsWhenOnlyTheKindIsGiven) {
     const auto scenario = Read("[Line1]\nKind=Modem\n");
-    ASSERT_TRUE(scenario.addresses.at(0).modem);
-    EXPECT_EQ(1u, scenario.addresses[0].modem->port);
-    EXPECT_EQ((std::vector<std::string>{"ATZ", "ATE0V1"}), scenario.addresses[0].modem->init);
+    ASSERT_TRUE(ModemOf(scenario.addresses.at(0)));
+    EXPECT_EQ(1u, ModemOf(scenario.addresses[0])->port);
+    EXPECT_EQ((std::vector<std::string>{"ATZ", "ATE0V1"}), ModemOf(scenario.addresses[0])->init);
 }
 
 TEST_F(ModemScenario, MistakesAreRefusedWithTheirPlace) {
@@ -124,21 +130,21 @@ struct World {
         address.Reset();
         if (tapi) tapi->Shutdown();
         tapi.Reset();
-        service->WaitIdle();
+        service->Notifications().WaitIdle();
     }
 };
 
 TEST(ModemLine, TranslationFollowsTheLocationOnEveryLine) {
     World world;
-    telsim::modem::Location location;
+    telsim::Location location;
     location.countryCode = L"1";
     location.areaCode = L"555";
-    world.service->SetLocation(location);
+    world.service->World().SetLocation(location);
     world.Open();
     EXPECT_EQ(L"0100100", world.Translate(L"+1 (555) 010-0100"));
     EXPECT_EQ(L"5550100", world.Translate(L"555-0100"));
     world.Close();
-    EXPECT_EQ("", world.service->Leaks());
+    EXPECT_EQ("", world.service->Ledger().Leaks());
 }
 
 TEST(ModemLine, WithoutALocationTheNumberIsDialledAsGiven) {
@@ -146,7 +152,7 @@ TEST(ModemLine, WithoutALocationTheNumberIsDialledAsGiven) {
     world.Open();
     EXPECT_EQ(L"+1 (555) 010-0100", world.Translate(L"+1 (555) 010-0100"));
     world.Close();
-    EXPECT_EQ("", world.service->Leaks());
+    EXPECT_EQ("", world.service->Ledger().Leaks());
 }
 
 TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
@@ -154,8 +160,8 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     telsim::AddressSpec line{L"Missing Modem"};
     auto config = std::make_shared<telsim::modem::ModemConfig>();
     config->port = 252;  // nothing is linked there
-    line.modem = config;
-    world.service->SetAddresses({line});
+    line.device = config;
+    world.service->World().SetAddresses({line});
     world.Open();
     ComPtr<ITBasicCallControl> call;
     BSTR number = SysAllocString(L"5550100");
@@ -163,13 +169,13 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     SysFreeString(number);
     const HRESULT hr = call->Connect(VARIANT_FALSE);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr) << std::hex << hr;
-    world.service->WaitIdle();
-    EXPECT_EQ(CS_IDLE, world.service->CallStateOf(call.Get()));
+    world.service->Notifications().WaitIdle();
+    EXPECT_EQ(CS_IDLE, world.service->World().CallStateOf(call.Get()));
     // Never started: nothing to drop.
     EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
     call.Reset();
     world.Close();
-    EXPECT_EQ("", world.service->Leaks());
+    EXPECT_EQ("", world.service->Ledger().Leaks());
 }
 
 }  // namespace

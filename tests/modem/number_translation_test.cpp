@@ -1,10 +1,10 @@
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
 
 #include <gtest/gtest.h>
 
-using telsim::modem::DialableCharacters;
-using telsim::modem::Location;
-using telsim::modem::TranslateNumber;
+using telsim::DialableCharacters;
+using telsim::Location;
+using telsim::TranslateNumber;
 
 namespace {
 

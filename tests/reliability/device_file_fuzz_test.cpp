@@ -172,7 +172,7 @@ TEST(DeviceAddressFileFuzz, ReaderAgreesWithTheModel) {
 TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
     Apartment apartment(false);
     auto service = telsim::Service::Create();
-    service->SetDelivery(telsim::Delivery::Synchronous);
+    service->World().SetDelivery(telsim::Delivery::Synchronous);
     ASSERT_HR(S_OK, service->RegisterClassObject());
     ComPtr<ITAPIDialer> dialer;
     ASSERT_HR(S_OK, CreateDialer(dialer));
@@ -195,16 +195,16 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
         // Every other file is offered only a near miss: the expected name
         // with one more letter.
         const bool nearMiss = i % 2 == 1;
-        service->SetAddresses(
+        service->World().SetAddresses(
             {telsim::AddressSpec{decoy}, telsim::AddressSpec{nearMiss ? expected + L"x" : expected}});
-        const std::size_t enumerations = service->CountOf(telsim::op::EnumerateAddresses);
+        const std::size_t enumerations = service->Recorder().CountOf(telsim::op::EnumerateAddresses);
         VARIANT_BOOL success = 0x1234;
         const HRESULT hr = dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success);
         SCOPED_TRACE("file #" + std::to_string(i) + " bytes " + Show(bytes));
         if (expected.empty()) {
             EXPECT_HR(S_OK, hr);
             EXPECT_EQ(VARIANT_FALSE, success);
-            EXPECT_EQ(enumerations, service->CountOf(telsim::op::EnumerateAddresses));
+            EXPECT_EQ(enumerations, service->Recorder().CountOf(telsim::op::EnumerateAddresses));
             ++unread;
         } else if (nearMiss) {
             EXPECT_HR(S_FALSE, hr);
@@ -226,10 +226,10 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
         selected, nearMisses, unread);
 
     dialer.Reset();
-    service->WaitIdle();
-    EXPECT_EQ("", service->Leaks());
+    service->Notifications().WaitIdle();
+    EXPECT_EQ("", service->Ledger().Leaks());
     service->RevokeClassObject();
-    service->ReleaseSinks();
+    service->Notifications().ReleaseSinks();
 }
 
 }  // namespace

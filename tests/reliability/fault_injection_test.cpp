@@ -145,18 +145,18 @@ std::wstring CallText(HRESULT hr) {
 HRESULT Dial(Run& run) {
     Bstr number(kNumber);
     const HRESULT hr = run.dialer->Connect(number.Get());
-    run.service->WaitIdle();
+    run.service->Notifications().WaitIdle();
     return hr;
 }
 
 ComPtr<ITBasicCallControl> LatestCall(Run& run) {
-    auto calls = run.service->Calls();
+    auto calls = run.service->World().Calls();
     return calls.empty() ? nullptr : calls.back();
 }
 
 // Whether the dialer has let go of the call (the test holds the one left).
 bool Released(Run& run, ITBasicCallControl* call) {
-    return call && run.service->RefCount(call) == 1;
+    return call && run.service->Ledger().RefCount(call) == 1;
 }
 
 class FaultWalk {
@@ -199,9 +199,9 @@ private:
                      (injection ? injection->Describe() : std::string("clean run")));
         Run run;
         run.service = telsim::Service::Create();
-        run.service->SetAddresses(m_scenario.addresses);
-        run.service->SetCallScript(m_scenario.script);
-        run.service->SetDelivery(m_scenario.delivery);
+        run.service->World().SetAddresses(m_scenario.addresses);
+        run.service->World().SetCallScript(m_scenario.script);
+        run.service->World().SetDelivery(m_scenario.delivery);
         EXPECT_HR(S_OK, run.service->RegisterClassObject());
         EXPECT_HR(S_OK, CreateDialer(run.dialer));
         if (!run.dialer) {
@@ -210,22 +210,22 @@ private:
         if (m_scenario.setup) {
             m_scenario.setup(run);
         }
-        run.service->WaitIdle();
-        run.service->ClearOperations();
+        run.service->Notifications().WaitIdle();
+        run.service->Recorder().ClearOperations();
         if (injection) {
-            run.service->Inject(injection->operation, injection->ToFault());
+            run.service->Recorder().Inject(injection->operation, injection->ToFault());
         }
 
         SetThreadError(kSentinel);
         Observed seen = m_scenario.member(run);
-        run.service->WaitIdle();
+        run.service->Notifications().WaitIdle();
         if (!seen.error) {
             seen.error = TakeThreadError();
         }
         if (reached) {
-            for (const std::wstring& name : run.service->OperationNames()) {
+            for (const std::wstring& name : run.service->Recorder().OperationNames()) {
                 if (name != op::SinkEvent) {
-                    reached->emplace_back(name, static_cast<int>(run.service->CountOf(name)));
+                    reached->emplace_back(name, static_cast<int>(run.service->Recorder().CountOf(name)));
                 }
             }
         }
@@ -242,11 +242,11 @@ private:
         }
 
         run.dialer.Reset();
-        run.service->WaitIdle();
-        EXPECT_EQ("", run.service->Leaks());
-        EXPECT_TRUE(run.service->OverReleases().empty());
+        run.service->Notifications().WaitIdle();
+        EXPECT_EQ("", run.service->Ledger().Leaks());
+        EXPECT_TRUE(run.service->Ledger().Misuses().empty());
         run.service->RevokeClassObject();
-        run.service->ReleaseSinks();
+        run.service->Notifications().ReleaseSinks();
         EXPECT_EQ(0, comkit::GetModule().GetLockCount());
         return seen;
     }
@@ -318,12 +318,12 @@ private:
     // the service itself refused to drop it.
     static void ExpectNoCallLeftUp(Run& run, const Injection* injection) {
         run.dialer->Disconnect();
-        run.service->WaitIdle();
+        run.service->Notifications().WaitIdle();
         if (injection && injection->operation == op::CallDisconnect) {
             return;
         }
-        for (const auto& call : run.service->Calls()) {
-            const CALL_STATE state = run.service->CallStateOf(call.Get());
+        for (const auto& call : run.service->World().Calls()) {
+            const CALL_STATE state = run.service->World().CallStateOf(call.Get());
             EXPECT_TRUE(state != CS_CONNECTED && state != CS_INPROGRESS) << "a call left up";
         }
     }
@@ -412,13 +412,13 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              if (FAILED(seen.hr)) {
                                  // Without its root object the dialer stays so,
                                  // and calls nothing in the service.
-                                 const std::size_t before = run.service->CountOf(op::Initialize);
+                                 const std::size_t before = run.service->Recorder().CountOf(op::Initialize);
                                  Bstr number(kNumber);
                                  EXPECT_HR(E_FAIL, run.dialer->InitializeTAPI());
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
                                  EXPECT_HR(E_FAIL, run.dialer->Connect(number.Get()));
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
-                                 EXPECT_EQ(before, run.service->CountOf(op::Initialize));
+                                 EXPECT_EQ(before, run.service->Recorder().CountOf(op::Initialize));
                              }
                              return seen;
                          },
@@ -494,7 +494,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              const auto previous = LatestCall(run);
                              Observed seen = Connect(run);
                              seen.callReleased = Released(run, previous.Get());
-                             EXPECT_EQ(1u, run.service->CountOf(op::CallDisconnect)) << "the replaced call";
+                             EXPECT_EQ(1u, run.service->Recorder().CountOf(op::CallDisconnect)) << "the replaced call";
                              EXPECT_TRUE(*seen.callReleased);
                              return seen;
                          },
@@ -513,7 +513,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              Observed seen;
                              const auto call = LatestCall(run);
                              seen.hr = run.dialer->Disconnect();
-                             run.service->WaitIdle();
+                             run.service->Notifications().WaitIdle();
                              EXPECT_TRUE(Released(run, call.Get()));
                              return seen;
                          },
@@ -528,7 +528,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              // Root, address and call all given up: the test's
                              // own reference on the call is all that is left.
                              EXPECT_TRUE(Released(run, call.Get()));
-                             EXPECT_EQ(1u, run.service->LiveObjects());
+                             EXPECT_EQ(1u, run.service->Ledger().LiveObjects());
                              return seen;
                          },
                          {{op::Shutdown, false, S_OK, Answer::Injected},
@@ -573,7 +573,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                                  event.callState = state;
                                  event.call = call.Get();
                                  event.ignoreFilter = true;
-                                 const HRESULT hr = run.service->RaiseEvent(event);
+                                 const HRESULT hr = run.service->Notifications().RaiseEvent(event);
                                  VARIANT_BOOL connected = 0x1234;
                                  EXPECT_HR(S_OK, run.dialer->get_Connected(&connected));
                                  seen.events.emplace_back(hr, connected == VARIANT_TRUE);
@@ -607,15 +607,15 @@ TEST(FaultInjection, RootCreationFails) {
     Apartment apartment(false);
     auto service = telsim::Service::Create();
     ASSERT_HR(S_OK, service->RegisterClassObject());
-    service->FailCreation(kInjected);
+    service->World().FailCreation(kInjected);
     ComPtr<ITAPIDialer> dialer;
     EXPECT_HR(kInjected, CreateDialer(dialer));
     EXPECT_EQ(nullptr, dialer.Get());
     EXPECT_EQ(0, comkit::GetModule().GetLockCount());
-    service->FailCreation(S_OK);
+    service->World().FailCreation(S_OK);
     EXPECT_HR(S_OK, CreateDialer(dialer));
     dialer.Reset();
-    EXPECT_EQ("", service->Leaks());
+    EXPECT_EQ("", service->Ledger().Leaks());
     service->RevokeClassObject();
 }
 

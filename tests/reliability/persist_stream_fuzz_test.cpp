@@ -191,9 +191,9 @@ TEST(PersistStreamFuzz, LoadIsAllOrNothing) {
             "%d short reads\n",
             loaded, refused, failedReads, shortReads);
     }
-    EXPECT_EQ("", service->Leaks());
+    EXPECT_EQ("", service->Ledger().Leaks());
     service->RevokeClassObject();
-    service->ReleaseSinks();
+    service->Notifications().ReleaseSinks();
 }
 
 }  // namespace

@@ -194,11 +194,11 @@ bool TakeReport() {
 // chaos cycles, failing calls, then shut down, released and checked.
 void RunBlock(int block, int cycles, Tally& tally) {
     auto service = telsim::Service::Create();
-    service->SetRecording(false);
-    service->CountStrings(false);
-    service->SetDelivery(telsim::Delivery::NotificationThread);
+    service->Recorder().SetRecording(false);
+    service->Ledger().CountStrings(false);
+    service->World().SetDelivery(telsim::Delivery::NotificationThread);
     const bool farEndHangsUp = block % 2 == 1;
-    service->SetCallScript(Script(farEndHangsUp));
+    service->World().SetCallScript(Script(farEndHangsUp));
     ASSERT_HR(S_OK, service->RegisterClassObject());
     {
         ComPtr<ITAPIDialer> dialer;
@@ -233,7 +233,7 @@ void RunBlock(int block, int cycles, Tally& tally) {
                 break;
             }
         }
-        service->WaitIdle();
+        service->Notifications().WaitIdle();
 
         // Chaos: in each cycle one operation of the road, chosen at random,
         // goes wrong once, failing or handing out nothing, while events of
@@ -246,20 +246,20 @@ void RunBlock(int block, int cycles, Tally& tally) {
             fault.hr = kCallFailure;
             fault.nullOut = chosen.hasOutObject && random() % 3 == 0;
             fault.count = 1;
-            service->Inject(chosen.name, fault);
+            service->Recorder().Inject(chosen.name, fault);
             SetErrorInfo(0, nullptr);
             const HRESULT placed = dialer->Connect(number.Get());
             tally.reports += TakeReport() ? 1 : 0;
             const HRESULT dropped = dialer->Disconnect();
             tally.chaosFailures += FAILED(placed) || FAILED(dropped) ? 1 : 0;
             ++tally.chaosCycles;
-            service->ClearFaults();
+            service->Recorder().ClearFaults();
         }
-        service->WaitIdle();
+        service->Notifications().WaitIdle();
 
         // Failing calls leave an error object on the thread each time, and
         // the address list hands out a string each time: neither may pile up.
-        service->FailOperation(telsim::op::CreateCall, kCallFailure);
+        service->Recorder().FailOperation(telsim::op::CreateCall, kCallFailure);
         for (int i = 0; i < kFailuresPerBlock && failures <= 5; ++i) {
             const HRESULT hr = dialer->Connect(number.Get());
             if (hr != kCallFailure) {
@@ -275,18 +275,18 @@ void RunBlock(int block, int cycles, Tally& tally) {
             }
             SysFreeString(list);
         }
-        service->ClearFaults();
+        service->Recorder().ClearFaults();
         SetErrorInfo(0, nullptr);
         EXPECT_HR(S_OK, dialer->ShutdownTAPI());
-        EXPECT_EQ(0, service->RegistrationsHeld());
+        EXPECT_EQ(0, service->Notifications().RegistrationsHeld());
     }
-    service->WaitIdle();
-    EXPECT_EQ("", service->Leaks()) << "block " << block;
-    EXPECT_TRUE(service->OverReleases().empty()) << "block " << block;
+    service->Notifications().WaitIdle();
+    EXPECT_EQ("", service->Ledger().Leaks()) << "block " << block;
+    EXPECT_TRUE(service->Ledger().Misuses().empty()) << "block " << block;
     EXPECT_EQ(0, comkit::GetModule().GetLockCount());
-    EXPECT_LE(static_cast<std::size_t>(cycles), service->CallsCreated());
+    EXPECT_LE(static_cast<std::size_t>(cycles), service->World().CallsCreated());
     service->RevokeClassObject();
-    service->ReleaseSinks();
+    service->Notifications().ReleaseSinks();
 }
 
 TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {

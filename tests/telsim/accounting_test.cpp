@@ -16,10 +16,10 @@ TEST_F(Accounting, CleanAfterEveryReferenceIsReleased) {
         ComPtr<ITAddress> address = FirstAddress(tapi.Get());
         ComPtr<ITAddressCapabilities> caps;
         ASSERT_EQ(S_OK, address.As(&caps));
-        EXPECT_EQ(2u, svc->LiveObjects()) << svc->Leaks();  // the root and one address
+        EXPECT_EQ(2u, svc->Ledger().LiveObjects()) << svc->Ledger().Leaks();  // the root and one address
     }
-    EXPECT_EQ("", svc->Leaks());
-    EXPECT_EQ(0u, svc->LiveObjects());
+    EXPECT_EQ("", svc->Ledger().Leaks());
+    EXPECT_EQ(0u, svc->Ledger().LiveObjects());
 }
 
 TEST_F(Accounting, HeldObjectIsNamedWithItsCount) {
@@ -28,15 +28,15 @@ TEST_F(Accounting, HeldObjectIsNamedWithItsCount) {
     ITAddress* extra = address.Get();
     extra->AddRef();
     tapi.Reset();
-    const std::string leaks = svc->Leaks();
+    const std::string leaks = svc->Ledger().Leaks();
     EXPECT_NE(std::string::npos, leaks.find("Address#")) << leaks;
     EXPECT_NE(std::string::npos, leaks.find("\"Line 1\"")) << leaks;
     EXPECT_NE(std::string::npos, leaks.find("held 2 time(s)")) << leaks;
-    EXPECT_EQ(2, svc->RefCount(address.Get()));
+    EXPECT_EQ(2, svc->Ledger().RefCount(address.Get()));
     extra->Release();
-    EXPECT_EQ(1, svc->RefCount(address.Get()));
+    EXPECT_EQ(1, svc->Ledger().RefCount(address.Get()));
     address.Reset();
-    EXPECT_EQ("", svc->Leaks());
+    EXPECT_EQ("", svc->Ledger().Leaks());
 }
 
 TEST_F(Accounting, RefCountSeesEveryInterfaceOfOneObject) {
@@ -44,10 +44,10 @@ TEST_F(Accounting, RefCountSeesEveryInterfaceOfOneObject) {
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITMediaSupport> media;
     ASSERT_EQ(S_OK, address.As(&media));
-    EXPECT_EQ(2, svc->RefCount(address.Get()));
-    EXPECT_EQ(2, svc->RefCount(media.Get()));
+    EXPECT_EQ(2, svc->Ledger().RefCount(address.Get()));
+    EXPECT_EQ(2, svc->Ledger().RefCount(media.Get()));
     int foreign = 0;
-    EXPECT_EQ(-1, svc->RefCount(reinterpret_cast<IUnknown*>(&foreign)));
+    EXPECT_EQ(-1, svc->Ledger().RefCount(reinterpret_cast<IUnknown*>(&foreign)));
 }
 
 TEST_F(Accounting, ReleasePastZeroIsRecordedNotFatal) {
@@ -60,9 +60,9 @@ TEST_F(Accounting, ReleasePastZeroIsRecordedNotFatal) {
     // The service still links the address (it is in its list): this release
     // goes past the client's count.
     EXPECT_EQ(0u, address->Release());
-    ASSERT_EQ(1u, svc->OverReleases().size());
-    EXPECT_NE(std::wstring::npos, svc->OverReleases()[0].find(L"Release past zero on Address#"));
-    EXPECT_NE(std::string::npos, svc->Leaks().find("Release past zero"));
+    ASSERT_EQ(1u, svc->Ledger().Misuses().size());
+    EXPECT_NE(std::wstring::npos, svc->Ledger().Misuses()[0].find(L"Release past zero on Address#"));
+    EXPECT_NE(std::string::npos, svc->Ledger().Leaks().find("Release past zero"));
 }
 
 TEST_F(Accounting, UseOfDestroyedObjectIsRecorded) {
@@ -76,7 +76,7 @@ TEST_F(Accounting, UseOfDestroyedObjectIsRecorded) {
     void* itf = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_UNEXPECTED, stale->QueryInterface(IID_IUnknown, &itf));
     EXPECT_EQ(nullptr, itf);
-    EXPECT_EQ(3u, svc->OverReleases().size()) << svc->Leaks();
+    EXPECT_EQ(3u, svc->Ledger().Misuses().size()) << svc->Ledger().Leaks();
 }
 
 TEST_F(Accounting, RootObjectLivesUntilItsLastRelease) {
@@ -87,7 +87,7 @@ TEST_F(Accounting, RootObjectLivesUntilItsLastRelease) {
     // Still alive through its other interface.
     ComPtr<IConnectionPoint> point;
     EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &point));
-    EXPECT_TRUE(svc->OverReleases().empty());
+    EXPECT_TRUE(svc->Ledger().Misuses().empty());
 }
 
 TEST_F(Accounting, StringsAreCountedUntilFreed) {
@@ -99,12 +99,12 @@ TEST_F(Accounting, StringsAreCountedUntilFreed) {
     ASSERT_EQ(S_OK, address->get_AddressName(&first));
     ASSERT_EQ(S_OK, address->get_AddressName(&second));
     EXPECT_STREQ(L"Line 1", first);
-    EXPECT_EQ(2u, svc->LiveStrings());
-    EXPECT_NE(std::string::npos, svc->Leaks().find("2 string(s)"));
+    EXPECT_EQ(2u, svc->Ledger().LiveStrings());
+    EXPECT_NE(std::string::npos, svc->Ledger().Leaks().find("2 string(s)"));
     SysFreeString(first);
-    EXPECT_EQ(1u, svc->LiveStrings());
+    EXPECT_EQ(1u, svc->Ledger().LiveStrings());
     SysFreeString(second);
-    EXPECT_EQ(0u, svc->LiveStrings());
+    EXPECT_EQ(0u, svc->Ledger().LiveStrings());
 }
 
 TEST_F(Accounting, StringFreedTwiceIsRecordedNotFatal) {
@@ -114,24 +114,24 @@ TEST_F(Accounting, StringFreedTwiceIsRecordedNotFatal) {
     ASSERT_EQ(S_OK, address->get_AddressName(&name));
     SysFreeString(name);
     SysFreeString(name);
-    ASSERT_EQ(1u, svc->OverReleases().size());
-    EXPECT_EQ(L"string freed twice", svc->OverReleases()[0]);
+    ASSERT_EQ(1u, svc->Ledger().Misuses().size());
+    EXPECT_EQ(L"string freed twice", svc->Ledger().Misuses()[0]);
 }
 
 TEST_F(Accounting, ForeignStringsPassThrough) {
     BSTR mine = SysAllocString(L"not the service's");
     SysFreeString(mine);
-    EXPECT_EQ(0u, svc->LiveStrings());
-    EXPECT_EQ("", svc->Leaks());
+    EXPECT_EQ(0u, svc->Ledger().LiveStrings());
+    EXPECT_EQ("", svc->Ledger().Leaks());
 }
 
 TEST_F(Accounting, StringCountingCanBeSwitchedOff) {
-    svc->CountStrings(false);
+    svc->Ledger().CountStrings(false);
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     BSTR name = nullptr;
     ASSERT_EQ(S_OK, address->get_AddressName(&name));
-    EXPECT_EQ(0u, svc->LiveStrings());
+    EXPECT_EQ(0u, svc->Ledger().LiveStrings());
     SysFreeString(name);
 }
 
@@ -140,8 +140,8 @@ TEST_F(Accounting, CallHoldsNoClientReferenceOnItsAddress) {
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITBasicCallControl> call;
     ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
-    EXPECT_EQ(1, svc->RefCount(address.Get()));
-    EXPECT_EQ(1, svc->RefCount(call.Get()));
+    EXPECT_EQ(1, svc->Ledger().RefCount(address.Get()));
+    EXPECT_EQ(1, svc->Ledger().RefCount(call.Get()));
     address.Reset();
     ComPtr<ITCallInfo> info;
     ASSERT_EQ(S_OK, call.As(&info));
@@ -167,7 +167,7 @@ TEST(Teardown, ServiceGoesWhileObjectsAreStillHeld) {
     ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
     ComPtr<ITStreamControl> streams;
     ASSERT_EQ(S_OK, call.As(&streams));
-    EXPECT_FALSE(svc->Leaks().empty());
+    EXPECT_FALSE(svc->Ledger().Leaks().empty());
     svc.reset();
     // The pointers are dangling now: let them go without a release.
     tapi.Detach();

@@ -27,9 +27,9 @@ protected:
         return call;
     }
     void TearDown() override {
-        svc->WaitIdle();
-        svc->ReleaseSinks();
-        EXPECT_EQ("", svc->Leaks());
+        svc->Notifications().WaitIdle();
+        svc->Notifications().ReleaseSinks();
+        EXPECT_EQ("", svc->Ledger().Leaks());
     }
 };
 
@@ -37,7 +37,7 @@ TEST_F(Events, AdviseHoldsTheSinkUntilUnadvise) {
     Advised root = MakeAdvised(*svc, sink.Get());
     EXPECT_NE(0u, root.cookie);
     EXPECT_EQ(2u, RefsOf(sink.Get()));
-    EXPECT_EQ(1u, svc->AdvisedSinks());
+    EXPECT_EQ(1u, svc->Notifications().AdvisedSinks());
     EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie + 1));
     EXPECT_EQ(S_OK, root.point->Unadvise(root.cookie));
     EXPECT_EQ(1u, RefsOf(sink.Get()));
@@ -51,21 +51,21 @@ TEST_F(Events, ShutdownKeepsTheSinkAndRootReleaseDropsIt) {
     root.point.Reset();
     root.tapi.Reset();
     EXPECT_EQ(1u, RefsOf(sink.Get()));
-    EXPECT_EQ(0u, svc->AdvisedSinks());
+    EXPECT_EQ(0u, svc->Notifications().AdvisedSinks());
 }
 
 TEST_F(Events, KeptSinkReceivesALateEvent) {
-    svc->KeepSinksAfterRootRelease(true);
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->Notifications().KeepSinksAfterRootRelease(true);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     root = Advised();
     EXPECT_EQ(2u, RefsOf(sink.Get()));
     telsim::EventSpec late;
     late.callState = CS_DISCONNECTED;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(late));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(late));
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_EQ(CS_DISCONNECTED, sink->Events()[0].state);
-    svc->ReleaseSinks();
+    svc->Notifications().ReleaseSinks();
     EXPECT_EQ(1u, RefsOf(sink.Get()));
 }
 
@@ -84,39 +84,39 @@ TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
 }
 
 TEST_F(Events, FilterDecidesWhatReachesTheSink) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), 0);
     telsim::EventSpec event;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     EXPECT_TRUE(sink->Events().empty());
     ASSERT_EQ(S_OK, root.tapi->put_EventFilter(TE_CALLSTATE));
-    EXPECT_EQ(TE_CALLSTATE, svc->EventFilter());
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(TE_CALLSTATE, svc->Notifications().EventFilter());
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     event.kind = TE_ADDRESS;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     event.ignoreFilter = true;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     ASSERT_EQ(2u, sink->Events().size());
     EXPECT_EQ(TE_CALLSTATE, sink->Events()[0].kind);
     EXPECT_EQ(TE_ADDRESS, sink->Events()[1].kind);
 }
 
 TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     telsim::EventSpec event;
     event.call = call.Get();
     event.callState = CS_HOLD;
     event.eventState = CS_CONNECTED;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_EQ(CS_HOLD, sink->Events()[0].state);
-    EXPECT_EQ(CS_HOLD, svc->CallStateOf(call.Get()));
+    EXPECT_EQ(CS_HOLD, svc->World().CallStateOf(call.Get()));
 }
 
 TEST_F(Events, EventWithoutACallOrAState) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     telsim::EventSpec failing;
     failing.getCallResult = E_FAIL;
@@ -126,7 +126,7 @@ TEST_F(Events, EventWithoutACallOrAState) {
     unreadable.callStateResult = E_UNEXPECTED;
     telsim::EventSpec bare;
     bare.withoutEventInterface = true;
-    for (const auto& wanted : {failing, empty, unreadable, bare}) EXPECT_EQ(S_OK, svc->RaiseEvent(wanted));
+    for (const auto& wanted : {failing, empty, unreadable, bare}) EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(wanted));
     const auto events = sink->Events();
     ASSERT_EQ(4u, events.size());
     EXPECT_EQ(E_FAIL, events[0].callResult);
@@ -138,7 +138,7 @@ TEST_F(Events, EventWithoutACallOrAState) {
 }
 
 TEST_F(Events, CallNotificationEventCarriesTheCall) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), TE_CALLNOTIFICATION);
     HRESULT got = E_FAIL;
     CALL_STATE state = CS_IDLE;
@@ -165,7 +165,7 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
     telsim::EventSpec event;
     event.kind = TE_CALLNOTIFICATION;
     event.callState = CS_OFFERING;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     ASSERT_EQ(1u, sink->Events().size());
     // The fake sink reads call-state events only; read this one by hand.
     Capture capture;
@@ -173,7 +173,7 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
     capture.state = &state;
     DWORD cookie = 0;
     ASSERT_EQ(S_OK, root.point->Advise(&capture, &cookie)) ;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
     EXPECT_EQ(S_OK, got);
     EXPECT_EQ(CS_OFFERING, state);
     EXPECT_EQ(S_OK, root.point->Unadvise(cookie));
@@ -182,12 +182,12 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
 TEST_F(Events, ScriptRunsOnTheNotificationThread) {
     telsim::CallScript script;
     script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 50}};
-    svc->SetCallScript(script);
+    svc->World().SetCallScript(script);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
-    svc->WaitIdle();
+    svc->Notifications().WaitIdle();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
     const auto events = sink->Events();
     ASSERT_EQ(2u, events.size());
@@ -199,27 +199,27 @@ TEST_F(Events, ScriptRunsOnTheNotificationThread) {
 }
 
 TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
     const auto events = sink->Events();
     ASSERT_EQ(2u, events.size());
     EXPECT_EQ(GetCurrentThreadId(), events[1].thread);
-    EXPECT_EQ(CS_CONNECTED, svc->CallStateOf(call.Get()));
+    EXPECT_EQ(CS_CONNECTED, svc->World().CallStateOf(call.Get()));
 }
 
 TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
     telsim::CallScript script;
     script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 2000}};
-    svc->SetCallScript(script);
+    svc->World().SetCallScript(script);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
     ASSERT_EQ(S_OK, call->Disconnect(DC_NORMAL));
     EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
     const auto start = std::chrono::steady_clock::now();
-    svc->WaitIdle();
+    svc->Notifications().WaitIdle();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     const auto states = sink->States();
     ASSERT_FALSE(states.empty());
@@ -238,7 +238,7 @@ TEST_F(Events, CallNeverStartedCannotBeDisconnected) {
 TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
     telsim::CallScript busy;
     busy.onConnect = {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}};
-    svc->SetCallScript(busy);
+    svc->World().SetCallScript(busy);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     HRESULT reentered = S_OK;
@@ -246,24 +246,24 @@ TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
         ComPtr<IEnumAddress> addresses;
         if (SUCCEEDED(root.tapi->EnumerateAddresses(&addresses))) ++enumerated;
-        if (svc->CallStateOf(call.Get()) == CS_DISCONNECTED) reentered = call->Disconnect(DC_NORMAL);
-        svc->WaitIdle();  // returns at once on the notification thread
+        if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED) reentered = call->Disconnect(DC_NORMAL);
+        svc->Notifications().WaitIdle();  // returns at once on the notification thread
     };
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
-    svc->WaitIdle();
+    svc->Notifications().WaitIdle();
     EXPECT_EQ(2, enumerated);
     EXPECT_EQ(TAPI_E_INVALCALLSTATE, reentered);
     sink->onEvent = nullptr;
 }
 
 TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
     HRESULT nested = S_OK;
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
-        if (svc->CallStateOf(call.Get()) == CS_DISCONNECTED) nested = call->Disconnect(DC_NORMAL);
+        if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED) nested = call->Disconnect(DC_NORMAL);
     };
     EXPECT_EQ(S_OK, call->Disconnect(DC_NORMAL));
     EXPECT_EQ(TAPI_E_INVALCALLSTATE, nested);
@@ -275,20 +275,20 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     telsim::EventSpec event;
     event.delivery = telsim::Delivery::NotificationThread;
     event.delayMs = 20;
-    EXPECT_EQ(S_OK, svc->RaiseEvent(event));
-    svc->WaitIdle();
+    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    svc->Notifications().WaitIdle();
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_NE(GetCurrentThreadId(), sink->Events()[0].thread);
 }
 
 TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
-    svc->SetDelivery(telsim::Delivery::Synchronous);
+    svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
-    svc->ClearOperations();
+    svc->Recorder().ClearOperations();
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
     std::vector<std::wstring> names;
-    for (const auto& op : svc->Operations()) names.push_back(op.name);
+    for (const auto& op : svc->Recorder().Operations()) names.push_back(op.name);
     const std::vector<std::wstring> expected{
         telsim::op::CallConnect,     telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
         telsim::op::GetCallState,    telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
@@ -299,7 +299,7 @@ TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
 TEST_F(Events, StreamsAndTerminals) {
     telsim::CallScript script;
     script.streams = {{TAPIMEDIATYPE_AUDIO, TD_CAPTURE}, {TAPIMEDIATYPE_AUDIO, TD_RENDER, false}};
-    svc->SetCallScript(script);
+    svc->World().SetCallScript(script);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
     ComPtr<ITTerminalSupport> terminals;
@@ -325,7 +325,7 @@ TEST_F(Events, StreamsAndTerminals) {
     EXPECT_EQ((std::vector<HRESULT>{S_OK}), selectResults);
 
     script.hasStreamControl = false;
-    svc->SetCallScript(script);
+    svc->World().SetCallScript(script);
     ComPtr<ITBasicCallControl> bare = NewCall(root.tapi.Get());
     EXPECT_EQ(E_NOINTERFACE, bare.As(&control));
 }
@@ -339,12 +339,12 @@ namespace {
 TEST_F(Events, ManyCallsWhileTheSinkReenters) {
     telsim::CallScript script;
     script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}};
-    svc->SetCallScript(script);
+    svc->World().SetCallScript(script);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo* call) {
         ComPtr<ITBasicCallControl> control;
-        if (call && svc->CallStateOf(call) == CS_DISCONNECTED && SUCCEEDED(call->QueryInterface(IID_ITBasicCallControl, &control))) {
+        if (call && svc->World().CallStateOf(call) == CS_DISCONNECTED && SUCCEEDED(call->QueryInterface(IID_ITBasicCallControl, &control))) {
             control->Disconnect(DC_NORMAL);
         }
     };
@@ -354,16 +354,16 @@ TEST_F(Events, ManyCallsWhileTheSinkReenters) {
         ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
         if (i % 2) call->Disconnect(DC_NORMAL);
     }
-    svc->WaitIdle();
+    svc->Notifications().WaitIdle();
     sink->onEvent = nullptr;
-    EXPECT_EQ(200u, svc->CallsCreated());
+    EXPECT_EQ(200u, svc->World().CallsCreated());
     EXPECT_GE(sink->Events().size(), 400u);
 }
 
 TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
     std::vector<telsim::AddressSpec> lines(10000);
     for (std::size_t i = 0; i < lines.size(); ++i) lines[i].name = L"Line " + std::to_wstring(i);
-    svc->SetAddresses(lines);
+    svc->World().SetAddresses(lines);
     Advised root = MakeAdvised(*svc, sink.Get());
     const auto start = std::chrono::steady_clock::now();
     for (int pass = 0; pass < 3; ++pass) {
@@ -380,7 +380,7 @@ TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
         EXPECT_EQ(10000u, seen);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    EXPECT_EQ(60000u + 3u, svc->CountOf(telsim::op::AddressNext) + svc->CountOf(telsim::op::GetAddressName));
+    EXPECT_EQ(60000u + 3u, svc->Recorder().CountOf(telsim::op::AddressNext) + svc->Recorder().CountOf(telsim::op::GetAddressName));
 }
 
 }  // namespace

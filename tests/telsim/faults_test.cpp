@@ -11,23 +11,23 @@ namespace {
 class Faults : public telsim_test::ServiceTest {
 protected:
     void TearDown() override {
-        svc->WaitIdle();
-        svc->ReleaseSinks();
-        EXPECT_EQ("", svc->Leaks());
+        svc->Notifications().WaitIdle();
+        svc->Notifications().ReleaseSinks();
+        EXPECT_EQ("", svc->Ledger().Leaks());
     }
 };
 
 TEST_F(Faults, OperationFailsWithTheChosenResult) {
-    svc->FailOperation(telsim::op::Initialize, 0x80040059);
+    svc->Recorder().FailOperation(telsim::op::Initialize, 0x80040059);
     ComPtr<ITTAPI> tapi;
     ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
     EXPECT_EQ(static_cast<HRESULT>(0x80040059), tapi->Initialize());
-    EXPECT_FALSE(svc->Initialized());
+    EXPECT_FALSE(svc->Notifications().Initialized());
 }
 
 TEST_F(Faults, SkipAndCountChooseWhichCallsFail) {
-    svc->SetAddresses({{L"A"}, {L"B"}, {L"C"}});
-    svc->FailOperation(telsim::op::GetAddressName, E_ACCESSDENIED, 1, 1);
+    svc->World().SetAddresses({{L"A"}, {L"B"}, {L"C"}});
+    svc->Recorder().FailOperation(telsim::op::GetAddressName, E_ACCESSDENIED, 1, 1);
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
     ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
@@ -42,16 +42,16 @@ TEST_F(Faults, SkipAndCountChooseWhichCallsFail) {
 }
 
 TEST_F(Faults, NullOutSucceedsWithoutAnObject) {
-    svc->NullOut(telsim::op::EnumerateAddresses);
-    svc->NullOut(telsim::op::TranslateAddress);
+    svc->Recorder().NullOut(telsim::op::EnumerateAddresses);
+    svc->Recorder().NullOut(telsim::op::TranslateAddress);
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
     EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
     EXPECT_EQ(nullptr, addresses.Get());
-    svc->ClearFaults();
+    svc->Recorder().ClearFaults();
     ComPtr<ITAddressTranslation> translation;
     ASSERT_EQ(S_OK, FirstAddress(tapi.Get()).As(&translation));
-    svc->NullOut(telsim::op::TranslateAddress);
+    svc->Recorder().NullOut(telsim::op::TranslateAddress);
     ComPtr<ITAddressTranslationInfo> info;
     BSTR number = SysAllocString(L"5550100");
     EXPECT_EQ(S_OK, translation->TranslateAddress(number, 0, 0, &info));
@@ -60,7 +60,7 @@ TEST_F(Faults, NullOutSucceedsWithoutAnObject) {
 }
 
 TEST_F(Faults, NullOutOfAStringHandsOutNull) {
-    svc->NullOut(telsim::op::GetAddressName);
+    svc->Recorder().NullOut(telsim::op::GetAddressName);
     ComPtr<ITTAPI> tapi = Initialised();
     BSTR name = reinterpret_cast<BSTR>(1);
     EXPECT_EQ(S_OK, FirstAddress(tapi.Get())->get_AddressName(&name));
@@ -68,7 +68,7 @@ TEST_F(Faults, NullOutOfAStringHandsOutNull) {
 }
 
 TEST_F(Faults, QueryForAnOptionalInterfaceCanFail) {
-    svc->FailOperation(telsim::op::QueryTranslation, E_OUTOFMEMORY);
+    svc->Recorder().FailOperation(telsim::op::QueryTranslation, E_OUTOFMEMORY);
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITAddressTranslation> translation;
@@ -87,7 +87,7 @@ TEST_F(Faults, AddressSpecShapesTheAnswers) {
     unnamed.name.reset();
     unnamed.capabilities = false;
     unnamed.nameResult = S_OK;
-    svc->SetAddresses({odd, unnamed});
+    svc->World().SetAddresses({odd, unnamed});
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
     ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
@@ -130,11 +130,11 @@ TEST_F(Faults, UninitialisedRootRefusesWork) {
 }
 
 TEST_F(Faults, CreationFailureReachesTheCreator) {
-    svc->FailCreation(REGDB_E_CLASSNOTREG);
+    svc->World().FailCreation(REGDB_E_CLASSNOTREG);
     ComPtr<ITTAPI> tapi;
     EXPECT_EQ(REGDB_E_CLASSNOTREG, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
     EXPECT_EQ(nullptr, tapi.Get());
-    svc->FailCreation(S_OK);
+    svc->World().FailCreation(S_OK);
     ComPtr<IUnknown> outer;
     EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, svc->CreateRoot(tapi.Get(), IID_IUnknown, &outer));
@@ -154,7 +154,7 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
     ASSERT_EQ(S_OK, address.As(&caps));
 
     std::vector<std::wstring> seen;
-    for (const telsim::Operation& op : svc->Operations()) seen.push_back(op.ToString());
+    for (const telsim::Operation& op : svc->Recorder().Operations()) seen.push_back(op.ToString());
     const std::vector<std::wstring> expected{
         L"ITTAPI::Initialize()",
         L"ITTAPI::EnumerateAddresses()",
@@ -164,29 +164,29 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
         L"ITAddress::CreateCall(\"5550100\",1,24)",
     };
     EXPECT_EQ(expected, seen);
-    EXPECT_EQ(E_INVALIDARG, svc->Operations()[4].result);
-    EXPECT_EQ(1, svc->RegistrationsHeld());
-    EXPECT_EQ(1u, svc->CountOf(telsim::op::CreateCall));
+    EXPECT_EQ(E_INVALIDARG, svc->Recorder().Operations()[4].result);
+    EXPECT_EQ(1, svc->Notifications().RegistrationsHeld());
+    EXPECT_EQ(1u, svc->Recorder().CountOf(telsim::op::CreateCall));
 
-    const auto withQueries = svc->Operations(true);
+    const auto withQueries = svc->Recorder().Operations(true);
     EXPECT_EQ(telsim::op::QueryCapabilities, withQueries.back().name);
     EXPECT_TRUE(withQueries.back().query);
-    const auto names = svc->OperationNames();
+    const auto names = svc->Recorder().OperationNames();
     EXPECT_EQ(telsim::op::Initialize, names.front());
     EXPECT_EQ(telsim::op::QueryCapabilities, names.back());
 }
 
 TEST_F(Faults, RecordingCapKeepsCounting) {
-    svc->SetRecording(true, 2);
+    svc->Recorder().SetRecording(true, 2);
     ComPtr<ITTAPI> tapi = Initialised();
     for (int i = 0; i < 5; ++i) FirstAddress(tapi.Get());
-    EXPECT_EQ(2u, svc->Operations().size());
-    EXPECT_EQ(5u, svc->CountOf(telsim::op::AddressNext));
-    svc->SetRecording(false);
+    EXPECT_EQ(2u, svc->Recorder().Operations().size());
+    EXPECT_EQ(5u, svc->Recorder().CountOf(telsim::op::AddressNext));
+    svc->Recorder().SetRecording(false);
     FirstAddress(tapi.Get());
-    EXPECT_EQ(5u, svc->CountOf(telsim::op::AddressNext));
-    svc->ClearOperations();
-    EXPECT_TRUE(svc->OperationNames().empty());
+    EXPECT_EQ(5u, svc->Recorder().CountOf(telsim::op::AddressNext));
+    svc->Recorder().ClearOperations();
+    EXPECT_TRUE(svc->Recorder().OperationNames().empty());
 }
 
 }  // namespace
@@ -200,17 +200,17 @@ TEST(ClassObject, CoCreateInstanceReachesTheServiceWhileRegistered) {
     {
         ComPtr<ITTAPI> tapi;
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &tapi));
-        EXPECT_EQ(1, svc->RefCount(tapi.Get()));
-        svc->FailCreation(E_OUTOFMEMORY);
+        EXPECT_EQ(1, svc->Ledger().RefCount(tapi.Get()));
+        svc->World().FailCreation(E_OUTOFMEMORY);
         ComPtr<ITTAPI> refused;
         EXPECT_EQ(E_OUTOFMEMORY, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &refused));
     }
     svc->RevokeClassObject();
     ComPtr<ITTAPI> after;
     const HRESULT hr = CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &after);
-    EXPECT_TRUE(FAILED(hr) || svc->RefCount(after.Get()) == -1);
+    EXPECT_TRUE(FAILED(hr) || svc->Ledger().RefCount(after.Get()) == -1);
     after.Reset();
-    EXPECT_EQ("", svc->Leaks());
+    EXPECT_EQ("", svc->Ledger().Leaks());
 }
 
 }  // namespace

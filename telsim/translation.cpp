@@ -1,9 +1,9 @@
-#include "telsim/modem/number_translation.h"
+#include "telsim/translation.h"
 
 #include <cwctype>
 #include <optional>
 
-namespace telsim::modem {
+namespace telsim {
 namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -19,19 +19,29 @@ struct Canonical {
 std::optional<Canonical> ParseCanonical(std::wstring_view text) {
     std::size_t i = 0;
     auto skipSpaces = [&] {
-        while (i < text.size() && text[i] == L' ') ++i;
+        while (i < text.size() && text[i] == L' ') {
+            ++i;
+        }
     };
     skipSpaces();
-    if (i >= text.size() || text[i] != L'+') return std::nullopt;
+    if (i >= text.size() || text[i] != L'+') {
+        return std::nullopt;
+    }
     ++i;
     Canonical parts;
-    while (i < text.size() && IsDigit(text[i])) parts.country += text[i++];
-    if (parts.country.empty()) return std::nullopt;
+    while (i < text.size() && IsDigit(text[i])) {
+        parts.country += text[i++];
+    }
+    if (parts.country.empty()) {
+        return std::nullopt;
+    }
     skipSpaces();
     if (i < text.size() && text[i] == L'(') {
         ++i;
         const std::size_t close = text.find(L')', i);
-        if (close == std::wstring_view::npos) return std::nullopt;
+        if (close == std::wstring_view::npos) {
+            return std::nullopt;
+        }
         for (; i < close; ++i) {
             if (IsDigit(text[i])) {
                 parts.area += text[i];
@@ -44,14 +54,18 @@ std::optional<Canonical> ParseCanonical(std::wstring_view text) {
     std::wstring_view rest = text.substr(i);
     rest = rest.substr(0, rest.find_first_of(L"|^"));
     parts.subscriber = DialableCharacters(rest);
-    if (parts.subscriber.empty()) return std::nullopt;
+    if (parts.subscriber.empty()) {
+        return std::nullopt;
+    }
     return parts;
 }
 
 std::wstring DigitsOf(std::wstring_view text) {
     std::wstring digits;
     for (wchar_t c : text) {
-        if (IsDigit(c)) digits += c;
+        if (IsDigit(c)) {
+            digits += c;
+        }
     }
     return digits;
 }
@@ -77,7 +91,9 @@ std::wstring DialableCharacters(std::wstring_view text) {
 
 std::wstring TranslateNumber(std::wstring_view number, const Location& location) {
     const auto canonical = ParseCanonical(number);
-    if (!canonical) return DialableCharacters(number);
+    if (!canonical) {
+        return DialableCharacters(number);
+    }
 
     std::wstring dial = DialableCharacters(location.outsideLine);
     if (canonical->country != DigitsOf(location.countryCode)) {
@@ -90,4 +106,4 @@ std::wstring TranslateNumber(std::wstring_view number, const Location& location)
     return dial + canonical->subscriber;
 }
 
-}  // namespace telsim::modem
+}  // namespace telsim

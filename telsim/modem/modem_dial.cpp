@@ -1,4 +1,4 @@
-#include "telsim/modem/modem_call.h"
+#include "telsim/modem/modem_dial.h"
 
 #include <atomic>
 #include <mutex>
@@ -10,42 +10,46 @@ std::atomic<long> g_running{0};
 
 }  // namespace
 
-long ModemCall::Running() noexcept { return g_running.load(); }
+long ModemDial::Running() noexcept { return g_running.load(); }
 
-// Lives as long as the ModemCall or its thread, whichever is longer.
-struct ModemCall::Shared {
+// Lives as long as the ModemDial or its thread, whichever is longer.
+struct ModemDial::Shared {
     Shared(const ModemConfig& config, std::string number, Callback cb)
         : session(config, abort), dialable(std::move(number)), callback(std::move(cb)) {}
 
     // The lock is held while the callback runs, so the destructor (which
     // clears the callback under it) cannot return during a call into the
-    // owner. Recursive: the callback may destroy the ModemCall itself.
-    void Report(ModemCallState state, Outcome why) {
+    // owner. Recursive: the callback may destroy the ModemDial itself.
+    void Report(DialState state, Outcome why) {
         std::lock_guard lock(callbackMu);
-        if (state == ModemCallState::Disconnected) {
+        if (state == DialState::Disconnected) {
             reason.store(why);
             ended.store(true);
         }
-        if (!callback) return;
+        if (!callback) {
+            return;
+        }
         const Callback local = callback;
-        local(ModemEvent{state, why, OutcomeName(why)});
+        local(DialEvent{state, why, OutcomeName(why)});
     }
 
     void Run() {
         Outcome outcome = session.Initialise();
         if (outcome == Outcome::Connected) {
-            Report(ModemCallState::InProgress, Outcome::Connected);
+            Report(DialState::InProgress, Outcome::Connected);
             outcome = session.Dial(dialable);
         }
         if (outcome == Outcome::Connected) {
-            Report(ModemCallState::Connected, Outcome::Connected);
+            Report(DialState::Connected, Outcome::Connected);
             outcome = session.WaitWhileConnected();
-            if (outcome == Outcome::HungUp) session.HangUp(true);
+            if (outcome == Outcome::HungUp) {
+                session.HangUp(true);
+            }
         } else if (outcome == Outcome::HungUp) {
             session.HangUp(false);
         }
         session.Close();
-        Report(ModemCallState::Disconnected, outcome);
+        Report(DialState::Disconnected, outcome);
     }
 
     std::atomic<bool> abort{false};
@@ -57,16 +61,18 @@ struct ModemCall::Shared {
     Callback callback;
 };
 
-ModemCall::ModemCall(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+ModemDial::ModemDial(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
-HRESULT ModemCall::Start(const ModemConfig& config, std::string dialable, Callback callback,
-                         std::unique_ptr<ModemCall>& call) noexcept {
+HRESULT ModemDial::Start(const ModemConfig& config, std::string dialable, Callback callback,
+                         std::unique_ptr<ModemDial>& call) noexcept {
     call.reset();
     try {
         auto shared = std::make_shared<Shared>(config, std::move(dialable), std::move(callback));
         const HRESULT opened = shared->session.Open();
-        if (FAILED(opened)) return opened;
-        std::unique_ptr<ModemCall> started(new ModemCall(shared));
+        if (FAILED(opened)) {
+            return opened;
+        }
+        std::unique_ptr<ModemDial> started(new ModemDial(shared));
         ++g_running;
         try {
             started->thread_ = std::thread([shared] {
@@ -90,15 +96,17 @@ HRESULT ModemCall::Start(const ModemConfig& config, std::string dialable, Callba
     }
 }
 
-void ModemCall::HangUp() noexcept { shared_->abort.store(true); }
+void ModemDial::HangUp() noexcept { shared_->abort.store(true); }
 
-ModemCall::~ModemCall() {
+ModemDial::~ModemDial() {
     {
         std::lock_guard lock(shared_->callbackMu);
         shared_->callback = nullptr;
     }
     shared_->abort.store(true);
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable()) {
+        return;
+    }
     if (thread_.get_id() == std::this_thread::get_id()) {
         thread_.detach();
     } else {
@@ -106,8 +114,8 @@ ModemCall::~ModemCall() {
     }
 }
 
-bool ModemCall::Ended() const noexcept { return shared_->ended.load(); }
-Outcome ModemCall::Reason() const noexcept { return shared_->reason.load(); }
-std::string ModemCall::Transcript() const { return shared_->session.Transcript(); }
+bool ModemDial::Ended() const noexcept { return shared_->ended.load(); }
+Outcome ModemDial::Reason() const noexcept { return shared_->reason.load(); }
+std::string ModemDial::Transcript() const { return shared_->session.Transcript(); }
 
 }  // namespace telsim::modem

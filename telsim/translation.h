@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace telsim::modem {
+namespace telsim {
 
 // Where the caller dials from. Every field holds digits (the prefixes may
 // also hold the dial modifiers ",W@!").
@@ -36,4 +36,4 @@ std::wstring DialableCharacters(std::wstring_view text);
 // `location`.
 std::wstring TranslateNumber(std::wstring_view number, const Location& location);
 
-}  // namespace telsim::modem
+}  // namespace telsim

@@ -1,0 +1,143 @@
+// The simulated world: its lines (addresses), how its calls go, where
+// numbers are dialled from, and the calls placed in it.
+#pragma once
+
+#include "telephony/tapi.h"
+#include "telsim/call_driver.h"
+#include "telsim/held.h"
+#include "telsim/translation.h"
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <wrl/client.h>
+
+namespace telsim {
+
+class Address;
+class Call;
+class Service;
+
+// One line device address as the service enumerates it.
+struct AddressSpec {
+    // nullopt: get_AddressName succeeds with a null BSTR.
+    std::optional<std::wstring> name = L"Line";
+    // The AC_ADDRESSTYPES capability (bit 0x1: phone numbers).
+    long addressTypes = LINEADDRESSTYPE_PHONENUMBER;
+    // QueryMediaType's answer, whatever the mask; any value may be given
+    // (1 is "true" to C but not VARIANT_TRUE).
+    VARIANT_BOOL mediaAnswer = VARIANT_TRUE;
+    // Whether the address offers each optional interface.
+    bool capabilities = true;
+    bool mediaSupport = true;
+    bool translation = true;
+    bool terminalSupport = true;
+    // Per-address failures of single operations (S_OK: none).
+    HRESULT nameResult = S_OK;
+    HRESULT capabilityResult = S_OK;
+    HRESULT mediaResult = S_OK;
+    // Set: what stands behind the line (a modem, telsim/modem); its calls
+    // are driven by it instead of following the CallScript.
+    std::shared_ptr<const LineDevice> device;
+};
+
+// One media stream of a call.
+struct StreamSpec {
+    long mediaType = TAPIMEDIATYPE_AUDIO;
+    TERMINAL_DIRECTION direction = TD_CAPTURE;
+    // false: GetDefaultStaticTerminal fails for this stream's media and
+    // direction with TAPI_E_NOITEMS.
+    bool hasDefaultTerminal = true;
+    HRESULT mediaTypeResult = S_OK;
+    HRESULT directionResult = S_OK;
+    HRESULT selectResult = S_OK;
+};
+
+// How calls created from now on behave.
+struct CallScript {
+    // States after the call's Connect. A script that ends in
+    // CS_DISCONNECTED models busy / no answer / remote hang-up.
+    std::vector<CallStep> onConnect{{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}};
+    // States after the call's Disconnect. Steps of onConnect not yet
+    // delivered are dropped when Disconnect is called.
+    std::vector<CallStep> onDisconnect{{CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
+    // false: the call answers E_NOINTERFACE for ITStreamControl.
+    bool hasStreamControl = true;
+    std::vector<StreamSpec> streams{{TAPIMEDIATYPE_AUDIO, TD_CAPTURE}, {TAPIMEDIATYPE_AUDIO, TD_RENDER}};
+
+    // Whether the address offers a default terminal for a stream's media
+    // and direction.
+    bool HasDefaultTerminal(long mediaType, TERMINAL_DIRECTION direction) const;
+};
+
+// Where call-state events are delivered: inside the call that triggered
+// them (delays ignored), or later, from the service's notification thread
+// (as the real service does).
+enum class Delivery { Synchronous, NotificationThread };
+
+class World {
+public:
+    explicit World(Service& service) noexcept;
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // ---- what the world is (takes effect at the next enumeration / new call)
+    void SetAddresses(const std::vector<AddressSpec>& lines);
+    std::vector<Held<Address>> Addresses() const;
+    void SetCallScript(CallScript script) { Store(script_, std::move(script)); }
+    CallScript Script() const { return Load(script_); }
+    void SetDelivery(Delivery delivery) { Store(delivery_, delivery); }
+    Delivery CurrentDelivery() const { return Load(delivery_); }
+    // The location numbers are translated from (the README, "Number
+    // translation"); nullopt (the default): the dialable string is the number
+    // as given.
+    void SetLocation(std::optional<Location> location) { Store(location_, std::move(location)); }
+    std::optional<Location> CurrentLocation() const { return Load(location_); }
+    // Makes every creation of a root object fail with hr (S_OK: stop).
+    void FailCreation(HRESULT hr) { Store(creationFailure_, hr); }
+    HRESULT CreationFailure() const { return Load(creationFailure_); }
+
+    // ---- the calls placed
+    void AddCall(Call* call);
+    // The calls created so far, oldest first, as the service still knows
+    // them (a new reference each); CallStateOf reads the state without
+    // recording.
+    std::vector<Microsoft::WRL::ComPtr<ITBasicCallControl>> Calls() const;
+    std::vector<Held<Call>> CallList() const;
+    std::size_t CallsCreated() const;
+    CALL_STATE CallStateOf(IUnknown* call) const;
+    // The service shuts down: hangs up every call through its driver and
+    // waits until they have ended (bounded by their hang-ups).
+    void HangUpCalls() noexcept;
+
+    // Lets go of every address and call (the service is going).
+    void Clear();
+
+private:
+    template <class T>
+    void Store(T& field, T value) {
+        std::lock_guard<std::mutex> lock(mu_);
+        field = std::move(value);
+    }
+    template <class T>
+    T Load(const T& field) const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return field;
+    }
+
+    Service& service_;
+    mutable std::mutex mu_;
+    std::vector<Held<Address>> addresses_;
+    CallScript script_;
+    Delivery delivery_ = Delivery::NotificationThread;
+    std::optional<Location> location_;
+    HRESULT creationFailure_ = S_OK;
+    std::vector<Held<Call>> calls_;
+};
+
+}  // namespace telsim
