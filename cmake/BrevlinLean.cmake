@@ -21,10 +21,10 @@
 function(brevlin_lean)
   foreach(target ${ARGN})
     target_compile_options(${target} PRIVATE
-      $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
-      -O2 -ffunction-sections -fdata-sections)
+      "$<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions;-fno-rtti>"
+      "$<$<COMPILE_LANGUAGE:C,CXX>:-O2;-ffunction-sections;-fdata-sections>")
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-      target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
+      target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-fno-asynchronous-unwind-tables>)
     endif()
   endforeach()
 endfunction()
