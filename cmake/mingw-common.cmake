@@ -13,3 +13,5 @@ set(BREVLIN_WIDL ${BREVLIN_TRIPLE}-widl)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# Splits the shipped binaries' debug information into separate files.
+set(BREVLIN_OBJCOPY ${BREVLIN_TRIPLE}-objcopy)

@@ -1,7 +1,5 @@
 #include "comkit/class_table.h"
 
-#include <string>
-
 #include "comkit/module.h"
 #include "comkit/registrar.h"
 #include "comkit/result.h"
@@ -37,21 +35,21 @@ void ClassTable::ReleaseClassObjects() noexcept {
 }
 
 HRESULT ClassTable::RegisterServer(HMODULE module) noexcept {
-  std::wstring path;
+  WideBuffer path;
   RETURN_IF_FAILED(GetModulePath(module, path));
   for (ClassEntry* entry = m_begin; entry != m_end; ++entry) {
-    RETURN_IF_FAILED(UpdateRegistryFromResource(module, path, entry->registryScriptId, true));
+    RETURN_IF_FAILED(UpdateRegistryFromResource(module, path.View(), entry->registryScriptId, true));
   }
-  return RegisterTypeLibFromModule(path);
+  return RegisterTypeLibFromModule(path.View());
 }
 
 HRESULT ClassTable::UnregisterServer(HMODULE module) noexcept {
-  std::wstring path;
+  WideBuffer path;
   RETURN_IF_FAILED(GetModulePath(module, path));
   for (ClassEntry* entry = m_begin; entry != m_end; ++entry) {
-    RETURN_IF_FAILED(UpdateRegistryFromResource(module, path, entry->registryScriptId, false));
+    RETURN_IF_FAILED(UpdateRegistryFromResource(module, path.View(), entry->registryScriptId, false));
   }
-  return UnregisterTypeLibFromModule(path);
+  return UnregisterTypeLibFromModule(path.View());
 }
 
 }  // namespace comkit

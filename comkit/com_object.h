@@ -34,8 +34,8 @@ class CComObject final : public T {
     if (outer) return CLASS_E_NOAGGREGATION;
     CComObject* object = nullptr;
     RETURN_IF_FAILED(GuardCall([&]() -> HRESULT {
-      object = new CComObject();
-      return S_OK;
+      object = new (std::nothrow) CComObject();
+      return object ? S_OK : E_OUTOFMEMORY;
     }));
     // The creation reference: held through the construction steps, then
     // exchanged for the query's reference (or dropped, destroying the object).
@@ -95,8 +95,8 @@ class CComAggObject final : public IUnknown,
     if (!IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
     CComAggObject* object = nullptr;
     RETURN_IF_FAILED(GuardCall([&]() -> HRESULT {
-      object = new CComAggObject(outer);
-      return S_OK;
+      object = new (std::nothrow) CComAggObject(outer);
+      return object ? S_OK : E_OUTOFMEMORY;
     }));
     HRESULT hr = object->InitialConstruct();
     if (SUCCEEDED(hr)) hr = object->m_contained.InitialConstruct();

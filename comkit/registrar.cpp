@@ -1,7 +1,7 @@
 #include "comkit/registrar.h"
 
 #include <cwchar>
-#include <utility>
+#include <new>
 
 #include "comkit/registry_script.h"
 #include "comkit/result.h"
@@ -9,160 +9,163 @@
 namespace comkit {
 namespace {
 
-class UniqueHkey {
- public:
-  UniqueHkey() noexcept = default;
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  ~UniqueHkey() { Reset(); }
-  HKEY Get() const noexcept { return m_key; }
-  HKEY* Receive() noexcept {
-    Reset();
-    return &m_key;
-  }
-  void Reset() noexcept {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
-  }
-
- private:
-  HKEY m_key = nullptr;
-};
-
 HRESULT FromStatus(LSTATUS status) noexcept {
   return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
 HRESULT SetValue(HKEY key, const ScriptValue& value) noexcept {
-  const wchar_t* name = value.name.empty() ? nullptr : value.name.c_str();
+  const wchar_t* name = *value.name ? value.name : nullptr;
   if (value.type == REG_DWORD) {
-    return FromStatus(RegSetValueExW(key, name, 0, REG_DWORD,
-                                     reinterpret_cast<const BYTE*>(&value.number), sizeof(DWORD)));
+    return FromStatus(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value.number),
+                                     sizeof(DWORD)));
   }
-  const DWORD bytes = static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t));
-  return FromStatus(RegSetValueExW(key, name, 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(value.text.c_str()), bytes));
+  const DWORD bytes = static_cast<DWORD>((value.length + 1) * sizeof(wchar_t));
+  return FromStatus(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text), bytes));
 }
 
-HRESULT WriteKey(HKEY parent, const ScriptKey& key) noexcept {
-  if (key.mark == ScriptKey::Mark::ForceRemove) {
-    const LSTATUS status = RegDeleteTreeW(parent, key.name.c_str());
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
-  }
-  UniqueHkey handle;
-  RETURN_IF_FAILED(FromStatus(RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, 0,
-                                              KEY_READ | KEY_WRITE, nullptr, handle.Receive(), nullptr)));
-  if (key.defaultValue) RETURN_IF_FAILED(SetValue(handle.Get(), *key.defaultValue));
-  for (const ScriptValue& value : key.values) RETURN_IF_FAILED(SetValue(handle.Get(), value));
-  for (const ScriptKey& sub : key.subkeys) RETURN_IF_FAILED(WriteKey(handle.Get(), sub));
-  return S_OK;
-}
-
-HRESULT RemoveKey(HKEY parent, const ScriptKey& key) noexcept {
-  UniqueHkey handle;
-  if (RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ | KEY_WRITE, handle.Receive()) != ERROR_SUCCESS) {
-    return S_OK;
-  }
-  for (const ScriptKey& sub : key.subkeys) RETURN_IF_FAILED(RemoveKey(handle.Get(), sub));
-  for (const ScriptValue& value : key.values) {
-    const LSTATUS status = RegDeleteValueW(handle.Get(), value.name.c_str());
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
-  }
-  if (key.mark == ScriptKey::Mark::NoRemove) return S_OK;
-  DWORD subkeys = 0;
-  RETURN_IF_FAILED(FromStatus(RegQueryInfoKeyW(handle.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)));
-  handle.Reset();
-  if (subkeys != 0) return S_OK;
-  return FromStatus(RegDeleteKeyW(parent, key.name.c_str()));
-}
-
-HRESULT RemoveRoots(const std::vector<ScriptRoot>& roots) noexcept {
-  for (const ScriptRoot& root : roots) {
-    for (const ScriptKey& key : root.keys) RETURN_IF_FAILED(RemoveKey(root.root, key));
-  }
-  return S_OK;
-}
-
-HRESULT WriteRoots(const std::vector<ScriptRoot>& roots) noexcept {
-  for (const ScriptRoot& root : roots) {
-    for (const ScriptKey& key : root.keys) {
-      const HRESULT hr = WriteKey(root.root, key);
-      if (FAILED(hr)) {
-        (void)RemoveRoots(roots);
-        return hr;
+class Writer final : public ScriptActions {
+ public:
+  HRESULT Enter(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept override {
+    if (key.mark == ScriptKey::Mark::ForceRemove) {
+      const LSTATUS status = RegDeleteTreeW(parent, key.name);
+      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        return HRESULT_FROM_WIN32(status);
       }
     }
+    HKEY handle = nullptr;
+    RETURN_IF_FAILED(FromStatus(
+        RegCreateKeyExW(parent, key.name, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &handle, nullptr)));
+    *opened.Receive() = handle;
+    return key.defaultValue ? SetValue(opened.Get(), *key.defaultValue) : S_OK;
   }
-  return S_OK;
-}
+  HRESULT Value(HKEY key, const ScriptValue& value) noexcept override { return SetValue(key, value); }
+  HRESULT Leave(HKEY, const ScriptKey&, UniqueHkey&) noexcept override { return S_OK; }
+};
+
+class Remover final : public ScriptActions {
+ public:
+  HRESULT Enter(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept override {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(parent, key.name, 0, KEY_READ | KEY_WRITE, &handle) == ERROR_SUCCESS) {
+      *opened.Receive() = handle;
+    }
+    return S_OK;
+  }
+  HRESULT Value(HKEY key, const ScriptValue& value) noexcept override {
+    const LSTATUS status = RegDeleteValueW(key, value.name);
+    return status == ERROR_FILE_NOT_FOUND ? S_OK : FromStatus(status);
+  }
+  HRESULT Leave(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept override {
+    if (key.mark == ScriptKey::Mark::NoRemove) {
+      return S_OK;
+    }
+    DWORD subkeys = 0;
+    RETURN_IF_FAILED(FromStatus(RegQueryInfoKeyW(opened.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)));
+    opened.Reset();
+    if (subkeys != 0) {
+      return S_OK;
+    }
+    return FromStatus(RegDeleteKeyW(parent, key.name));
+  }
+};
 
 }  // namespace
 
-std::wstring DoubleQuotes(std::wstring_view text) {
-  std::wstring out;
-  out.reserve(text.size());
+bool DoubleQuotes(std::wstring_view text, WideBuffer& out) noexcept {
+  out.Clear();
   for (wchar_t c : text) {
-    out.push_back(c);
-    if (c == L'\'') out.push_back(L'\'');
+    if (!out.Append(c) || (c == L'\'' && !out.Append(c))) {
+      return false;
+    }
   }
-  return out;
+  return true;
 }
 
 HRESULT Registrar::AddReplacement(std::wstring_view name, std::wstring_view value) noexcept {
-  return GuardCall([&]() -> HRESULT {
-    m_replacements.push_back({std::wstring(name), std::wstring(value)});
-    return S_OK;
-  });
+  std::unique_ptr<Replacement> added(new (std::nothrow) Replacement);
+  if (!added || !added->name.Assign(name) || !added->value.Assign(value)) {
+    return E_OUTOFMEMORY;
+  }
+  std::unique_ptr<Replacement>* last = &m_replacements;
+  while (*last) {
+    last = &(*last)->next;
+  }
+  *last = std::move(added);
+  return S_OK;
 }
 
-HRESULT Registrar::Expand(std::string_view script, std::wstring& text) const {
-  std::wstring raw;
+const Registrar::Replacement* Registrar::Find(std::wstring_view name) const noexcept {
+  for (const Replacement* r = m_replacements.get(); r; r = r->next.get()) {
+    if (r->name.Size() == name.size() && _wcsnicmp(r->name.CStr(), name.data(), name.size()) == 0) {
+      return r;
+    }
+  }
+  return nullptr;
+}
+
+HRESULT Registrar::Expand(std::string_view script, WideBuffer& text) const noexcept {
+  WideBuffer raw;
   if (!script.empty()) {
     const int length = MultiByteToWideChar(CP_ACP, 0, script.data(), static_cast<int>(script.size()), nullptr, 0);
-    if (length <= 0) return HRESULT_FROM_WIN32(GetLastError());
-    raw.resize(static_cast<size_t>(length));
-    MultiByteToWideChar(CP_ACP, 0, script.data(), static_cast<int>(script.size()), raw.data(), length);
+    if (length <= 0) {
+      return HRESULT_FROM_WIN32(GetLastError());
+    }
+    if (!raw.Resize(static_cast<size_t>(length))) {
+      return E_OUTOFMEMORY;
+    }
+    MultiByteToWideChar(CP_ACP, 0, script.data(), static_cast<int>(script.size()), raw.Data(), length);
   }
   // Refused here, not only by the parser: a NUL inside %name% would make the
   // name compare equal to its text up to the NUL and vanish with the replacement.
-  if (raw.find(L'\0') != std::wstring::npos) return E_REGISTRY_SCRIPT;
-  text.clear();
-  text.reserve(raw.size());
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != L'%') {
-      text.push_back(raw[i]);
-      continue;
-    }
-    const size_t end = raw.find(L'%', i + 1);
-    if (end == std::wstring::npos) return E_REGISTRY_SCRIPT;
-    const std::wstring name = raw.substr(i + 1, end - i - 1);
-    if (name.empty()) {
-      text.push_back(L'%');
+  const std::wstring_view in = raw.View();
+  if (in.find(L'\0') != std::wstring_view::npos) {
+    return E_REGISTRY_SCRIPT;
+  }
+  text.Clear();
+  for (size_t i = 0; i < in.size(); ++i) {
+    bool appended;
+    if (in[i] != L'%') {
+      appended = text.Append(in[i]);
     } else {
-      const Replacement* found = nullptr;
-      for (const Replacement& r : m_replacements) {
-        if (_wcsicmp(r.name.c_str(), name.c_str()) == 0) {
-          found = &r;
-          break;
-        }
+      const size_t end = in.find(L'%', i + 1);
+      if (end == std::wstring_view::npos) {
+        return E_REGISTRY_SCRIPT;
       }
-      if (!found) return E_REGISTRY_SCRIPT;
-      text += found->value;
+      const std::wstring_view name(in.data() + i + 1, end - i - 1);
+      if (name.empty()) {
+        appended = text.Append(L'%');
+      } else {
+        const Replacement* found = Find(name);
+        if (!found) {
+          return E_REGISTRY_SCRIPT;
+        }
+        appended = text.Append(found->value.View());
+      }
+      i = end;
     }
-    i = end;
+    if (!appended) {
+      return E_OUTOFMEMORY;
+    }
   }
   return S_OK;
 }
 
 HRESULT Registrar::Run(std::string_view script, bool doRegister) noexcept {
-  std::vector<ScriptRoot> roots;
-  RETURN_IF_FAILED(GuardCall([&]() -> HRESULT {
-    std::wstring text;
-    RETURN_IF_FAILED(Expand(script, text));
-    return ParseRegistryScript(text, roots);
-  }));
-  return doRegister ? WriteRoots(roots) : RemoveRoots(roots);
+  WideBuffer text;
+  RETURN_IF_FAILED(Expand(script, text));
+  if (!doRegister) {
+    Remover remover;
+    return WalkRegistryScript(text.View(), remover);
+  }
+  Writer writer;
+  const HRESULT hr = WalkRegistryScript(text.View(), writer);
+  if (FAILED(hr)) {
+    // A malformed script fails its check again here and stays untouched.
+    Remover undo;
+    (void)WalkRegistryScript(text.View(), undo);
+  }
+  return hr;
 }
 
 HRESULT Registrar::Register(std::string_view script) noexcept { return Run(script, true); }
@@ -171,37 +174,44 @@ HRESULT Registrar::Unregister(std::string_view script) noexcept { return Run(scr
 
 HRESULT Registrar::RunResource(HMODULE module, UINT id, bool doRegister) noexcept {
   HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), L"REGISTRY");
-  if (!resource) return HRESULT_FROM_WIN32(GetLastError());
+  if (!resource) {
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
   const DWORD size = SizeofResource(module, resource);
   HGLOBAL loaded = LoadResource(module, resource);
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) return HRESULT_FROM_WIN32(GetLastError());
+  if (!data) {
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
   return Run(std::string_view(static_cast<const char*>(data), size), doRegister);
 }
 
-HRESULT GetModulePath(HMODULE module, std::wstring& path) noexcept {
-  return GuardCall([&]() -> HRESULT {
-    wchar_t buffer[MAX_PATH];
-    SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH);
-    if (length == 0) {
-      const DWORD error = GetLastError();
-      return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-    }
-    if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    path.assign(buffer, length);
-    return S_OK;
-  });
+HRESULT GetModulePath(HMODULE module, WideBuffer& path) noexcept {
+  wchar_t buffer[MAX_PATH];
+  SetLastError(ERROR_SUCCESS);
+  const DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH);
+  if (length == 0) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+  }
+  if (length >= MAX_PATH) {
+    return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  }
+  return path.Assign(std::wstring_view(buffer, length)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT UpdateRegistryFromResource(HMODULE module, std::wstring_view modulePath, UINT id,
                                    bool doRegister) noexcept {
-  if (modulePath.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  if (modulePath.size() >= MAX_PATH) {
+    return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  }
+  WideBuffer quoted;
+  if (!DoubleQuotes(modulePath, quoted)) {
+    return E_OUTOFMEMORY;
+  }
   Registrar registrar;
-  RETURN_IF_FAILED(GuardCall([&]() -> HRESULT {
-    RETURN_IF_FAILED(registrar.AddReplacement(L"MODULE", DoubleQuotes(modulePath)));
-    return registrar.AddReplacement(L"Module_Raw", modulePath);
-  }));
+  RETURN_IF_FAILED(registrar.AddReplacement(L"MODULE", quoted.View()));
+  RETURN_IF_FAILED(registrar.AddReplacement(L"Module_Raw", modulePath));
   return registrar.RunResource(module, id, doRegister);
 }
 

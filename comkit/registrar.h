@@ -14,14 +14,20 @@
 
 #include <windows.h>
 
-#include <string>
+#include <memory>
 #include <string_view>
-#include <vector>
+
+#include "comkit/wide_buffer.h"
 
 namespace comkit {
 
 class Registrar {
  public:
+  Registrar() noexcept = default;
+  Registrar(Registrar&&) noexcept = default;
+  Registrar& operator=(Registrar&&) noexcept = default;
+  ~Registrar() = default;
+
   // Offers %name% (matched without regard to case) to the script. "%%" stands
   // for one percent sign; any other name is a malformed script.
   HRESULT AddReplacement(std::wstring_view name, std::wstring_view value) noexcept;
@@ -34,23 +40,27 @@ class Registrar {
   HRESULT RunResource(HMODULE module, UINT id, bool doRegister) noexcept;
 
  private:
-  HRESULT Run(std::string_view script, bool doRegister) noexcept;
-  HRESULT Expand(std::string_view script, std::wstring& text) const;
-
   struct Replacement {
-    std::wstring name;
-    std::wstring value;
+    WideBuffer name;
+    WideBuffer value;
+    std::unique_ptr<Replacement> next;
   };
-  std::vector<Replacement> m_replacements;
+
+  HRESULT Run(std::string_view script, bool doRegister) noexcept;
+  HRESULT Expand(std::string_view script, WideBuffer& text) const noexcept;
+  const Replacement* Find(std::wstring_view name) const noexcept;
+
+  std::unique_ptr<Replacement> m_replacements;  // in the order they were added
 };
 
-// Doubles each single quote, so that text can stand inside a quoted token.
-std::wstring DoubleQuotes(std::wstring_view text);
+// Copies text to out with each single quote doubled, so that it can stand
+// inside a quoted token. False when out cannot hold it.
+[[nodiscard]] bool DoubleQuotes(std::wstring_view text, WideBuffer& out) noexcept;
 
 // The full path of module's file. A path of MAX_PATH (260) characters or
 // more gives HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER); other failures
 // the platform's last error.
-HRESULT GetModulePath(HMODULE module, std::wstring& path) noexcept;
+HRESULT GetModulePath(HMODULE module, WideBuffer& path) noexcept;
 
 // Runs the REGISTRY resource id of module with %MODULE% (quotes doubled)
 // and %Module_Raw% set to modulePath. A path of 260 characters or more fails

@@ -1,188 +1,253 @@
 #include "comkit/registry_script.h"
 
 #include <cwchar>
-#include <cwctype>
 
 #include "comkit/result.h"
+#include "comkit/wide_buffer.h"
 
 namespace comkit {
 namespace {
 
 struct Token {
-  std::wstring text;
+  WideBuffer text;
   bool quoted = false;
 };
 
 bool IsSpace(wchar_t c) noexcept { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 
 bool Is(const Token& t, const wchar_t* word) noexcept {
-  return !t.quoted && _wcsicmp(t.text.c_str(), word) == 0;
+  return !t.quoted && _wcsicmp(t.text.CStr(), word) == 0;
 }
 
+bool IsName(const Token& t) noexcept {
+  if (t.text.Empty()) {
+    return false;
+  }
+  if (t.quoted) {
+    return true;
+  }
+  return !(Is(t, L"{") || Is(t, L"}") || Is(t, L"=") || Is(t, L"val") || Is(t, L"NoRemove") ||
+           Is(t, L"ForceRemove"));
+}
+
+HKEY RootKey(const Token& t) noexcept {
+  struct Root {
+    const wchar_t* shortName;
+    const wchar_t* longName;
+    HKEY key;
+  };
+  static const Root roots[] = {
+      {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+      {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+      {L"HKU", L"HKEY_USERS", HKEY_USERS},
+      {L"HKCC", L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+  };
+  for (const Root& r : roots) {
+    if (Is(t, r.shortName) || Is(t, r.longName)) {
+      return r.key;
+    }
+  }
+  return nullptr;
+}
+
+// One pass over a script. Without actions it only checks; with them it acts
+// on every key whose parent the actions opened. Each step answers S_OK, the
+// script's fault (E_REGISTRY_SCRIPT), E_OUTOFMEMORY or an action's failure.
 class Parser {
  public:
-  explicit Parser(std::wstring_view text) : m_text(text) {}
+  Parser(std::wstring_view text, ScriptActions* actions) noexcept : m_text(text), m_actions(actions) {}
 
-  // Throws std::bad_alloc only; a malformed script gives false.
-  bool ParseScript(std::vector<ScriptRoot>& roots) {
+  HRESULT ParseScript() noexcept {
     Token t;
-    while (Next(t)) {
-      ScriptRoot root;
-      if (t.quoted || !(root.root = RootKey(t.text))) return false;
-      if (!Expect(L"{")) return false;
-      if (!ParseKeys(root.keys, /*valuesAllowed=*/false, nullptr, 0)) return false;
-      roots.push_back(std::move(root));
+    bool anyRoot = false;
+    HRESULT hr;
+    while ((hr = Next(t)) == S_OK) {
+      const HKEY root = RootKey(t);
+      if (!root) {
+        return E_REGISTRY_SCRIPT;
+      }
+      RETURN_IF_FAILED(Expect(L"{"));
+      RETURN_IF_FAILED(ParseKeys(root, /*valuesAllowed=*/false, 0));
+      anyRoot = true;
     }
-    return m_ok && !roots.empty();
+    RETURN_IF_FAILED(hr);
+    return anyRoot ? S_OK : E_REGISTRY_SCRIPT;
   }
 
  private:
-  static HKEY RootKey(const std::wstring& name) noexcept {
-    struct Root {
-      const wchar_t* shortName;
-      const wchar_t* longName;
-      HKEY key;
-    };
-    static const Root roots[] = {
-        {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-        {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {L"HKU", L"HKEY_USERS", HKEY_USERS},
-        {L"HKCC", L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    };
-    for (const Root& r : roots) {
-      if (_wcsicmp(name.c_str(), r.shortName) == 0 || _wcsicmp(name.c_str(), r.longName) == 0) return r.key;
-    }
-    return nullptr;
-  }
+  bool Acting(HKEY key) const noexcept { return m_actions && key; }
 
-  // Reads the body of a brace block up to and including its closing brace.
-  bool ParseKeys(std::vector<ScriptKey>& keys, bool valuesAllowed, ScriptKey* owner, int depth) {
-    if (depth > kMaxKeyDepth) return false;
+  // The body of a brace block up to and including its closing brace. owner:
+  // the block's key, null when the walk passes over it.
+  HRESULT ParseKeys(HKEY owner, bool valuesAllowed, int depth) noexcept {
+    if (depth > kMaxKeyDepth) {
+      return E_REGISTRY_SCRIPT;
+    }
     Token t;
-    while (Next(t)) {
-      if (Is(t, L"}")) return true;
+    HRESULT hr;
+    while ((hr = Next(t)) == S_OK) {
+      if (Is(t, L"}")) {
+        return S_OK;
+      }
       if (Is(t, L"val")) {
-        if (!valuesAllowed) return false;
-        ScriptValue value;
-        if (!Next(t) || !IsName(t) || t.text.size() > kMaxValueNameLength) return false;
-        value.name = std::move(t.text);
-        if (!Expect(L"=") || !ParseValue(value)) return false;
-        owner->values.push_back(std::move(value));
+        if (!valuesAllowed) {
+          return E_REGISTRY_SCRIPT;
+        }
+        RETURN_IF_FAILED(ParseNamedValue(owner));
         continue;
       }
-      ScriptKey key;
-      if (Is(t, L"NoRemove")) {
-        key.mark = ScriptKey::Mark::NoRemove;
-        if (!Next(t)) return false;
-      } else if (Is(t, L"ForceRemove")) {
-        key.mark = ScriptKey::Mark::ForceRemove;
-        if (!Next(t)) return false;
-      }
-      if (!IsName(t) || t.text.size() > kMaxKeyNameLength) return false;
-      key.name = std::move(t.text);
-      if (!Peek(t)) return false;
-      if (Is(t, L"=")) {
-        Next(t);
-        ScriptValue value;
-        if (!ParseValue(value)) return false;
-        key.defaultValue = std::move(value);
-        if (!Peek(t)) return false;
-      }
-      if (Is(t, L"{")) {
-        Next(t);
-        if (!ParseKeys(key.subkeys, /*valuesAllowed=*/true, &key, depth + 1)) return false;
-      }
-      keys.push_back(std::move(key));
+      RETURN_IF_FAILED(ParseKey(owner, t, depth));
     }
-    return false;  // the script ended inside a block
+    RETURN_IF_FAILED(hr);
+    return E_REGISTRY_SCRIPT;  // the script ended inside a block
   }
 
-  bool ParseValue(ScriptValue& value) {
-    Token kind;
+  // first: the key's first token, a mark or its name.
+  HRESULT ParseKey(HKEY parent, Token& first, int depth) noexcept {
+    ScriptKey key;
+    if (Is(first, L"NoRemove")) {
+      key.mark = ScriptKey::Mark::NoRemove;
+      RETURN_IF_FAILED(NextRequired(first));
+    } else if (Is(first, L"ForceRemove")) {
+      key.mark = ScriptKey::Mark::ForceRemove;
+      RETURN_IF_FAILED(NextRequired(first));
+    }
+    if (!IsName(first) || first.text.Size() > kMaxKeyNameLength) {
+      return E_REGISTRY_SCRIPT;
+    }
+    key.name = first.text.CStr();
+
+    Token t;
     Token data;
-    if (!Next(kind) || !Next(data)) return false;
+    ScriptValue defaultValue;
+    RETURN_IF_FAILED(PeekRequired(t));
+    if (Is(t, L"=")) {
+      RETURN_IF_FAILED(NextRequired(t));
+      RETURN_IF_FAILED(ParseValue(defaultValue, data));
+      key.defaultValue = &defaultValue;
+      RETURN_IF_FAILED(PeekRequired(t));
+    }
+    UniqueHkey opened;
+    if (Acting(parent)) {
+      RETURN_IF_FAILED(m_actions->Enter(parent, key, opened));
+    }
+    if (Is(t, L"{")) {
+      RETURN_IF_FAILED(NextRequired(t));
+      RETURN_IF_FAILED(ParseKeys(opened.Get(), /*valuesAllowed=*/true, depth + 1));
+    }
+    return Acting(opened.Get()) ? m_actions->Leave(parent, key, opened) : S_OK;
+  }
+
+  HRESULT ParseNamedValue(HKEY owner) noexcept {
+    Token name;
+    RETURN_IF_FAILED(NextRequired(name));
+    if (!IsName(name) || name.text.Size() > kMaxValueNameLength) {
+      return E_REGISTRY_SCRIPT;
+    }
+    RETURN_IF_FAILED(Expect(L"="));
+    Token data;
+    ScriptValue value;
+    RETURN_IF_FAILED(ParseValue(value, data));
+    value.name = name.text.CStr();
+    return Acting(owner) ? m_actions->Value(owner, value) : S_OK;
+  }
+
+  // value's text points into data.
+  HRESULT ParseValue(ScriptValue& value, Token& data) noexcept {
+    Token kind;
+    RETURN_IF_FAILED(NextRequired(kind));
+    RETURN_IF_FAILED(NextRequired(data));
     if (Is(kind, L"s")) {
-      if (!data.quoted || data.text.size() > kMaxValueDataLength) return false;
+      if (!data.quoted || data.text.Size() > kMaxValueDataLength) {
+        return E_REGISTRY_SCRIPT;
+      }
       value.type = REG_SZ;
-      value.text = std::move(data.text);
-      return true;
+      value.text = data.text.CStr();
+      value.length = data.text.Size();
+      return S_OK;
     }
     if (Is(kind, L"d")) {
-      if (data.text.empty() || data.text.size() > 10) return false;
+      if (data.text.Empty() || data.text.Size() > 10) {
+        return E_REGISTRY_SCRIPT;
+      }
       wchar_t* end = nullptr;
-      const unsigned long long n = std::wcstoull(data.text.c_str(), &end, 0);
-      if (*end != L'\0' || n > 0xFFFFFFFFull) return false;
+      const unsigned long long n = std::wcstoull(data.text.CStr(), &end, 0);
+      if (*end != L'\0' || n > 0xFFFFFFFFull) {
+        return E_REGISTRY_SCRIPT;
+      }
       value.type = REG_DWORD;
       value.number = static_cast<DWORD>(n);
-      return true;
+      return S_OK;
     }
-    return false;
+    return E_REGISTRY_SCRIPT;
   }
 
-  static bool IsName(const Token& t) noexcept {
-    if (t.text.empty()) return false;
-    if (t.quoted) return true;
-    return !(Is(t, L"{") || Is(t, L"}") || Is(t, L"=") || Is(t, L"val") || Is(t, L"NoRemove") ||
-             Is(t, L"ForceRemove"));
-  }
-
-  bool Expect(const wchar_t* word) {
+  HRESULT Expect(const wchar_t* word) noexcept {
     Token t;
-    return Next(t) && Is(t, word);
+    RETURN_IF_FAILED(NextRequired(t));
+    return Is(t, word) ? S_OK : E_REGISTRY_SCRIPT;
   }
 
-  bool Peek(Token& t) {
+  HRESULT PeekRequired(Token& t) noexcept {
     const size_t pos = m_pos;
-    const bool ok = Next(t);
+    const HRESULT hr = NextRequired(t);
     m_pos = pos;
-    return ok;
+    return hr;
   }
 
-  // False at the end of the text or on an unterminated quote (which also
-  // marks the script malformed).
-  bool Next(Token& t) {
-    while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) ++m_pos;
-    if (m_pos >= m_text.size()) return false;
-    t.text.clear();
+  HRESULT NextRequired(Token& t) noexcept {
+    const HRESULT hr = Next(t);
+    return hr == S_FALSE ? E_REGISTRY_SCRIPT : hr;
+  }
+
+  // S_FALSE at the end of the text; an unterminated quote is the script's fault.
+  HRESULT Next(Token& t) noexcept {
+    while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) {
+      ++m_pos;
+    }
+    if (m_pos >= m_text.size()) {
+      return S_FALSE;
+    }
+    t.text.Clear();
     t.quoted = m_text[m_pos] == L'\'';
     if (!t.quoted) {
-      while (m_pos < m_text.size() && !IsSpace(m_text[m_pos])) t.text.push_back(m_text[m_pos++]);
-      return true;
+      const size_t start = m_pos;
+      while (m_pos < m_text.size() && !IsSpace(m_text[m_pos])) {
+        ++m_pos;
+      }
+      return t.text.Append(m_text.data() + start, m_pos - start) ? S_OK : E_OUTOFMEMORY;
     }
     ++m_pos;
     while (m_pos < m_text.size()) {
       const wchar_t c = m_text[m_pos++];
-      if (c != L'\'') {
-        t.text.push_back(c);
-      } else if (m_pos < m_text.size() && m_text[m_pos] == L'\'') {
-        t.text.push_back(L'\'');
+      if (c == L'\'') {
+        if (m_pos >= m_text.size() || m_text[m_pos] != L'\'') {
+          return S_OK;
+        }
         ++m_pos;
-      } else {
-        return true;
+      }
+      if (!t.text.Append(c)) {
+        return E_OUTOFMEMORY;
       }
     }
-    m_ok = false;
-    return false;
+    return E_REGISTRY_SCRIPT;
   }
 
   std::wstring_view m_text;
+  ScriptActions* m_actions;
   size_t m_pos = 0;
-  bool m_ok = true;
 };
 
 }  // namespace
 
-HRESULT ParseRegistryScript(std::wstring_view text, std::vector<ScriptRoot>& roots) noexcept {
-  return GuardCall([&]() -> HRESULT {
-    // A name or string cut short by a NUL would be written as something else.
-    if (text.find(L'\0') != std::wstring_view::npos) return E_REGISTRY_SCRIPT;
-    std::vector<ScriptRoot> parsed;
-    Parser parser(text);
-    if (!parser.ParseScript(parsed)) return E_REGISTRY_SCRIPT;
-    roots = std::move(parsed);
-    return S_OK;
-  });
+HRESULT WalkRegistryScript(std::wstring_view text, ScriptActions& actions) noexcept {
+  // A name or string cut short by a NUL would be written as something else.
+  if (text.find(L'\0') != std::wstring_view::npos) {
+    return E_REGISTRY_SCRIPT;
+  }
+  RETURN_IF_FAILED(Parser(text, nullptr).ParseScript());
+  return Parser(text, &actions).ParseScript();
 }
 
 }  // namespace comkit

@@ -19,9 +19,11 @@
 namespace comkit {
 
 // Runs fn (returning HRESULT) so that no exception leaves: std::bad_alloc
-// becomes E_OUTOFMEMORY, anything else E_UNEXPECTED.
+// becomes E_OUTOFMEMORY, anything else E_UNEXPECTED. Code built without
+// exceptions (Brevlin.dll's) has none to catch.
 template <class Fn>
 HRESULT GuardCall(Fn&& fn) noexcept {
+#if __cpp_exceptions
   try {
     return fn();
   } catch (const std::bad_alloc&) {
@@ -29,6 +31,9 @@ HRESULT GuardCall(Fn&& fn) noexcept {
   } catch (...) {
     return E_UNEXPECTED;
   }
+#else
+  return fn();
+#endif
 }
 
 }  // namespace comkit

@@ -3,7 +3,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
-#include <string>
+#include <utility>
 
 #include "comkit/bstr.h"
 #include "comkit/result.h"
@@ -12,43 +12,52 @@ using Microsoft::WRL::ComPtr;
 
 namespace comkit {
 
-HRESULT LoadTypeLibFromModule(std::wstring_view modulePath, ITypeLib** lib,
-                              std::wstring* loadedFrom) noexcept {
-  if (!lib) return E_POINTER;
+HRESULT LoadTypeLibFromModule(std::wstring_view modulePath, ITypeLib** lib, WideBuffer* loadedFrom) noexcept {
+  if (!lib) {
+    return E_POINTER;
+  }
   *lib = nullptr;
-  return GuardCall([&]() -> HRESULT {
-    std::wstring path(modulePath);
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib);
-    if (FAILED(hr)) {
-      const size_t slash = path.find_last_of(L"\\/");
-      const size_t dot = path.find_last_of(L'.');
-      if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.erase(dot);
-      path += L".tlb";
-      hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib);
-      if (FAILED(hr)) {
-        *lib = nullptr;
-        return hr;
-      }
+  WideBuffer path;
+  if (!path.Assign(modulePath)) {
+    return E_OUTOFMEMORY;
+  }
+  HRESULT hr = LoadTypeLibEx(path.CStr(), REGKIND_NONE, lib);
+  if (FAILED(hr)) {
+    const std::wstring_view view = path.View();
+    const size_t slash = view.find_last_of(L"\\/");
+    const size_t dot = view.find_last_of(L'.');
+    if (dot != std::wstring_view::npos && (slash == std::wstring_view::npos || dot > slash)) {
+      path.Truncate(dot);
     }
-    if (loadedFrom) *loadedFrom = std::move(path);
-    return S_OK;
-  });
+    if (!path.Append(L".tlb")) {
+      return E_OUTOFMEMORY;
+    }
+    hr = LoadTypeLibEx(path.CStr(), REGKIND_NONE, lib);
+    if (FAILED(hr)) {
+      *lib = nullptr;
+      return hr;
+    }
+  }
+  if (loadedFrom) {
+    *loadedFrom = std::move(path);
+  }
+  return S_OK;
 }
 
 HRESULT RegisterTypeLibFromModule(std::wstring_view modulePath) noexcept {
-  return GuardCall([&]() -> HRESULT {
-    ComPtr<ITypeLib> lib;
-    std::wstring path;
-    RETURN_IF_FAILED(LoadTypeLibFromModule(modulePath, &lib, &path));
-    UniqueBstr helpFile;
-    std::wstring helpDir;
-    if (SUCCEEDED(lib->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.Receive())) && helpFile) {
-      helpDir.assign(helpFile.Get(), helpFile.Length());
-      const size_t slash = helpDir.find_last_of(L"\\/");
-      helpDir.erase(slash == std::wstring::npos ? 0 : slash);
+  ComPtr<ITypeLib> lib;
+  WideBuffer path;
+  RETURN_IF_FAILED(LoadTypeLibFromModule(modulePath, &lib, &path));
+  UniqueBstr helpFile;
+  WideBuffer helpDir;
+  if (SUCCEEDED(lib->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.Receive())) && helpFile) {
+    const std::wstring_view file(helpFile.Get(), helpFile.Length());
+    const size_t slash = file.find_last_of(L"\\/");
+    if (slash != std::wstring_view::npos && !helpDir.Append(file.data(), slash)) {
+      return E_OUTOFMEMORY;
     }
-    return RegisterTypeLib(lib.Get(), path.data(), helpDir.empty() ? nullptr : helpDir.data());
-  });
+  }
+  return RegisterTypeLib(lib.Get(), path.Data(), helpDir.Empty() ? nullptr : helpDir.Data());
 }
 
 HRESULT UnregisterTypeLibFromModule(std::wstring_view modulePath) noexcept {

@@ -6,13 +6,15 @@
 
 #include <string_view>
 
+#include "comkit/wide_buffer.h"
+
 namespace comkit {
 
 // Loads the type library from modulePath (its resource TYPELIB 1) or, failing
 // that, from the file of the same path with the extension ".tlb". *loadedFrom
 // (optional) receives the path it was loaded from.
 HRESULT LoadTypeLibFromModule(std::wstring_view modulePath, ITypeLib** lib,
-                              std::wstring* loadedFrom = nullptr) noexcept;
+                              WideBuffer* loadedFrom = nullptr) noexcept;
 
 // Registers it under the path it was loaded from, with the directory of its
 // help file (if it names one) as help directory.

@@ -1,10 +1,9 @@
 // Address discovery and selection: which of the service's addresses the
 // dialer may dial on, selection by name, and the list of usable names.
-#include <string>
-
 #include "comkit/bstr.h"
 #include "comkit/identity.h"
 #include "comkit/result.h"
+#include "comkit/wide_buffer.h"
 #include "dialer/enumeration.h"
 #include "dialer/tapi_dialer.h"
 
@@ -110,27 +109,22 @@ HRESULT CTAPIDialer::GetAddressNameCSVList(BSTR* strAddressNameCSVList) noexcept
     ComPtr<IEnumAddress> addresses;
     RETURN_IF_FAILED(EnumerateAddresses(addresses));
 
-    HRESULT hr = S_OK;
-    std::wstring list;
-    RETURN_IF_FAILED(comkit::GuardCall([&]() -> HRESULT {
-        ComPtr<ITAddress> address;
-        while ((hr = dialer::NextItem(addresses.Get(), address)) == S_OK) {
-            comkit::UniqueBstr name;
-            if (!IsSuitableAddress(address.Get()) ||
-                FAILED(address->get_AddressName(name.Receive()))) {
-                continue;
-            }
-            // Separated when the list so far is not empty: an empty first
-            // name leaves no trace, a later one gives two adjacent commas.
-            if (!list.empty()) {
-                list += L',';
-            }
-            list.append(name.Get() ? name.Get() : L"", name.Length());
+    HRESULT hr;
+    comkit::WideBuffer list;
+    ComPtr<ITAddress> address;
+    while ((hr = dialer::NextItem(addresses.Get(), address)) == S_OK) {
+        comkit::UniqueBstr name;
+        if (!IsSuitableAddress(address.Get()) || FAILED(address->get_AddressName(name.Receive()))) {
+            continue;
         }
-        return S_OK;
-    }));
+        // Separated when the list so far is not empty: an empty first
+        // name leaves no trace, a later one gives two adjacent commas.
+        if ((!list.Empty() && !list.Append(L',')) || !list.Append(name.Get(), name.Length())) {
+            return E_OUTOFMEMORY;
+        }
+    }
 
-    BSTR copy = SysAllocStringLen(list.data(), static_cast<UINT>(list.size()));
+    BSTR copy = SysAllocStringLen(list.CStr(), static_cast<UINT>(list.Size()));
     if (!copy) {
         return E_OUTOFMEMORY;
     }

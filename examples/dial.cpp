@@ -15,7 +15,10 @@
 #include <cwchar>
 #include <string>
 
-#include "brevlin_idl.h"
+// The release archive's header. INITGUID before it defines CLSID_TAPIDialer
+// and IID_ITAPIDialer in this file; a program does so in one file only.
+#include <initguid.h>
+#include "brevlin.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -57,12 +60,24 @@ class Bstr {
   BSTR m_s = nullptr;
 };
 
+// The dialer leaves a description only for the failures it diagnoses itself
+// and never clears the thread's error object, which may still hold an older,
+// unrelated one. So each member is called with the error object cleared, and
+// after a failure the error object counts only when it is the dialer's.
+template <class Member>
+HRESULT Call(Member&& member) {
+  SetErrorInfo(0, nullptr);
+  return member();
+}
+
 std::wstring Describe(const wchar_t* what, HRESULT hr) {
   wchar_t code[16];
   std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
   std::wstring text = std::wstring(what) + L" failed: " + code;
   ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, &info) == S_OK && info) {
+  GUID source = {};
+  if (GetErrorInfo(0, &info) == S_OK && info && SUCCEEDED(info->GetGUID(&source)) &&
+      IsEqualGUID(source, IID_ITAPIDialer)) {
     Bstr description;
     if (SUCCEEDED(info->GetDescription(description.Out())) && description.Get())
       text += L"  " + description.Str();
@@ -106,14 +121,14 @@ int Dial(const Options& options) {
     timeline.Say(Describe(L"creating Brevlin.TAPIDialer", hr));
     return 1;
   }
-  if (FAILED(hr = dialer->InitializeTAPI())) {
+  if (FAILED(hr = Call([&] { return dialer->InitializeTAPI(); }))) {
     timeline.Say(Describe(L"InitializeTAPI", hr));
     return 1;
   }
   timeline.Say(L"telephony initialised");
 
   Bstr lines;
-  if (FAILED(hr = dialer->GetAddressNameCSVList(lines.Out()))) {
+  if (FAILED(hr = Call([&] { return dialer->GetAddressNameCSVList(lines.Out()); }))) {
     timeline.Say(Describe(L"GetAddressNameCSVList", hr));
     return 1;
   }
@@ -126,14 +141,14 @@ int Dial(const Options& options) {
   VARIANT_BOOL chosen = VARIANT_FALSE;
   if (!options.line.empty()) {
     Bstr name(options.line);
-    if (FAILED(hr = dialer->SetDeviceAddress(name.Get(), &chosen))) {
+    if (FAILED(hr = Call([&] { return dialer->SetDeviceAddress(name.Get(), &chosen); }))) {
       timeline.Say(Describe(L"SetDeviceAddress", hr));
       return 1;
     }
     timeline.Say(L"line \"" + options.line + L"\" chosen: " + (chosen ? L"True" : L"False"));
   } else if (!options.lineFile.empty()) {
     Bstr file(options.lineFile);
-    if (FAILED(hr = dialer->ReadDeviceAddressFromFile(file.Get(), &chosen))) {
+    if (FAILED(hr = Call([&] { return dialer->ReadDeviceAddressFromFile(file.Get(), &chosen); }))) {
       timeline.Say(Describe(L"ReadDeviceAddressFromFile", hr));
       return 1;
     }
@@ -141,7 +156,7 @@ int Dial(const Options& options) {
   }
 
   Bstr number(options.number);
-  if (FAILED(hr = dialer->Connect(number.Get()))) {
+  if (FAILED(hr = Call([&] { return dialer->Connect(number.Get()); }))) {
     timeline.Say(Describe((L"Connect \"" + options.number + L"\"").c_str(), hr));
     return 1;
   }
@@ -172,12 +187,12 @@ int Dial(const Options& options) {
     timeline.Say(L"Connected stayed False");
   }
 
-  if (FAILED(hr = dialer->Disconnect())) {
+  if (FAILED(hr = Call([&] { return dialer->Disconnect(); }))) {
     timeline.Say(Describe(L"Disconnect", hr));
     return 1;
   }
   timeline.Say(L"hung up");
-  if (FAILED(hr = dialer->ShutdownTAPI())) {
+  if (FAILED(hr = Call([&] { return dialer->ShutdownTAPI(); }))) {
     timeline.Say(Describe(L"ShutdownTAPI", hr));
     return 1;
   }

@@ -1,7 +1,5 @@
 #include "comkit/control/control_window.h"
 
-#include <cwchar>
-
 #include "comkit/control/control_base.h"
 #include "comkit/critical_section.h"
 #include "comkit/module.h"
@@ -85,7 +83,7 @@ ATOM RegisterWindowClass() noexcept {
     WindowClass& wc = Class();
     CComCritSecLock<CComCriticalSection> guard(wc.lock);
     if (wc.atom) return wc.atom;
-    swprintf(wc.name, sizeof(wc.name) / sizeof(wc.name[0]), L"Brevlin:%p", static_cast<void*>(&wc));
+    wsprintfW(wc.name, L"Brevlin:%p", static_cast<void*>(&wc));
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof(cls);
     cls.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;

@@ -70,7 +70,9 @@ std::wstring Expected() {
 
 Registrar WithModule(const std::wstring& path) {
   Registrar r;
-  EXPECT_EQ(r.AddReplacement(L"MODULE", comkit::DoubleQuotes(path)), S_OK);
+  comkit::WideBuffer quoted;
+  EXPECT_TRUE(comkit::DoubleQuotes(path, quoted));
+  EXPECT_EQ(r.AddReplacement(L"MODULE", quoted.View()), S_OK);
   return r;
 }
 

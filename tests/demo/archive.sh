@@ -1,31 +1,56 @@
 #!/usr/bin/env bash
-# Checks that the release archive holds what the README says it holds:
-# both architectures' DLLs and dial.exe, the example hosts and scenarios,
-# and the README itself.
+# Checks that the release archives hold what the README says they hold, and
+# nothing else: both architectures' stripped DLLs and dial.exe, the header
+# and the IDL, the example hosts and scenarios, the READMEs and SHA256SUMS,
+# which must match; and in the symbols archive, each binary's debug file.
 #   archive.sh SOURCE_DIR
 set -uo pipefail
 src="$1"
 version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
-zip="$src/dist/brevlin-$version.zip"
-[ -f "$zip" ] || { echo "FAIL: $zip is missing"; exit 1; }
-grep -qF "dist/brevlin-$version.zip" "$src/README.md" || { echo "FAIL: the README does not name brevlin-$version.zip"; exit 1; }
-listing="$(cd "$(mktemp -d)" && cmake -E tar tf "$zip")"
+name="brevlin-$version"
 failures=0
-expect=(README.md examples/dial.vbs examples/dial.js examples/dial.cpp)
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+for f in "$name.zip" "$name-symbols.zip"; do
+  [ -f "$src/dist/$f" ] || { echo "FAIL: dist/$f is missing"; exit 1; }
+  grep -qF "dist/$f" "$src/README.md" || fail "the README does not name dist/$f"
+done
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# expect ARCHIVE FILE...: exactly these files, under brevlin-<version>/.
+expect() {
+  local zip="$1" listing f
+  shift
+  listing="$(cd "$work" && cmake -E tar tf "$src/dist/$zip")"
+  for f in "$@"; do
+    grep -qx "$name/$f" <<<"$listing" || fail "$zip lacks $name/$f"
+  done
+  local extra
+  extra="$(grep -v '/$' <<<"$listing" | grep -vxF -f <(printf "$name/%s\n" "$@"))"
+  [ -z "$extra" ] || fail "unexpected files in $zip: $(tr '\n' ' ' <<<"$extra")"
+}
+
+binaries=() debug=()
 for arch in x64 x86; do
-  for f in Brevlin.dll TelSim.dll dial.exe; do expect+=("$arch/$f"); done
+  for f in Brevlin.dll TelSim.dll dial.exe; do binaries+=("$arch/$f"); debug+=("$arch/$f.debug"); done
 done
-for ini in "$src"/examples/scenarios/*.ini; do expect+=("examples/scenarios/$(basename "$ini")"); done
-for f in "${expect[@]}"; do
-  if grep -qx "brevlin-$version/$f" <<<"$listing"; then
-    echo "ok: $f"
-  else
-    echo "FAIL: brevlin-$version/$f is not in the archive"; failures=$((failures + 1))
-  fi
+files=(README.md telsim/README.md brevlin.idl include/brevlin.h SHA256SUMS
+       examples/dial.vbs examples/dial.js examples/dial.cpp "${binaries[@]}")
+for ini in "$src"/examples/scenarios/*.ini; do files+=("examples/scenarios/$(basename "$ini")"); done
+expect "$name.zip" "${files[@]}"
+expect "$name-symbols.zip" "${debug[@]}"
+
+# Unpacked together, every binary is stripped and its debug link finds its
+# file with the right CRC; SHA256SUMS covers every other file of the archive.
+(cd "$work" && cmake -E tar xf "$src/dist/$name.zip" && cmake -E tar xf "$src/dist/$name-symbols.zip")
+for arch in x64 x86; do
+  out="$("$src/scripts/check-artifacts" "$arch" "$work/$name/$arch/Brevlin.dll" "$work/$name/$arch/TelSim.dll" \
+         "$work/$name/$arch/dial.exe")" || { fail "check-artifacts $arch on the archive:"; grep FAIL <<<"$out"; }
 done
-# Nothing else: no build products or test programs slip in.
-extra="$(grep -v '/$' <<<"$listing" | grep -vxF -f <(printf "brevlin-$version/%s\n" "${expect[@]}"))"
-if [ -n "$extra" ]; then
-  echo "FAIL: unexpected files in the archive:"; echo "$extra"; failures=$((failures + 1))
-fi
+summed="$(cd "$work/$name" && sed 's/^[0-9a-f]*  //' SHA256SUMS)"
+[ "$summed" = "$(printf '%s\n' "${files[@]}" | grep -vx SHA256SUMS | LC_ALL=C sort)" ] ||
+  fail "SHA256SUMS does not list exactly the archive's other files"
+(cd "$work/$name" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
+
+[ $failures = 0 ] && echo "ok: $name.zip and $name-symbols.zip"
 [ $failures = 0 ]

@@ -67,5 +67,9 @@ export BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/default.ini")
 run "$dist/dial.exe" --list >"$work/list.out" 2>&1
 check "dial.exe --list" 0 "$work/list.out" $? "lines: "
 
+# An option the demo does not know is refused, not dialled as a number.
+"$src/scripts/demo" --bogus >"$work/demo-option.out" 2>&1
+check "scripts/demo --bogus" 2 "$work/demo-option.out" $? "unknown option --bogus" "scripts/demo [NUMBER]"
+
 echo "$passes passed, $failures failed"
 [ $failures = 0 ]
