@@ -51,7 +51,11 @@ bool IsTelSim(const std::wstring& registered, const std::wstring& modulePath) {
 
 HRESULT RunScript(const std::wstring& modulePath, bool doRegister) noexcept {
     comkit::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddReplacement(L"MODULE", comkit::DoubleQuotes(modulePath)));
+    comkit::WideBuffer quoted;
+    if (!comkit::DoubleQuotes(modulePath, quoted)) {
+        return E_OUTOFMEMORY;
+    }
+    RETURN_IF_FAILED(registrar.AddReplacement(L"MODULE", quoted.View()));
     return doRegister ? registrar.Register(kScript) : registrar.Unregister(kScript);
 }
 
