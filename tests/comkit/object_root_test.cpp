@@ -8,16 +8,16 @@
 #include "comkit/module.h"
 #include "comkit/result.h"
 #include "counted_object.h"
-#include "test_outer.h"
+#include "support/hresult.h"
+#include "support/test_outer.h"
 
 using Microsoft::WRL::ComPtr;
 using comkit_test::CCounted;
 using comkit_test::CLSID_Counted;
 using comkit_test::State;
-using comkit_test::TestOuter;
+using test_support::TestOuter;
 
 namespace {
-
 
 class ObjectRootTest : public ::testing::Test {
  protected:
@@ -44,8 +44,7 @@ TEST_F(ObjectRootTest, NullOutPointerIsRefusedBeforeAnythingIsBuilt) {
 
 TEST_F(ObjectRootTest, PlainObjectHoldsOneModuleLockWhileAlive) {
   ComPtr<IPersist> p;
-  HRESULT hr = CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p));
   EXPECT_EQ(State().live, 1);
   EXPECT_EQ(Locks(), 1);
   ComPtr<IPersist> second;

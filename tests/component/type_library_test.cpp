@@ -8,6 +8,7 @@
 #include "brevlin_idl.h"
 #include "brevlin_library.h"
 #include "comkit/bstr.h"
+#include "support/hresult.h"
 
 using Microsoft::WRL::ComPtr;
 using comkit::UniqueBstr;
@@ -49,11 +50,28 @@ std::wstring Doc(ITypeLib* lib, INT index, std::wstring* name = nullptr) {
   return doc ? doc.Get() : L"";
 }
 
+// The type info implements as its implemented type number index (-1: the
+// vtable half of a dual interface).
+ComPtr<ITypeInfo> Implemented(ITypeInfo* info, UINT index) {
+  HREFTYPE ref = 0;
+  ComPtr<ITypeInfo> type;
+  EXPECT_HR(S_OK, info->GetRefTypeOfImplType(index, &ref));
+  EXPECT_HR(S_OK, info->GetRefTypeInfo(ref, &type));
+  return type;
+}
+
+GUID GuidOf(ITypeInfo* type) {
+  TYPEATTR* attr = nullptr;
+  if (FAILED(type->GetTypeAttr(&attr))) return GUID_NULL;
+  const GUID guid = attr->guid;
+  type->ReleaseTypeAttr(attr);
+  return guid;
+}
+
 class TypeLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    HRESULT hr = LoadTypeLibEx(BrevlinLibrary::BuiltPath().c_str(), REGKIND_NONE, &m_lib);
-    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+    ASSERT_HR(S_OK, LoadTypeLibEx(BrevlinLibrary::BuiltPath().c_str(), REGKIND_NONE, &m_lib));
   }
   ComPtr<ITypeLib> m_lib;
 };
@@ -93,13 +111,9 @@ TEST_F(TypeLibraryTest, TheClassComesFirstCreatableOnlyWithItsDefaultInterface) 
   INT implFlags = 0;
   ASSERT_EQ(info->GetImplTypeFlags(0, &implFlags), S_OK);
   EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT);
-  HREFTYPE ref = 0;
-  ComPtr<ITypeInfo> impl;
-  ASSERT_EQ(info->GetRefTypeOfImplType(0, &ref), S_OK);
-  ASSERT_EQ(info->GetRefTypeInfo(ref, &impl), S_OK);
-  ASSERT_EQ(impl->GetTypeAttr(&attr), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITAPIDialer));
-  impl->ReleaseTypeAttr(attr);
+  ComPtr<ITypeInfo> impl = Implemented(info.Get(), 0);
+  ASSERT_TRUE(impl);
+  EXPECT_TRUE(IsEqualGUID(GuidOf(impl.Get()), IID_ITAPIDialer));
 }
 
 TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromIDispatch) {
@@ -121,10 +135,8 @@ TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromID
   dispatch->ReleaseTypeAttr(attr);
 
   // The vtable half of the dual interface.
-  HREFTYPE ref = 0;
-  ComPtr<ITypeInfo> vtable;
-  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
-  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable), S_OK);
+  ComPtr<ITypeInfo> vtable = Implemented(dispatch.Get(), -1);
+  ASSERT_TRUE(vtable);
   ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
   EXPECT_EQ(attr->wTypeFlags, 0x1140) << std::hex << attr->wTypeFlags;
@@ -132,20 +144,16 @@ TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromID
   EXPECT_EQ(attr->cbSizeVft, 15 * sizeof(void*));
   EXPECT_EQ(attr->cImplTypes, 1);
   vtable->ReleaseTypeAttr(attr);
-  ComPtr<ITypeInfo> base;
-  ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &ref), S_OK);
-  ASSERT_EQ(vtable->GetRefTypeInfo(ref, &base), S_OK);
-  ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IDispatch));
-  base->ReleaseTypeAttr(attr);
+  ComPtr<ITypeInfo> base = Implemented(vtable.Get(), 0);
+  ASSERT_TRUE(base);
+  EXPECT_TRUE(IsEqualGUID(GuidOf(base.Get()), IID_IDispatch));
 }
 
 TEST_F(TypeLibraryTest, MembersInDispidAndSlotOrderWithTheirParameters) {
-  ComPtr<ITypeInfo> dispatch, vtable;
+  ComPtr<ITypeInfo> dispatch;
   ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
-  HREFTYPE ref = 0;
-  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
-  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable), S_OK);
+  ComPtr<ITypeInfo> vtable = Implemented(dispatch.Get(), -1);
+  ASSERT_TRUE(vtable);
 
   for (UINT index = 0; index < 8; ++index) {
     const Member& m = kMembers[index];

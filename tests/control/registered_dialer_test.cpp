@@ -19,8 +19,7 @@ namespace {
 class RegisteredDialerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_HR(S_OK, OleInitialize(nullptr));
-        m_oleInitialised = true;
+        ASSERT_HR(S_OK, m_ole.Result());
         m_library = LoadLibraryW(BREVLIN_DLL);
         ASSERT_NE(nullptr, m_library) << GetLastError();
         ASSERT_HR(S_OK, Export("DllRegisterServer")());
@@ -39,7 +38,6 @@ protected:
             EXPECT_HR(S_OK, Export("DllUnregisterServer")());
         }
         if (m_library) FreeLibrary(m_library);
-        if (m_oleInitialised) OleUninitialize();
     }
 
     using Entry = HRESULT(STDAPICALLTYPE*)();
@@ -50,9 +48,9 @@ protected:
     std::shared_ptr<telsim::Service> service;
 
 private:
+    test_support::Apartment m_ole{test_support::Apartment::Ole};
     HMODULE m_library = nullptr;
     bool m_registered = false;
-    bool m_oleInitialised = false;
 };
 
 }  // namespace

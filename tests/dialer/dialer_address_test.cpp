@@ -21,11 +21,6 @@ telsim::AddressSpec WithoutPhoneNumbers(const wchar_t* name) {
 
 class DialerAddressTest : public DialerTest {
 protected:
-    void Use(std::vector<telsim::AddressSpec> addresses) {
-        m_service->World().SetAddresses(std::move(addresses));
-        ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    }
-
     HRESULT Select(const wchar_t* name, VARIANT_BOOL* success) {
         Bstr id(name);
         *success = 0x1234;
@@ -47,21 +42,18 @@ protected:
     // The name of the address the dialer dials on now: a call is placed and
     // asked for its address.
     std::wstring DialledAddress() {
-        Bstr number(L"5550100");
-        const HRESULT hr = m_dialer->Connect(number.Get());
+        const HRESULT hr = Connect();
         if (FAILED(hr)) {
             return L"<Connect " + std::wstring(Hex(hr).begin(), Hex(hr).end()) + L">";
         }
         ComPtr<ITCallInfo> info;
         ComPtr<ITAddress> address;
-        BSTR name = nullptr;
+        Bstr name;
         if (FAILED(m_service->World().Calls().back().As(&info)) || FAILED(info->get_Address(&address)) ||
-            FAILED(address->get_AddressName(&name))) {
+            FAILED(address->get_AddressName(name.Receive()))) {
             return L"<unknown>";
         }
-        std::wstring result(name, SysStringLen(name));
-        SysFreeString(name);
-        return result;
+        return name.Text();
     }
 };
 
@@ -73,8 +65,7 @@ TEST_F(DialerAddressTest, NoAddressesAtAll) {
     std::wstring list;
     EXPECT_HR(S_FALSE, List(list));
     EXPECT_EQ(L"", list);
-    Bstr number(L"5550100");
-    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_HR(E_FAIL, Connect());
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
     EXPECT_EQ(0u, m_service->World().CallsCreated());
     EXPECT_EQ(0u, m_service->Notifications().AdvisedSinks());
@@ -209,8 +200,7 @@ TEST_F(DialerAddressTest, NextFailingMidwayEndsEachWalkWithItsError) {
     ASSERT_HR(S_OK, second->InitializeTAPI());
     m_service->World().SetAddresses({WithoutPhoneNumbers(L"Fax"), Suitable(L"A")});
     m_service->Recorder().FailOperation(op::AddressNext, broken, 1, 1);
-    Bstr number(L"5550100");
-    EXPECT_HR(E_FAIL, second->Connect(number.Get()));
+    EXPECT_HR(E_FAIL, Dial(second.Get()));
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
 }
 
@@ -230,8 +220,7 @@ TEST_F(DialerAddressTest, EnumeratorAnsweringWithoutAnItemEndsTheWalk) {
     EXPECT_EQ(VARIANT_FALSE, success);
 
     m_service->Recorder().NullOut(op::AddressNext);
-    Bstr number(L"5550100");
-    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_HR(E_FAIL, Connect());
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", TakeThreadError().description);
     EXPECT_LT(m_service->Recorder().CountOf(op::AddressNext), 10u);
 }

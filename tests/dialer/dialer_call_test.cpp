@@ -2,6 +2,7 @@
 // single- and a multi-threaded apartment, with events delivered inside the
 // triggering call and from the service's notification thread.
 #include "dialer_test_support.h"
+#include "support/scratch_file.h"
 
 #include <tuple>
 
@@ -26,9 +27,8 @@ protected:
 
     bool Synchronous() const { return std::get<1>(GetParam()) == telsim::Delivery::Synchronous; }
 
-    HRESULT Dial(const wchar_t* number = L"5550100") {
-        Bstr text(number);
-        const HRESULT hr = m_dialer->Connect(text.Get());
+    HRESULT Dial(const wchar_t* number = kNumber) {
+        const HRESULT hr = Connect(number);
         m_service->Notifications().WaitIdle();
         return hr;
     }
@@ -73,18 +73,11 @@ protected:
 
     // Selects the line through a device-address file naming it.
     bool SelectFromFile(const char* line) {
-        wchar_t directory[MAX_PATH];
-        wchar_t path[MAX_PATH];
-        EXPECT_NE(0u, GetTempPathW(MAX_PATH, directory));
-        EXPECT_NE(0u, GetTempFileNameW(directory, L"dev", 0, path));
-        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(file, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
-        CloseHandle(file);
-        Bstr fileSpec(path);
+        test_support::ScratchFile file;
+        EXPECT_TRUE(file.Write(line));
+        Bstr fileSpec(file.Path().c_str());
         VARIANT_BOOL success = VARIANT_FALSE;
         EXPECT_HR(S_OK, m_dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success));
-        DeleteFileW(path);
         return success == VARIANT_TRUE;
     }
 
@@ -407,8 +400,7 @@ TEST_P(DialerCallTest, AFailedAdviseLeavesNoSinkToRead) {
     ASSERT_HR(S_OK, CreateDialer(second));
     m_service->Recorder().FailOperation(op::QueryConnectionPointContainer, E_NOINTERFACE);
     ASSERT_HR(S_OK, second->InitializeTAPI());
-    Bstr number(L"5550100");
-    EXPECT_HR(E_NOINTERFACE, second->Connect(number.Get()));
+    EXPECT_HR(E_NOINTERFACE, dialer_test::Dial(second.Get()));
     EXPECT_EQ(0u, m_service->World().CallsCreated());
 }
 

@@ -13,39 +13,17 @@
 
 #include <gtest/gtest.h>
 
-#include "../comkit/scratch_registry.h"
 #include "comkit/registrar.h"
 #include "comkit/registry_script.h"
+#include "support/sample_registry_script.h"
+#include "support/scratch_registry.h"
 
 namespace {
 
 constexpr unsigned kSeed = 77;
 constexpr int kScripts = 3000;
 
-const char kBase[] =
-    "HKCR\r\n"
-    "{\r\n"
-    "\tReliability.Sample.1 = s 'Sample ''quoted'' Class'\r\n"
-    "\t{\r\n"
-    "\t\tCLSID = s '{0D1B2C3A-0000-4000-8000-00000000AB01}'\r\n"
-    "\t}\r\n"
-    "\tNoRemove CLSID\r\n"
-    "\t{\r\n"
-    "\t\tForceRemove {0D1B2C3A-0000-4000-8000-00000000AB01} = s 'Sample Class'\r\n"
-    "\t\t{\r\n"
-    "\t\t\tForceRemove 'Programmable'\r\n"
-    "\t\t\tInprocServer32 = s '%MODULE%'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\tval ThreadingModel = s 'Both'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\t'MiscStatus' = s '0'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\t'1' = s '132497'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\tFlags = d '17'\r\n"
-    "\t\t}\r\n"
-    "\t}\r\n"
-    "}\r\n";
+const char* const kBase = test_support::kSampleRegistryScript;
 
 struct Token {
     std::size_t begin;
@@ -242,12 +220,12 @@ HRESULT RunScript(const std::string& script, bool doRegister) {
 }
 
 TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
-    comkit_test::ScratchClassesRoot root;
+    test_support::ScratchClassesRoot root;
     // What a refusal must leave alone: the base script's keys, and a value in
     // the ForceRemove key that a premature ForceRemove would take away.
     ASSERT_EQ(S_OK, RunScript(kBase, true));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root.Key(), L"CLSID\\{0D1B2C3A-0000-4000-8000-00000000AB01}",
-                                             L"Extra", REG_SZ, L"kept", 10));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(root.Key(), test_support::kSampleClassKey, L"Extra", REG_SZ, L"kept", 10));
     const std::wstring before = root.Dump();
     ASSERT_NE(std::wstring::npos, before.find(L"Extra=kept"));
 
@@ -288,7 +266,7 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
 // The refusals above start right past the limits: a key name of 255
 // characters, a value name of 16383 and string data of 4096 are written.
 TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
-    comkit_test::ScratchClassesRoot root;
+    test_support::ScratchClassesRoot root;
     const std::string key(comkit::kMaxKeyNameLength, 'k');
     const std::string value(comkit::kMaxValueNameLength, 'v');
     const std::string data(comkit::kMaxValueDataLength, 'd');

@@ -3,7 +3,6 @@
 #include "fake_sink.h"
 
 using Microsoft::WRL::ComPtr;
-using telsim_test::ComScope;
 using telsim_test::FirstAddress;
 
 namespace {
@@ -157,7 +156,7 @@ namespace {
 // A test that leaks must still end: the service frees every object it
 // made, linked or not, without touching one already freed.
 TEST(Teardown, ServiceGoesWhileObjectsAreStillHeld) {
-    ComScope com;
+    test_support::Apartment com;
     auto svc = telsim::Service::Create();
     ComPtr<ITTAPI> tapi;
     ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));

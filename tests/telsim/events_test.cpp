@@ -3,54 +3,46 @@
 
 #include <chrono>
 
+#include "support/bstr.h"
+
 using Microsoft::WRL::ComPtr;
 using telsim_test::Advised;
-using telsim_test::ComScope;
 using telsim_test::FakeSink;
 using telsim_test::FirstAddress;
 using telsim_test::MakeAdvised;
-using telsim_test::RefsOf;
+using test_support::RefCount;
 
 namespace {
 
-class Events : public ::testing::Test {
+class Events : public telsim_test::CleanServiceTest {
 protected:
-    ComScope com;
-    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
     ComPtr<FakeSink> sink = FakeSink::Make();
 
     ComPtr<ITBasicCallControl> NewCall(ITTAPI* tapi) {
         ComPtr<ITBasicCallControl> call;
-        BSTR number = SysAllocString(L"5550100");
-        EXPECT_EQ(S_OK, FirstAddress(tapi)->CreateCall(number, 1, 24, &call));
-        SysFreeString(number);
+        EXPECT_EQ(S_OK, FirstAddress(tapi)->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
         return call;
-    }
-    void TearDown() override {
-        svc->Notifications().WaitIdle();
-        svc->Notifications().ReleaseSinks();
-        EXPECT_EQ("", svc->Ledger().Leaks());
     }
 };
 
 TEST_F(Events, AdviseHoldsTheSinkUntilUnadvise) {
     Advised root = MakeAdvised(*svc, sink.Get());
     EXPECT_NE(0u, root.cookie);
-    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    EXPECT_EQ(2u, RefCount(sink.Get()));
     EXPECT_EQ(1u, svc->Notifications().AdvisedSinks());
     EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie + 1));
     EXPECT_EQ(S_OK, root.point->Unadvise(root.cookie));
-    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(1u, RefCount(sink.Get()));
     EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie));
 }
 
 TEST_F(Events, ShutdownKeepsTheSinkAndRootReleaseDropsIt) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ASSERT_EQ(S_OK, root.tapi->Shutdown());
-    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    EXPECT_EQ(2u, RefCount(sink.Get()));
     root.point.Reset();
     root.tapi.Reset();
-    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(1u, RefCount(sink.Get()));
     EXPECT_EQ(0u, svc->Notifications().AdvisedSinks());
 }
 
@@ -59,14 +51,14 @@ TEST_F(Events, KeptSinkReceivesALateEvent) {
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     root = Advised();
-    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    EXPECT_EQ(2u, RefCount(sink.Get()));
     telsim::EventSpec late;
     late.callState = CS_DISCONNECTED;
     EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(late));
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_EQ(CS_DISCONNECTED, sink->Events()[0].state);
     svc->Notifications().ReleaseSinks();
-    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(1u, RefCount(sink.Get()));
 }
 
 TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
@@ -372,9 +364,8 @@ TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
         ComPtr<ITAddress> address;
         std::size_t seen = 0;
         while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-            BSTR name = nullptr;
-            ASSERT_EQ(S_OK, address->get_AddressName(&name));
-            SysFreeString(name);
+            test_support::Bstr name;
+            ASSERT_EQ(S_OK, address->get_AddressName(name.Receive()));
             ++seen;
         }
         EXPECT_EQ(10000u, seen);

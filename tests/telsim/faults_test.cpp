@@ -2,20 +2,14 @@
 // operation the dialer reaches.
 #include "fake_sink.h"
 
+#include "support/bstr.h"
+
 using Microsoft::WRL::ComPtr;
-using telsim_test::ComScope;
 using telsim_test::FirstAddress;
 
 namespace {
 
-class Faults : public telsim_test::ServiceTest {
-protected:
-    void TearDown() override {
-        svc->Notifications().WaitIdle();
-        svc->Notifications().ReleaseSinks();
-        EXPECT_EQ("", svc->Ledger().Leaks());
-    }
-};
+using Faults = telsim_test::CleanServiceTest;
 
 TEST_F(Faults, OperationFailsWithTheChosenResult) {
     svc->Recorder().FailOperation(telsim::op::Initialize, 0x80040059);
@@ -34,9 +28,8 @@ TEST_F(Faults, SkipAndCountChooseWhichCallsFail) {
     std::vector<HRESULT> results;
     ComPtr<ITAddress> address;
     while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        BSTR name = nullptr;
-        results.push_back(address->get_AddressName(&name));
-        SysFreeString(name);
+        test_support::Bstr name;
+        results.push_back(address->get_AddressName(name.Receive()));
     }
     EXPECT_EQ((std::vector<HRESULT>{S_OK, E_ACCESSDENIED, S_OK}), results);
 }
@@ -53,10 +46,8 @@ TEST_F(Faults, NullOutSucceedsWithoutAnObject) {
     ASSERT_EQ(S_OK, FirstAddress(tapi.Get()).As(&translation));
     svc->Recorder().NullOut(telsim::op::TranslateAddress);
     ComPtr<ITAddressTranslationInfo> info;
-    BSTR number = SysAllocString(L"5550100");
-    EXPECT_EQ(S_OK, translation->TranslateAddress(number, 0, 0, &info));
+    EXPECT_EQ(S_OK, translation->TranslateAddress(test_support::Bstr(L"5550100").Get(), 0, 0, &info));
     EXPECT_EQ(nullptr, info.Get());
-    SysFreeString(number);
 }
 
 TEST_F(Faults, NullOutOfAStringHandsOutNull) {
@@ -147,9 +138,7 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
     ASSERT_EQ(S_OK, tapi->RegisterCallNotifications(address.Get(), VARIANT_TRUE, VARIANT_FALSE, 24, 7, &handle));
     EXPECT_EQ(E_INVALIDARG, tapi->UnregisterNotifications(handle + 100));
     ComPtr<ITBasicCallControl> call;
-    BSTR number = SysAllocString(L"5550100");
-    ASSERT_EQ(S_OK, address->CreateCall(number, 1, 24, &call));
-    SysFreeString(number);
+    ASSERT_EQ(S_OK, address->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
     ComPtr<ITAddressCapabilities> caps;
     ASSERT_EQ(S_OK, address.As(&caps));
 
@@ -194,7 +183,7 @@ TEST_F(Faults, RecordingCapKeepsCounting) {
 namespace {
 
 TEST(ClassObject, CoCreateInstanceReachesTheServiceWhileRegistered) {
-    ComScope com;
+    test_support::Apartment com;
     auto svc = telsim::Service::Create();
     ASSERT_EQ(S_OK, svc->RegisterClassObject());
     {

@@ -1,33 +1,21 @@
 // The scenario reader behind TelSim.dll.
 #include "telsim/scenario.h"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
+
+#include "support/scratch_file.h"
 
 namespace {
 
 class ScenarioFile : public ::testing::Test {
 protected:
-    std::wstring path;
+    test_support::ScratchFile file;
 
-    void SetUp() override {
-        wchar_t dir[MAX_PATH];
-        GetTempPathW(MAX_PATH, dir);
-        wchar_t file[MAX_PATH];
-        GetTempFileNameW(dir, L"tsc", 0, file);
-        path = file;
-    }
-    void TearDown() override { DeleteFileW(path.c_str()); }
-
-    void Write(const char* text) {
-        std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    void Write(const char* text) { ASSERT_TRUE(file.Write(text)); }
     telsim::Scenario Read(HRESULT expected = S_OK) {
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_EQ(expected, telsim::ReadScenario(path, scenario, error)) << std::string(error.begin(), error.end());
+        EXPECT_EQ(expected, telsim::ReadScenario(file.Path(), scenario, error)) << std::string(error.begin(), error.end());
         lastError = error;
         return scenario;
     }
@@ -131,7 +119,7 @@ TEST_F(ScenarioFile, MistakesAreRefusedWithTheirPlace) {
 }
 
 TEST_F(ScenarioFile, MissingFileIsAnError) {
-    DeleteFileW(path.c_str());
+    DeleteFileW(file.Path().c_str());
     Read(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_NE(std::wstring::npos, lastError.find(L"not found"));
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the iaxmodem cases of a Windows test program under Wine:
-#   run-iax-tests.sh PROGRAM WORKDIR
+#   run-iaxmodem.sh PROGRAM WORKDIR
 # For each case a fresh pair of iaxmodem instances talks IAX2 directly over
 # 127.0.0.1 (no PBX: `refresh 0`, each one's server is the other), with
 # their devices and configuration under WORKDIR. modempeer answers the far

@@ -2,7 +2,7 @@
 # Checks that the release archive holds what the README says it holds:
 # both architectures' DLLs and dial.exe, the example hosts and scenarios,
 # and the README itself.
-#   archive.sh SOURCE_DIR
+#   run-archive.sh SOURCE_DIR
 set -uo pipefail
 src="$1"
 version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine against modempeer:
-#   run-peer-tests.sh PROGRAM WORKDIR [ARGS...]
+#   run-modempeer.sh PROGRAM WORKDIR [ARGS...]
 # Starts a peer that answers (echo on; numbers 5550111 busy, 5550122 no
 # carrier, 5550133 no dial tone, 5550144 no answer, 5550155 silent, 5550166
 # drops the carrier, anything else connects) on COM41 and a mute one on

@@ -4,11 +4,11 @@
 # cscript dialling through it against modempeer (and, when it can run,
 # against iaxmodem). The peers' logs must show exactly the initialisation
 # and the dial strings the translation rules give.
-#   run-modem-script-tests BREVLIN_DLL TELSIM_DLL PREFIX_DIR WORK_DIR PEER
+#   run-modem-script.sh BREVLIN_DLL TELSIM_DLL PREFIX_DIR WORK_DIR PEER
 # PEER: modempeer or iaxmodem. Exits 77 (skipped) when the peer cannot run.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-root="$(cd "$here/../../.." && pwd)"
+root="$(cd "$here/../.." && pwd)"
 brevlin="$1" telsim="$2" work="$4" which="$5"
 export WINEPREFIX="$3"
 port=45
