@@ -42,37 +42,41 @@ Registrar WithModule(const std::wstring& path) {
   return r;
 }
 
+// A registrar for a module at path that has registered the sample script.
+Registrar SampleRegistered(const std::wstring& path) {
+  Registrar r = WithModule(path);
+  EXPECT_HR(S_OK, r.Register(kSampleRegistryScript));
+  return r;
+}
+
 class RegistrarTest : public ::testing::Test {
  protected:
+  // A key of the test's own below the scratch root.
+  void AddKey(const wchar_t* path, DWORD options = 0) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(m_root.Key(), path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
   ScratchClassesRoot m_root;
 };
 
 TEST_F(RegistrarTest, WritesEveryKeyAndValueWithTheQuotedPath) {
-  Registrar r = WithModule(L"C:\\it's\\x.dll");
-  ASSERT_HR(S_OK, r.Register(kSampleRegistryScript));
+  SampleRegistered(L"C:\\it's\\x.dll");
   EXPECT_EQ(m_root.Dump(), kWritten);
 }
 
 TEST_F(RegistrarTest, RegisteringTwiceGivesTheSameContentAndForceRemoveDropsStaleKeys) {
-  Registrar r = WithModule(L"C:\\it's\\x.dll");
-  ASSERT_EQ(r.Register(kSampleRegistryScript), S_OK);
-  HKEY stale = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale", 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &stale, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(stale);
+  Registrar r = SampleRegistered(L"C:\\it's\\x.dll");
+  ASSERT_NO_FATAL_FAILURE(AddKey(L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale"));
   ASSERT_HR(S_OK, r.Register(kSampleRegistryScript));
   EXPECT_EQ(m_root.Dump(), kWritten);
 }
 
 TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndKeysWithForeignSubkeys) {
-  Registrar r = WithModule(L"C:\\x.dll");
-  ASSERT_EQ(r.Register(kSampleRegistryScript), S_OK);
-  HKEY foreign = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"Sample.Thing.1\\Foreign", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &foreign, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(foreign);
+  Registrar r = SampleRegistered(L"C:\\x.dll");
+  ASSERT_NO_FATAL_FAILURE(AddKey(L"Sample.Thing.1\\Foreign"));
   ASSERT_HR(S_OK, r.Unregister(kSampleRegistryScript));
   // Sample.Thing.1 keeps its value: a key that still has subkeys stays whole.
   EXPECT_EQ(m_root.Dump(),
@@ -94,11 +98,7 @@ TEST_F(RegistrarTest, ReplacementNamesMatchWithoutCaseAndDoublePercentIsOnePerce
 TEST_F(RegistrarTest, AFailedWriteIsUndoneByRemoval) {
   // A volatile key cannot hold a lasting subkey, so the write of Child fails
   // after First has been written.
-  HKEY volatileKey = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"Volatile", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &volatileKey, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(volatileKey);
+  ASSERT_NO_FATAL_FAILURE(AddKey(L"Volatile", REG_OPTION_VOLATILE));
   Registrar r;
   EXPECT_HR(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE),
             r.Register("HKCR\r\n{\r\n\tFirst = s 'one'\r\n\t{\r\n\t\tSub = s 'two'\r\n\t}\r\n"

@@ -73,6 +73,15 @@ class TypeLibraryTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_HR(S_OK, LoadTypeLibEx(BrevlinLibrary::BuiltPath().c_str(), REGKIND_NONE, &m_lib));
   }
+  // The kind, documentation string and name of the library's type at index.
+  void ExpectType(UINT index, TYPEKIND kind, const wchar_t* doc, const wchar_t* name) {
+    TYPEKIND found;
+    ASSERT_EQ(m_lib->GetTypeInfoType(index, &found), S_OK);
+    EXPECT_EQ(found, kind);
+    std::wstring foundName;
+    EXPECT_EQ(Doc(m_lib.Get(), index, &foundName), doc);
+    EXPECT_EQ(foundName, name);
+  }
   ComPtr<ITypeLib> m_lib;
 };
 
@@ -94,12 +103,7 @@ TEST_F(TypeLibraryTest, LibraryAttributes) {
 }
 
 TEST_F(TypeLibraryTest, TheClassComesFirstCreatableOnlyWithItsDefaultInterface) {
-  TYPEKIND kind;
-  ASSERT_EQ(m_lib->GetTypeInfoType(0, &kind), S_OK);
-  EXPECT_EQ(kind, TKIND_COCLASS);
-  std::wstring name;
-  EXPECT_EQ(Doc(m_lib.Get(), 0, &name), L"TAPIDialer Class");
-  EXPECT_EQ(name, L"TAPIDialer");
+  ASSERT_NO_FATAL_FAILURE(ExpectType(0, TKIND_COCLASS, L"TAPIDialer Class", L"TAPIDialer"));
   ComPtr<ITypeInfo> info;
   ASSERT_EQ(m_lib->GetTypeInfo(0, &info), S_OK);
   TYPEATTR* attr = nullptr;
@@ -117,12 +121,7 @@ TEST_F(TypeLibraryTest, TheClassComesFirstCreatableOnlyWithItsDefaultInterface) 
 }
 
 TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromIDispatch) {
-  TYPEKIND kind;
-  ASSERT_EQ(m_lib->GetTypeInfoType(1, &kind), S_OK);
-  EXPECT_EQ(kind, TKIND_DISPATCH);
-  std::wstring name;
-  EXPECT_EQ(Doc(m_lib.Get(), 1, &name), L"ITAPIDialer Interface");
-  EXPECT_EQ(name, L"ITAPIDialer");
+  ASSERT_NO_FATAL_FAILURE(ExpectType(1, TKIND_DISPATCH, L"ITAPIDialer Interface", L"ITAPIDialer"));
   ComPtr<ITypeInfo> dispatch;
   ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
   TYPEATTR* attr = nullptr;

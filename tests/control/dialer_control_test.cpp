@@ -5,26 +5,22 @@
 #include <docobj.h>
 #include <objsafe.h>
 
-#include <memory>
-
 #include <wrl/client.h>
 
 #include "control_fixture.h"
 #include "control_interfaces.h"
 #include "dialer/tapi_dialer.h"
 #include "label_image.h"
-#include "telsim/telsim.h"
+#include "service_fixture.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-class DialerControlTest : public ::testing::Test {
+class DialerControlTest : public OleServiceTest {
 protected:
     void SetUp() override {
-        ASSERT_HR(S_OK, m_ole.Result());
-        service = telsim::Service::Create();
-        ASSERT_HR(S_OK, service->RegisterClassObject());
+        ASSERT_NO_FATAL_FAILURE(OleServiceTest::SetUp());
         ASSERT_HR(S_OK, CTAPIDialer::CreateInstance(nullptr, IID_PPV_ARGS(&dialer)));
     }
 
@@ -32,11 +28,7 @@ protected:
         if (dialer) {
             EXPECT_EQ(0u, dialer.Reset()) << "the dialer outlived its last reference";
         }
-        if (service) {
-            service->RevokeClassObject();
-            EXPECT_EQ("", service->Ledger().Leaks());
-        }
-        service.reset();
+        OleServiceTest::TearDown();
         EXPECT_EQ(0, TestSite::Live());
         EXPECT_EQ(0, TestStream::Live());
     }
@@ -48,8 +40,6 @@ protected:
         return p;
     }
 
-    test_support::Apartment m_ole{test_support::Apartment::Ole};
-    std::shared_ptr<telsim::Service> service;
     ComPtr<ITAPIDialer> dialer;
 };
 

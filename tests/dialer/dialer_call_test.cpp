@@ -40,11 +40,20 @@ protected:
         return value == VARIANT_TRUE;
     }
 
+    // An event of this kind about a call in this state; an unfiltered one
+    // reaches the sink whatever its filter.
+    static telsim::EventSpec Event(CALL_STATE state, TAPI_EVENT kind = TE_CALLSTATE, bool unfiltered = false) {
+        telsim::EventSpec event;
+        event.kind = kind;
+        event.callState = state;
+        event.ignoreFilter = unfiltered;
+        return event;
+    }
+
     // An event about `call`, by default the dialer's latest call; a call of
     // someone else on the line is Stranger().
     HRESULT Raise(CALL_STATE state, IUnknown* call = nullptr) {
-        telsim::EventSpec event;
-        event.callState = state;
+        telsim::EventSpec event = Event(state);
         event.call = call;
         return Raise(event);
     }
@@ -60,13 +69,18 @@ protected:
         return hr;
     }
 
+    // Raises the event; delivered inside the raise, it answers with the sink's answer.
+    void RaiseAnswering(HRESULT answer, const telsim::EventSpec& event) {
+        const HRESULT hr = Raise(event);
+        if (Synchronous()) {
+            EXPECT_HR(answer, hr);
+        }
+    }
+
     // A call that the dialer did not place: the service makes one for the
     // event, and delivers it whatever the filter.
     HRESULT RaiseForStranger(CALL_STATE state) {
-        telsim::EventSpec event;
-        event.callState = state;
-        event.ignoreFilter = true;
-        const HRESULT hr = m_service->Notifications().RaiseEvent(event);
+        const HRESULT hr = m_service->Notifications().RaiseEvent(Event(state, TE_CALLSTATE, true));
         m_service->Notifications().WaitIdle();
         return hr;
     }
@@ -209,8 +223,7 @@ TEST_P(DialerCallTest, TrackedStateFollowsTheCallsOwnState) {
         {static_cast<CALL_STATE>(-1), false},
     };
     for (const Step& step : steps) {
-        telsim::EventSpec event;
-        event.callState = step.state;
+        telsim::EventSpec event = Event(step.state);
         // The event object's own state is not what counts.
         event.eventState = step.connected ? CS_DISCONNECTED : CS_CONNECTED;
         Raise(event);
@@ -236,22 +249,15 @@ TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
     Register();
     Raise(CS_CONNECTED);
 
-    telsim::EventSpec other;
-    other.kind = TE_ADDRESS;
-    other.callState = CS_IDLE;
-    other.ignoreFilter = true;
+    telsim::EventSpec other = Event(CS_IDLE, TE_ADDRESS, true);
     EXPECT_HR(S_OK, Raise(other));
     other.kind = TE_CALLMEDIA;
     EXPECT_HR(S_OK, Raise(other));
     EXPECT_TRUE(Connected());
 
-    telsim::EventSpec noCall;
-    noCall.callState = CS_IDLE;
+    telsim::EventSpec noCall = Event(CS_IDLE);
     noCall.getCallResult = E_UNEXPECTED;
-    const HRESULT failed = Raise(noCall);
-    if (Synchronous()) {
-        EXPECT_HR(E_UNEXPECTED, failed);
-    }
+    RaiseAnswering(E_UNEXPECTED, noCall);
     EXPECT_TRUE(Connected());
 
     noCall.getCallResult = S_OK;
@@ -259,8 +265,7 @@ TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
     Raise(noCall);
     EXPECT_TRUE(Connected());
 
-    telsim::EventSpec wrongObject;
-    wrongObject.callState = CS_IDLE;
+    telsim::EventSpec wrongObject = Event(CS_IDLE);
     wrongObject.withoutEventInterface = true;
     Raise(wrongObject);
     EXPECT_TRUE(Connected());
@@ -268,10 +273,7 @@ TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
 
 TEST_P(DialerCallTest, CallNotificationsAreReadLikeCallStates) {
     Register();
-    telsim::EventSpec notification;
-    notification.kind = TE_CALLNOTIFICATION;
-    notification.callState = CS_CONNECTED;
-    notification.ignoreFilter = true;
+    telsim::EventSpec notification = Event(CS_CONNECTED, TE_CALLNOTIFICATION, true);
     Raise(notification);
     EXPECT_TRUE(Connected());
     notification.withoutEventInterface = true;
@@ -283,13 +285,9 @@ TEST_P(DialerCallTest, CallNotificationsAreReadLikeCallStates) {
 TEST_P(DialerCallTest, AFailedStateReadCountsAsIdle) {
     Register();
     Raise(CS_CONNECTED);
-    telsim::EventSpec event;
-    event.callState = CS_CONNECTED;
+    telsim::EventSpec event = Event(CS_CONNECTED);
     event.callStateResult = E_UNEXPECTED;
-    const HRESULT hr = Raise(event);
-    if (Synchronous()) {
-        EXPECT_HR(E_UNEXPECTED, hr);
-    }
+    RaiseAnswering(E_UNEXPECTED, event);
     EXPECT_FALSE(Connected());
 }
 
@@ -543,9 +541,7 @@ TEST_P(DialerCallTest, LateEventsAreHarmlessAndTheSinkGoesWithItsHolders) {
     ASSERT_HR(S_OK, Dial());
     ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
     // The call let go at shutdown is followed no more.
-    telsim::EventSpec late;
-    late.callState = CS_DISCONNECTED;
-    late.ignoreFilter = true;
+    const telsim::EventSpec late = Event(CS_DISCONNECTED, TE_CALLSTATE, true);
     const std::size_t before = m_service->Recorder().CountOf(op::SinkEvent);
     Raise(late);
     EXPECT_EQ(before + 1, m_service->Recorder().CountOf(op::SinkEvent));

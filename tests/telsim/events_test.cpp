@@ -18,6 +18,13 @@ class Events : public telsim_test::CleanServiceTest {
 protected:
     ComPtr<FakeSink> sink = FakeSink::Make();
 
+    // Calls go through these steps once they connect.
+    void OnConnect(std::vector<telsim::CallStep> steps) {
+        telsim::CallScript script;
+        script.onConnect = std::move(steps);
+        svc->World().SetCallScript(script);
+    }
+
     ComPtr<ITBasicCallControl> NewCall(ITTAPI* tapi) {
         ComPtr<ITBasicCallControl> call;
         EXPECT_EQ(S_OK, FirstAddress(tapi)->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
@@ -172,9 +179,7 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
 }
 
 TEST_F(Events, ScriptRunsOnTheNotificationThread) {
-    telsim::CallScript script;
-    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 50}};
-    svc->World().SetCallScript(script);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 50}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     const auto start = std::chrono::steady_clock::now();
@@ -202,9 +207,7 @@ TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
 }
 
 TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
-    telsim::CallScript script;
-    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 2000}};
-    svc->World().SetCallScript(script);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 2000}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
@@ -228,9 +231,7 @@ TEST_F(Events, CallNeverStartedCannotBeDisconnected) {
 // The dialer drops its call from inside Event on the notification thread;
 // the service must not hold a lock of its own there.
 TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
-    telsim::CallScript busy;
-    busy.onConnect = {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}};
-    svc->World().SetCallScript(busy);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     HRESULT reentered = S_OK;
@@ -329,9 +330,7 @@ namespace {
 // Host and notification thread at once, with the sink dropping calls from
 // inside Event: no deadlock, nothing left referenced.
 TEST_F(Events, ManyCallsWhileTheSinkReenters) {
-    telsim::CallScript script;
-    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}};
-    svc->World().SetCallScript(script);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo* call) {
