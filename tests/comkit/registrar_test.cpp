@@ -38,7 +38,7 @@ const wchar_t kWritten[] =
 
 Registrar WithModule(const std::wstring& path) {
   Registrar r;
-  EXPECT_EQ(r.AddReplacement(L"MODULE", comkit::DoubleQuotes(path)), S_OK);
+  EXPECT_HR(S_OK, r.AddReplacement(L"MODULE", comkit::DoubleQuotes(path)));
   return r;
 }
 
@@ -85,12 +85,12 @@ TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndKeysWithForeignSubkeys) {
             L"Sample.Thing.1\\Foreign\n"
             L"Sample.Thing.1|@=Sample 'quoted' Thing\n");
   // Nothing left to remove: a second removal passes over missing keys.
-  EXPECT_EQ(r.Unregister(kSampleRegistryScript), S_OK);
+  EXPECT_HR(S_OK, r.Unregister(kSampleRegistryScript));
 }
 
 TEST_F(RegistrarTest, ReplacementNamesMatchWithoutCaseAndDoublePercentIsOnePercent) {
   Registrar r;
-  ASSERT_EQ(r.AddReplacement(L"Module_Raw", L"raw"), S_OK);
+  ASSERT_HR(S_OK, r.AddReplacement(L"Module_Raw", L"raw"));
   ASSERT_HR(S_OK, r.Register("HKCR { K = s '%MODULE_RAW% 100%%' }"));
   EXPECT_EQ(m_root.Dump(), L"K\nK|@=raw 100%\n");
 }
@@ -142,7 +142,7 @@ TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
     Registrar r = WithModule(L"C:\\x.dll");
     EXPECT_HR(comkit::E_REGISTRY_SCRIPT, r.Register(script)) << " for: " << script.substr(0, 80);
     EXPECT_EQ(m_root.Dump(), L"") << script.substr(0, 80);
-    EXPECT_EQ(r.Unregister(script), comkit::E_REGISTRY_SCRIPT) << script.substr(0, 80);
+    EXPECT_HR(comkit::E_REGISTRY_SCRIPT, r.Unregister(script)) << script.substr(0, 80);
   }
 }
 
@@ -167,15 +167,14 @@ TEST_F(RegistrarTest, ScriptsRunFromResourcesWithTheModulePath) {
   EXPECT_EQ(m_root.Dump(), L"Resource.Key\nResource.Key|@=C:\\dir\\o'k.dll\n");
   ASSERT_HR(S_OK, comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, false));
   EXPECT_EQ(m_root.Dump(), L"");
-  EXPECT_EQ(comkit::UpdateRegistryFromResource(self, L"C:\\x.dll", 999, true),
-            HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_HR(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND), comkit::UpdateRegistryFromResource(self, L"C:\\x.dll", 999, true));
 }
 
 TEST_F(RegistrarTest, APathOf260CharactersFailsBeforeAnyKeyIsTouched) {
   HMODULE self = GetModuleHandleW(nullptr);
   const std::wstring longest = L"C:\\" + std::wstring(MAX_PATH - 4, L'a');
-  EXPECT_EQ(comkit::UpdateRegistryFromResource(self, longest, 201, true), S_OK);
-  ASSERT_EQ(comkit::UpdateRegistryFromResource(self, longest, 201, false), S_OK);
+  EXPECT_HR(S_OK, comkit::UpdateRegistryFromResource(self, longest, 201, true));
+  ASSERT_HR(S_OK, comkit::UpdateRegistryFromResource(self, longest, 201, false));
   const std::wstring tooLong = longest + L"a";
   ASSERT_EQ(tooLong.size(), size_t{MAX_PATH});
   for (bool doRegister : {true, false}) {

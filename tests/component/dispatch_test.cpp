@@ -34,15 +34,15 @@ class DispatchTest : public ::testing::Test {
     ASSERT_TRUE(m_root.CopyFromRealRoot(L"TypeLib\\{00020430-0000-0000-C000-000000000046}"));
     ASSERT_TRUE(m_lib.Loaded());
     m_service = telsim::Service::Create();
-    ASSERT_EQ(m_service->RegisterClassObject(), S_OK);
+    ASSERT_HR(S_OK, m_service->RegisterClassObject());
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, &factory), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITAPIDialer, &m_dialer), S_OK);
+    ASSERT_HR(S_OK, m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, &factory));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_ITAPIDialer, &m_dialer));
   }
   void TearDown() override {
     if (m_dialer) m_dialer->ShutdownTAPI();
     m_dialer.Reset();
-    EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+    EXPECT_HR(S_OK, m_lib.CanUnloadNow());
     m_service->RevokeClassObject();
     m_service->Notifications().WaitIdle();
     EXPECT_EQ(m_service->Ledger().Leaks(), "");
@@ -75,30 +75,30 @@ class DispatchTest : public ::testing::Test {
 TEST_F(DispatchTest, TypeInfoIsTheInterfaceDescriptionForAnyIndex) {
   Register();
   UINT count = 0;
-  EXPECT_EQ(m_dialer->GetTypeInfoCount(&count), S_OK);
+  EXPECT_HR(S_OK, m_dialer->GetTypeInfoCount(&count));
   EXPECT_EQ(count, 1u);
-  EXPECT_EQ(m_dialer->GetTypeInfoCount(nullptr), E_POINTER);
+  EXPECT_HR(E_POINTER, m_dialer->GetTypeInfoCount(nullptr));
   for (UINT index : {0u, 3u}) {
     ComPtr<ITypeInfo> info;
     ASSERT_HR(S_OK, m_dialer->GetTypeInfo(index, 0x409, &info));
     TYPEATTR* attr = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
     EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITAPIDialer));
     info->ReleaseTypeAttr(attr);
   }
-  EXPECT_EQ(m_dialer->GetTypeInfo(0, 0x409, nullptr), E_POINTER);
+  EXPECT_HR(E_POINTER, m_dialer->GetTypeInfo(0, 0x409, nullptr));
 }
 
 TEST_F(DispatchTest, NamesResolveWithoutRegardToCase) {
   Register();
   DISPID id = 0;
-  EXPECT_EQ(IdOf(L"connected", &id), S_OK);
+  EXPECT_HR(S_OK, IdOf(L"connected", &id));
   EXPECT_EQ(id, 5);
-  EXPECT_EQ(IdOf(L"GETADDRESSNAMECSVLIST", &id), S_OK);
+  EXPECT_HR(S_OK, IdOf(L"GETADDRESSNAMECSVLIST", &id));
   EXPECT_EQ(id, 6);
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"setdeviceaddress"), const_cast<LPOLESTR>(L"STRDEVICEID")};
   DISPID ids[2] = {};
-  EXPECT_EQ(m_dialer->GetIDsOfNames(IID_NULL, names, 2, 0x409, ids), S_OK);
+  EXPECT_HR(S_OK, m_dialer->GetIDsOfNames(IID_NULL, names, 2, 0x409, ids));
   EXPECT_EQ(ids[0], 8);
   EXPECT_EQ(ids[1], 0);
   id = 0;
@@ -171,17 +171,17 @@ TEST_F(DispatchTest, WithoutTheTypeLibraryTableCallsWorkAndDispatchFailsUntilItI
   EXPECT_HR(TYPE_E_LIBNOTREGISTERED, m_dialer->GetTypeInfo(0, 0x409, &info));
   EXPECT_EQ(info, nullptr);
   DISPID id = 0;
-  EXPECT_EQ(IdOf(L"Connected", &id, 0), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_HR(TYPE_E_LIBNOTREGISTERED, IdOf(L"Connected", &id, 0));
   Variant result;
-  EXPECT_EQ(Call(2, DISPATCH_METHOD, &result.v), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_HR(TYPE_E_LIBNOTREGISTERED, Call(2, DISPATCH_METHOD, &result.v));
 
-  EXPECT_EQ(m_dialer->InitializeTAPI(), S_OK);
+  EXPECT_HR(S_OK, m_dialer->InitializeTAPI());
   EXPECT_HR(S_OK, m_dialer->Connect(test_support::Bstr(L"5550100").Get()));
-  EXPECT_EQ(m_dialer->Disconnect(), S_OK);
+  EXPECT_HR(S_OK, m_dialer->Disconnect());
 
   // A failed load is not kept: once registered, dispatch works.
   Register();
-  EXPECT_EQ(IdOf(L"Connected", &id, 0), S_OK);
+  EXPECT_HR(S_OK, IdOf(L"Connected", &id, 0));
   EXPECT_EQ(id, 5);
 }
 

@@ -25,10 +25,10 @@ class ModuleTest : public ::testing::Test {
     ASSERT_TRUE(SUCCEEDED(m_apartment.Result()));
     ASSERT_TRUE(m_lib.Loaded()) << "Brevlin.dll did not load";
     m_service = telsim::Service::Create();
-    ASSERT_EQ(m_service->RegisterClassObject(), S_OK);
+    ASSERT_HR(S_OK, m_service->RegisterClassObject());
   }
   void TearDown() override {
-    EXPECT_EQ(m_lib.CanUnloadNow(), S_OK) << "a module lock is still held";
+    EXPECT_HR(S_OK, m_lib.CanUnloadNow()) << "a module lock is still held";
     m_service->RevokeClassObject();
     m_service->Notifications().WaitIdle();
     EXPECT_EQ(m_service->Ledger().Leaks(), "");
@@ -47,52 +47,52 @@ class ModuleTest : public ::testing::Test {
 };
 
 TEST_F(ModuleTest, CanUnloadNowWaitsForObjectsClassObjectReferencesAndServerLocks) {
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  EXPECT_HR(S_OK, m_lib.CanUnloadNow());
   ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE);
+  EXPECT_HR(S_FALSE, m_lib.CanUnloadNow());
 
   ComPtr<ITAPIDialer> dialer;
   ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer));
   factory.Reset();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "a live dialer holds a lock";
+  EXPECT_HR(S_FALSE, m_lib.CanUnloadNow()) << "a live dialer holds a lock";
   dialer.Reset();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  EXPECT_HR(S_OK, m_lib.CanUnloadNow());
 
   factory = Factory();
-  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_HR(S_OK, factory->LockServer(TRUE));
   factory.Reset();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "LockServer(TRUE) holds a lock";
+  EXPECT_HR(S_FALSE, m_lib.CanUnloadNow()) << "LockServer(TRUE) holds a lock";
   factory = Factory();
-  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_HR(S_OK, factory->LockServer(FALSE));
   factory.Reset();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  EXPECT_HR(S_OK, m_lib.CanUnloadNow());
 }
 
 TEST_F(ModuleTest, AnEventSinkTheServiceStillHoldsKeepsTheLibraryLoaded) {
   m_service->Notifications().KeepSinksAfterRootRelease(true);
   ComPtr<ITAPIDialer> dialer;
-  ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_ITAPIDialer, &dialer), S_OK);
-  ASSERT_EQ(dialer->InitializeTAPI(), S_OK);
-  EXPECT_EQ(dialer->Connect(test_support::Bstr(L"5550100").Get()), S_OK);
+  ASSERT_HR(S_OK, Factory()->CreateInstance(nullptr, IID_ITAPIDialer, &dialer));
+  ASSERT_HR(S_OK, dialer->InitializeTAPI());
+  EXPECT_HR(S_OK, dialer->Connect(test_support::Bstr(L"5550100").Get()));
   dialer.Reset();
   m_service->Notifications().WaitIdle();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "the service can still call the sink";
+  EXPECT_HR(S_FALSE, m_lib.CanUnloadNow()) << "the service can still call the sink";
   m_service->Notifications().ReleaseSinks();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  EXPECT_HR(S_OK, m_lib.CanUnloadNow());
 }
 
 TEST_F(ModuleTest, TheClassObjectIsMadeOnceAndAnswersOnlyItsInterfaces) {
   ComPtr<IClassFactory> first = Factory();
   ComPtr<IUnknown> second;
-  ASSERT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IUnknown, &second), S_OK);
+  ASSERT_HR(S_OK, m_lib.GetClassObject(CLSID_TAPIDialer, IID_IUnknown, &second));
   EXPECT_EQ(static_cast<IUnknown*>(first.Get()), second.Get());
 
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_HR(E_NOINTERFACE, m_lib.GetClassObject(CLSID_TAPIDialer, IID_IDispatch, &out));
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, nullptr), E_POINTER);
-  EXPECT_EQ(first->CreateInstance(nullptr, IID_ITAPIDialer, nullptr), E_POINTER);
+  EXPECT_HR(E_POINTER, m_lib.GetClassObject(CLSID_TAPIDialer, IID_IClassFactory, nullptr));
+  EXPECT_HR(E_POINTER, first->CreateInstance(nullptr, IID_ITAPIDialer, nullptr));
 }
 
 TEST_F(ModuleTest, ConcurrentFirstRequestsGetTheSameClassObject) {
@@ -120,7 +120,7 @@ TEST_F(ModuleTest, OtherClassIdentifiersAreRefusedWithANullOutPointer) {
     EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, m_lib.GetClassObject(*clsid, IID_IClassFactory, &out));
     EXPECT_EQ(out, nullptr);
   }
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  EXPECT_HR(S_OK, m_lib.CanUnloadNow());
 }
 
 TEST_F(ModuleTest, AnAggregatedDialerIsReachedOnlyThroughItsInnerUnknown) {
@@ -134,29 +134,29 @@ TEST_F(ModuleTest, AnAggregatedDialerIsReachedOnlyThroughItsInnerUnknown) {
   EXPECT_EQ(outer.refs, 1) << "the inner object holds no reference on its outer";
 
   ComPtr<IUnknown> innerAgain;
-  ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, &innerAgain), S_OK);
+  ASSERT_HR(S_OK, outer.inner->QueryInterface(IID_IUnknown, &innerAgain));
   EXPECT_EQ(innerAgain.Get(), outer.inner.Get()) << "the inner unknown is its own identity";
   innerAgain.Reset();
 
   ComPtr<ITAPIDialer> dialer;
-  ASSERT_EQ(outer.inner->QueryInterface(IID_ITAPIDialer, &dialer), S_OK);
+  ASSERT_HR(S_OK, outer.inner->QueryInterface(IID_ITAPIDialer, &dialer));
   EXPECT_EQ(outer.refs, 2) << "the reference handed out is counted on the outer object";
   ComPtr<IUnknown> identity;
   const int queriesBefore = outer.queries;
-  ASSERT_EQ(dialer->QueryInterface(IID_IUnknown, &identity), S_OK);
+  ASSERT_HR(S_OK, dialer->QueryInterface(IID_IUnknown, &identity));
   EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer));
   EXPECT_EQ(outer.queries, queriesBefore + 1);
   identity.Reset();
 
   EXPECT_HR(S_OK, dialer->InitializeTAPI());
-  EXPECT_EQ(dialer->ShutdownTAPI(), S_OK);
+  EXPECT_HR(S_OK, dialer->ShutdownTAPI());
   dialer.Reset();
   EXPECT_EQ(outer.refs, 1);
 
   factory.Reset();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_FALSE) << "the aggregate holds a lock";
+  EXPECT_HR(S_FALSE, m_lib.CanUnloadNow()) << "the aggregate holds a lock";
   outer.inner.Reset();
-  EXPECT_EQ(m_lib.CanUnloadNow(), S_OK);
+  EXPECT_HR(S_OK, m_lib.CanUnloadNow());
 }
 
 TEST_F(ModuleTest, AFailedCreationDestroysTheObjectAndLeavesTheLockCount) {
@@ -173,7 +173,7 @@ TEST_F(ModuleTest, AFailedCreationDestroysTheObjectAndLeavesTheLockCount) {
 
   m_service->World().FailCreation(S_OK);
   ComPtr<IDispatch> dialer;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer), S_OK);
+  ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_ITAPIDialer, &dialer));
   EXPECT_HR(E_NOINTERFACE, dialer->QueryInterface(IID_IClassFactory, &out));
   EXPECT_EQ(out, nullptr);
   dialer.Reset();

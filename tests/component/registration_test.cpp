@@ -151,7 +151,7 @@ TEST_F(RegistrationTest, RegisterWritesTheClassKeysAndTheTypeLibrary) {
 
 TEST_F(RegistrationTest, UnregisterRemovesAllButTheClsidKey) {
   BrevlinLibrary lib;
-  ASSERT_EQ(lib.RegisterServer(), S_OK);
+  ASSERT_HR(S_OK, lib.RegisterServer());
   ASSERT_HR(S_OK, lib.UnregisterServer());
   const std::wstring written = Written();
   EXPECT_EQ(WithoutTypeLibrary(written), L"CLSID\n");
@@ -167,7 +167,7 @@ TEST_F(RegistrationTest, APathWithAQuoteIsWrittenAsItIs) {
     ASSERT_HR(S_OK, lib.RegisterServer());
     EXPECT_EQ(WithoutTypeLibrary(Written()), ClassEntries(LoadedPath(lib)));
     EXPECT_NE(LoadedPath(lib).find(L"Brev'lin"), std::wstring::npos);
-    EXPECT_EQ(lib.UnregisterServer(), S_OK);
+    EXPECT_HR(S_OK, lib.UnregisterServer());
   }
 }
 
@@ -189,8 +189,8 @@ TEST_F(RegistrationTest, APathOf260CharactersOrMoreFailsBeforeAnyKeyIsTouched) {
     ASSERT_GE(copy.Path().size(), size_t{MAX_PATH});
     BrevlinLibrary lib(copy.Path());
     ASSERT_TRUE(lib.Loaded()) << "error " << GetLastError();
-    EXPECT_EQ(lib.RegisterServer(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(lib.UnregisterServer(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), lib.RegisterServer());
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), lib.UnregisterServer());
     EXPECT_EQ(Written(), L"");
   }
   for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) RemoveDirectoryW(it->c_str());

@@ -146,7 +146,7 @@ TEST_F(ModemCallTest, FailedDialsEndDisconnectedWithTheModemsReason) {
     for (const auto& [number, reason] : cases) {
         Recorder recorder;
         std::unique_ptr<ModemDial> call;
-        ASSERT_EQ(S_OK, ModemDial::Start(config_, number, recorder.Callback(), call));
+        ASSERT_HR(S_OK, ModemDial::Start(config_, number, recorder.Callback(), call));
         ASSERT_TRUE(recorder.WaitEnded()) << number;
         EXPECT_EQ(std::string("inprogress,disconnected:") + reason, recorder.States()) << call->Transcript();
         EXPECT_TRUE(call->Ended());
@@ -250,7 +250,7 @@ TEST_F(ModemCallTest, HangUpAllEndsTheCallsOfOneOwnerBeforeReturning) {
     PeerLog log;
     ModemDriver modem(std::make_shared<ModemConfig>(config_), reports);
     ModemDriver otherOwners(std::make_shared<ModemConfig>(config_), otherReports);
-    ASSERT_EQ(S_OK, modem.Connect(L"555-0100", false));
+    ASSERT_HR(S_OK, modem.Connect(L"555-0100", false));
     for (int i = 0; i < 200 && !reports.connected; ++i) std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(reports.connected);
     telsim::HangUpAndWait({&otherOwners});
@@ -306,7 +306,7 @@ protected:
 
 TEST_F(IaxModem, DataCallConnectsAndHangsUp) {
     std::unique_ptr<ModemDial> call;
-    ASSERT_EQ(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
+    ASSERT_HR(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
     ASSERT_TRUE(recorder_.WaitConnected(40s)) << recorder_.States() << "\n" << call->Transcript();
     call->HangUp();
     ASSERT_TRUE(recorder_.WaitEnded(20s)) << call->Transcript();
@@ -317,7 +317,7 @@ TEST_F(IaxModem, DataCallConnectsAndHangsUp) {
 TEST_F(IaxModem, VoiceDialRingsTheFarSide) {
     config_.voice = true;
     std::unique_ptr<ModemDial> call;
-    ASSERT_EQ(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
+    ASSERT_HR(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
     ASSERT_TRUE(recorder_.WaitConnected(40s)) << recorder_.States() << "\n" << call->Transcript();
     // Long enough for the far side to ring.
     std::this_thread::sleep_for(3s);

@@ -99,19 +99,19 @@ struct World {
     ComPtr<ITAddress> address;
 
     void Open() {
-        ASSERT_EQ(S_OK, service->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-        ASSERT_EQ(S_OK, tapi->Initialize());
+        ASSERT_HR(S_OK, service->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        ASSERT_HR(S_OK, tapi->Initialize());
         ComPtr<IEnumAddress> addresses;
-        ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
-        ASSERT_EQ(S_OK, addresses->Next(1, &address, nullptr));
+        ASSERT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
+        ASSERT_HR(S_OK, addresses->Next(1, &address, nullptr));
     }
     std::wstring Translate(const wchar_t* number) {
         ComPtr<ITAddressTranslation> translation;
-        EXPECT_EQ(S_OK, address.As(&translation));
+        EXPECT_HR(S_OK, address.As(&translation));
         ComPtr<ITAddressTranslationInfo> info;
-        EXPECT_EQ(S_OK, translation->TranslateAddress(test_support::Bstr(number).Get(), 0, 0, &info));
+        EXPECT_HR(S_OK, translation->TranslateAddress(test_support::Bstr(number).Get(), 0, 0, &info));
         test_support::Bstr dialable;
-        EXPECT_EQ(S_OK, info->get_DialableString(dialable.Receive()));
+        EXPECT_HR(S_OK, info->get_DialableString(dialable.Receive()));
         return dialable.Text();
     }
     void Close() {
@@ -152,13 +152,13 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     world.service->World().SetAddresses({line});
     world.Open();
     ComPtr<ITBasicCallControl> call;
-    ASSERT_EQ(S_OK, world.address->CreateCall(test_support::Bstr(L"5550100").Get(), LINEADDRESSTYPE_PHONENUMBER, 24,
+    ASSERT_HR(S_OK, world.address->CreateCall(test_support::Bstr(L"5550100").Get(), LINEADDRESSTYPE_PHONENUMBER, 24,
                                               &call));
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), call->Connect(VARIANT_FALSE));
     world.service->Notifications().WaitIdle();
     EXPECT_EQ(CS_IDLE, world.service->World().CallStateOf(call.Get()));
     // Never started: nothing to drop.
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
     call.Reset();
     world.Close();
     EXPECT_EQ("", world.service->Ledger().Leaks());

@@ -15,6 +15,7 @@
 
 #include "comkit/registrar.h"
 #include "comkit/registry_script.h"
+#include "support/hresult.h"
 #include "support/sample_registry_script.h"
 #include "support/scratch_registry.h"
 
@@ -223,7 +224,7 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
     test_support::ScratchClassesRoot root;
     // What a refusal must leave alone: the base script's keys, and a value in
     // the ForceRemove key that a premature ForceRemove would take away.
-    ASSERT_EQ(S_OK, RunScript(kBase, true));
+    ASSERT_HR(S_OK, RunScript(kBase, true));
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetKeyValueW(root.Key(), test_support::kSampleClassKey, L"Extra", REG_SZ, L"kept", 10));
     const std::wstring before = root.Dump();
@@ -238,9 +239,9 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
         // Removal walks the same script, and must refuse it just as early.
         const HRESULT registered = RunScript(script, true);
         const HRESULT removed = RunScript(script, false);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n"
+        EXPECT_HR(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n"
                                                          << Visible(script);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n"
+        EXPECT_HR(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n"
                                                       << Visible(script);
         const std::wstring after = root.Dump();
         EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
@@ -272,7 +273,7 @@ TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
     const std::string data(comkit::kMaxValueDataLength, 'd');
     const std::string script = "HKCR\r\n{\r\n\t" + key + " = s '" + data + "'\r\n\t{\r\n\t\tval " + value +
                                " = s 'x'\r\n\t}\r\n}\r\n";
-    ASSERT_EQ(S_OK, RunScript(script, true));
+    ASSERT_HR(S_OK, RunScript(script, true));
     // Read back one by one: the dump's buffers stop short of 4096 characters.
     const std::wstring keyName(key.begin(), key.end());
     const std::wstring valueName(value.begin(), value.end());
@@ -285,7 +286,7 @@ TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
     ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(), RRF_RT_REG_SZ,
                                           nullptr, text.data(), &size));
     EXPECT_EQ(L"x", std::wstring(text.c_str()));
-    EXPECT_EQ(S_OK, RunScript(script, false));
+    EXPECT_HR(S_OK, RunScript(script, false));
     EXPECT_EQ(L"", root.Dump());
 }
 

@@ -31,7 +31,7 @@ public:
     }
     ~TelSimDll() {
         if (!module_) return;
-        EXPECT_EQ(S_OK, Plain("DllCanUnloadNow")());
+        EXPECT_HR(S_OK, Plain("DllCanUnloadNow")());
         FreeLibrary(module_);
     }
     TelSimDll(const TelSimDll&) = delete;
@@ -57,11 +57,11 @@ private:
 std::vector<std::wstring> AddressNames(ITTAPI* tapi) {
     std::vector<std::wstring> names;
     ComPtr<IEnumAddress> addresses;
-    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     ComPtr<ITAddress> address;
     while (addresses && addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         test_support::Bstr name;
-        EXPECT_EQ(S_OK, address->get_AddressName(name.Receive()));
+        EXPECT_HR(S_OK, address->get_AddressName(name.Receive()));
         names.emplace_back(name ? name.Get() : L"(null)");
     }
     return names;
@@ -83,12 +83,12 @@ TEST_F(WithScenario, DefaultWorldWithoutAScenario) {
     TelSimDll dll;
     ASSERT_TRUE(dll.Loaded());
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, dll.CreateRoot(tapi));
-    ASSERT_EQ(S_OK, tapi->Initialize());
+    ASSERT_HR(S_OK, dll.CreateRoot(tapi));
+    ASSERT_HR(S_OK, tapi->Initialize());
     EXPECT_EQ((std::vector<std::wstring>{L"Simulated Modem", L"Simulated ISDN Line", L"Simulated Fax"}),
               AddressNames(tapi.Get()));
-    EXPECT_EQ(S_FALSE, dll.Plain("DllCanUnloadNow")());
-    EXPECT_EQ(S_OK, tapi->Shutdown());
+    EXPECT_HR(S_FALSE, dll.Plain("DllCanUnloadNow")());
+    EXPECT_HR(S_OK, tapi->Shutdown());
 }
 
 TEST_F(WithScenario, ScenarioShapesLinesAndCalls) {
@@ -96,25 +96,25 @@ TEST_F(WithScenario, ScenarioShapesLinesAndCalls) {
     TelSimDll dll;
     ASSERT_TRUE(dll.Loaded());
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, dll.CreateRoot(tapi));
-    ASSERT_EQ(S_OK, tapi->Initialize());
+    ASSERT_HR(S_OK, dll.CreateRoot(tapi));
+    ASSERT_HR(S_OK, tapi->Initialize());
     EXPECT_EQ(std::vector<std::wstring>{L"Only line"}, AddressNames(tapi.Get()));
 
     ComPtr<FakeSink> sink = FakeSink::Make();
     telsim_test::Advised root;
     {
         ComPtr<IConnectionPointContainer> container;
-        ASSERT_EQ(S_OK, tapi.As(&container));
-        ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &root.point));
-        ASSERT_EQ(S_OK, root.point->Advise(sink.Get(), &root.cookie));
-        ASSERT_EQ(S_OK, tapi->put_EventFilter(TE_CALLSTATE));
+        ASSERT_HR(S_OK, tapi.As(&container));
+        ASSERT_HR(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &root.point));
+        ASSERT_HR(S_OK, root.point->Advise(sink.Get(), &root.cookie));
+        ASSERT_HR(S_OK, tapi->put_EventFilter(TE_CALLSTATE));
     }
     ComPtr<ITBasicCallControl> call;
-    ASSERT_EQ(S_OK, telsim_test::FirstAddress(tapi.Get())->CreateCall(nullptr, 1, 24, &call));
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, telsim_test::FirstAddress(tapi.Get())->CreateCall(nullptr, 1, 24, &call));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     EXPECT_EQ((std::vector<CALL_STATE>{CS_INPROGRESS, CS_DISCONNECTED}), sink->States());
     call.Reset();
-    EXPECT_EQ(S_OK, root.point->Unadvise(root.cookie));
+    EXPECT_HR(S_OK, root.point->Unadvise(root.cookie));
     root.point.Reset();
     EXPECT_EQ(1u, test_support::RefCount(sink.Get()));
 }
@@ -123,15 +123,15 @@ TEST_F(WithScenario, FailingInitializeForTheDemo) {
     UseScenario("[Faults]\nITTAPI::Initialize=0x80040059\n");
     TelSimDll dll;
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, dll.CreateRoot(tapi));
-    EXPECT_EQ(static_cast<HRESULT>(0x80040059), tapi->Initialize());
+    ASSERT_HR(S_OK, dll.CreateRoot(tapi));
+    EXPECT_HR(static_cast<HRESULT>(0x80040059), tapi->Initialize());
 }
 
 TEST_F(WithScenario, ScenarioWithAMistakeServesNothing) {
     UseScenario("[Line1]\nNmae=typo\n");
     TelSimDll dll;
     ComPtr<ITTAPI> tapi;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), dll.CreateRoot(tapi));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), dll.CreateRoot(tapi));
     EXPECT_EQ(nullptr, tapi.Get());
 }
 
@@ -153,15 +153,15 @@ protected:
 
 TEST_F(Registration, RegistersWhereNoServerIs) {
     ASSERT_TRUE(dll.Loaded());
-    EXPECT_EQ(S_OK, dll.Plain("DllRegisterServer")());
+    EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
     const std::wstring server = Value(classKey + L"\\InprocServer32", nullptr);
     EXPECT_NE(std::wstring::npos, server.find(L"TelSim.dll")) << std::string(server.begin(), server.end());
     EXPECT_EQ(L"Both", Value(classKey + L"\\InprocServer32", L"ThreadingModel"));
     // Registering again over itself is fine; unregistering removes the class.
-    EXPECT_EQ(S_OK, dll.Plain("DllRegisterServer")());
-    EXPECT_EQ(S_OK, dll.Plain("DllUnregisterServer")());
+    EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
+    EXPECT_HR(S_OK, dll.Plain("DllUnregisterServer")());
     EXPECT_EQ(L"", Value(classKey + L"\\InprocServer32", nullptr));
-    EXPECT_EQ(S_FALSE, dll.Plain("DllUnregisterServer")());
+    EXPECT_HR(S_FALSE, dll.Plain("DllUnregisterServer")());
 }
 
 TEST_F(Registration, RefusesWhenAnotherServerIsRegistered) {
@@ -175,13 +175,13 @@ TEST_F(Registration, RefusesWhenAnotherServerIsRegistered) {
     RegCloseKey(server);
 
     SetErrorInfo(0, nullptr);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), dll.Plain("DllRegisterServer")());
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), dll.Plain("DllRegisterServer")());
     const test_support::ThreadError error = test_support::TakeThreadError();
     ASSERT_TRUE(error.present);
     EXPECT_NE(std::wstring::npos, error.description.find(L"tapi3.dll"));
 
     EXPECT_EQ(real, Value(classKey + L"\\InprocServer32", nullptr));
-    EXPECT_EQ(S_FALSE, dll.Plain("DllUnregisterServer")());
+    EXPECT_HR(S_FALSE, dll.Plain("DllUnregisterServer")());
     EXPECT_EQ(real, Value(classKey + L"\\InprocServer32", nullptr));
 }
 

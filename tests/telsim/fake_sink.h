@@ -16,6 +16,7 @@
 
 #include "support/adopt.h"
 #include "support/apartment.h"
+#include "support/hresult.h"
 #include "support/test_double.h"
 
 namespace telsim_test {
@@ -77,22 +78,22 @@ struct Advised {
 
 inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink, long filter = TE_CALLSTATE) {
     Advised result;
-    EXPECT_EQ(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
-    EXPECT_EQ(S_OK, result.tapi->Initialize());
+    EXPECT_HR(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
+    EXPECT_HR(S_OK, result.tapi->Initialize());
     Microsoft::WRL::ComPtr<IConnectionPointContainer> container;
-    EXPECT_EQ(S_OK, result.tapi.As(&container));
-    EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &result.point));
-    EXPECT_EQ(S_OK, result.point->Advise(sink, &result.cookie));
-    EXPECT_EQ(S_OK, result.tapi->put_EventFilter(filter));
+    EXPECT_HR(S_OK, result.tapi.As(&container));
+    EXPECT_HR(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &result.point));
+    EXPECT_HR(S_OK, result.point->Advise(sink, &result.cookie));
+    EXPECT_HR(S_OK, result.tapi->put_EventFilter(filter));
     return result;
 }
 
 inline Microsoft::WRL::ComPtr<ITAddress> FirstAddress(ITTAPI* tapi) {
     Microsoft::WRL::ComPtr<IEnumAddress> addresses;
     Microsoft::WRL::ComPtr<ITAddress> address;
-    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     if (addresses) {
-        EXPECT_EQ(S_OK, addresses->Next(1, &address, nullptr));
+        EXPECT_HR(S_OK, addresses->Next(1, &address, nullptr));
     }
     return address;
 }
@@ -105,8 +106,8 @@ protected:
 
     Microsoft::WRL::ComPtr<ITTAPI> Initialised() {
         Microsoft::WRL::ComPtr<ITTAPI> tapi;
-        EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-        EXPECT_EQ(S_OK, tapi->Initialize());
+        EXPECT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        EXPECT_HR(S_OK, tapi->Initialize());
         return tapi;
     }
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hresult.h"
 #include "support/scratch_file.h"
 
 namespace {
@@ -50,7 +51,7 @@ TEST_F(ScenarioFile, LinesWithNamesAndCapabilities) {
     EXPECT_EQ(6, scenario.addresses[1].addressTypes);
     EXPECT_FALSE(scenario.addresses[2].name.has_value());
     EXPECT_FALSE(scenario.addresses[2].capabilities);
-    EXPECT_EQ(E_FAIL, scenario.addresses[2].nameResult);
+    EXPECT_HR(E_FAIL, scenario.addresses[2].nameResult);
 }
 
 TEST_F(ScenarioFile, LinesCountAllowsNoLinesAtAll) {
@@ -90,11 +91,11 @@ TEST_F(ScenarioFile, FaultsByOperationName) {
           "[Faults]\nITTAPI::Initialize=0x80040059\nitaddress::createcall=0x80040052 skip 1 count 2\n"
           "ITTAPI::EnumerateAddresses=null\n");
     const auto scenario = Read();
-    EXPECT_EQ(static_cast<HRESULT>(0x80040154), scenario.creationFailure);
+    EXPECT_HR(static_cast<HRESULT>(0x80040154), scenario.creationFailure);
     EXPECT_EQ(telsim::Delivery::Synchronous, scenario.delivery);
     ASSERT_EQ(3u, scenario.faults.size());
     EXPECT_EQ(telsim::op::Initialize, scenario.faults[0].first);
-    EXPECT_EQ(static_cast<HRESULT>(0x80040059), scenario.faults[0].second.hr);
+    EXPECT_HR(static_cast<HRESULT>(0x80040059), scenario.faults[0].second.hr);
     EXPECT_EQ(telsim::op::CreateCall, scenario.faults[1].first);
     EXPECT_EQ(1, scenario.faults[1].second.skip);
     EXPECT_EQ(2, scenario.faults[1].second.count);
@@ -138,7 +139,7 @@ TEST(ShippedScenarios, AllParse) {
     for (const wchar_t* name : {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini", L"slow-connect.ini"}) {
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_EQ(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario, error))
+        EXPECT_HR(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario, error))
             << std::string(error.begin(), error.end());
     }
 }
