@@ -19,12 +19,12 @@ function(brevlin_wine_test target)
   set_tests_properties(${target} PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
 
-# A test program: GoogleTest, linked statically, run under Wine.
+# A test program: GoogleTest and tests/support, linked statically, run under Wine.
 #   brevlin_gtest(<target> SOURCES ... LIBS ... [WINDOWED] [TIMEOUT s])
 function(brevlin_gtest target)
   cmake_parse_arguments(T "WINDOWED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${T_SOURCES})
-  target_link_libraries(${target} PRIVATE ${T_LIBS} gtest gtest_main)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} test_support gtest gtest_main)
   set(extra)
   if(T_WINDOWED)
     list(APPEND extra WINDOWED)
@@ -33,4 +33,21 @@ function(brevlin_gtest target)
     list(APPEND extra TIMEOUT ${T_TIMEOUT})
   endif()
   brevlin_wine_test(${target} ${extra})
+endfunction()
+
+# A test that a runner script drives (peers to start, DLLs to register, a
+# prefix of its own). Every runner is named run-<what>.sh and lives beside
+# the CMakeLists.txt that registers it; it exits 77 when what it needs
+# cannot run here, which CTest reports as skipped.
+#   brevlin_runner_test(<name> <what> [TIMEOUT s] [SERIAL] [ARGS ...])
+function(brevlin_runner_test name what)
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "ARGS" ${ARGN})
+  add_test(NAME ${name} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/run-${what}.sh ${T_ARGS})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
+  if(T_SERIAL)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endfunction()

@@ -8,16 +8,16 @@
 #include "comkit/module.h"
 #include "comkit/result.h"
 #include "counted_object.h"
-#include "test_outer.h"
+#include "support/hresult.h"
+#include "support/test_outer.h"
 
 using Microsoft::WRL::ComPtr;
 using comkit_test::CCounted;
 using comkit_test::CLSID_Counted;
 using comkit_test::State;
-using comkit_test::TestOuter;
+using test_support::TestOuter;
 
 namespace {
-
 
 class ObjectRootTest : public ::testing::Test {
  protected:
@@ -34,22 +34,21 @@ class ObjectRootTest : public ::testing::Test {
 };
 
 TEST_F(ObjectRootTest, NullOutPointerIsRefusedBeforeAnythingIsBuilt) {
-  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, nullptr), E_POINTER);
+  EXPECT_HR(E_POINTER, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, nullptr));
   TestOuter outer;
-  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, nullptr), E_POINTER);
-  EXPECT_EQ(CCounted::CreateInstance(nullptr, IID_IPersist, nullptr), E_POINTER);
+  EXPECT_HR(E_POINTER, CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, nullptr));
+  EXPECT_HR(E_POINTER, CCounted::CreateInstance(nullptr, IID_IPersist, nullptr));
   EXPECT_EQ(State().countInFinalConstruct, -1);
   EXPECT_EQ(State().live, 0);
 }
 
 TEST_F(ObjectRootTest, PlainObjectHoldsOneModuleLockWhileAlive) {
   ComPtr<IPersist> p;
-  HRESULT hr = CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p));
   EXPECT_EQ(State().live, 1);
   EXPECT_EQ(Locks(), 1);
   ComPtr<IPersist> second;
-  ASSERT_EQ(CCounted::CreateInstance(nullptr, IID_IPersist, &second), S_OK);
+  ASSERT_HR(S_OK, CCounted::CreateInstance(nullptr, IID_IPersist, &second));
   EXPECT_EQ(Locks(), 2);
   second.Reset();
   EXPECT_EQ(p->AddRef(), 2u);
@@ -66,26 +65,26 @@ TEST_F(ObjectRootTest, TheCountIsHeldAtOneDuringFinalConstruct) {
     EXPECT_EQ(self->Release(), 1u);
   };
   ComPtr<IPersist> p;
-  ASSERT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p), S_OK);
+  ASSERT_HR(S_OK, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p));
   EXPECT_EQ(State().countInFinalConstruct, 1);
   EXPECT_EQ(State().live, 1);
   EXPECT_EQ(State().finalReleases, 0);
   CLSID clsid{};
-  EXPECT_EQ(p->GetClassID(&clsid), S_OK);
+  EXPECT_HR(S_OK, p->GetClassID(&clsid));
   EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Counted));
 }
 
 TEST_F(ObjectRootTest, AFailedStepDestroysTheObjectAndReturnsItsCode) {
   State().finalConstructResult = E_ACCESSDENIED;
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out), E_ACCESSDENIED);
+  EXPECT_HR(E_ACCESSDENIED, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(State().live, 0);
   EXPECT_EQ(State().finalReleases, 1);
 
   TestOuter outer;
   out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), E_ACCESSDENIED);
+  EXPECT_HR(E_ACCESSDENIED, CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(State().live, 0);
   EXPECT_EQ(outer.refs, 1);
@@ -93,7 +92,7 @@ TEST_F(ObjectRootTest, AFailedStepDestroysTheObjectAndReturnsItsCode) {
   // The query is the last step: an interface the object lacks.
   State().finalConstructResult = S_OK;
   out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_HR(E_NOINTERFACE, CComObject<CCounted>::CreateInstance(nullptr, IID_IDispatch, &out));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(State().live, 0);
   EXPECT_EQ(Locks(), 0);
@@ -102,23 +101,23 @@ TEST_F(ObjectRootTest, AFailedStepDestroysTheObjectAndReturnsItsCode) {
 TEST_F(ObjectRootTest, AConstructorOutOfMemoryGivesEOutOfMemory) {
   State().throwInConstructor = true;
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out), E_OUTOFMEMORY);
+  EXPECT_HR(E_OUTOFMEMORY, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &out));
   EXPECT_EQ(out, nullptr);
   TestOuter outer;
-  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
+  EXPECT_HR(E_OUTOFMEMORY, CComAggObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out));
   EXPECT_EQ(Locks(), 0);
 }
 
 TEST_F(ObjectRootTest, QueryInterfaceIsATableAndIUnknownIsItsFirstEntry) {
   ComPtr<IPersist> p;
-  ASSERT_EQ(CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p), S_OK);
+  ASSERT_HR(S_OK, CComObject<CCounted>::CreateInstance(nullptr, IID_IPersist, &p));
   ComPtr<IUnknown> unknown;
-  ASSERT_EQ(p->QueryInterface(IID_IUnknown, &unknown), S_OK);
+  ASSERT_HR(S_OK, p->QueryInterface(IID_IUnknown, &unknown));
   EXPECT_EQ(unknown.Get(), static_cast<IUnknown*>(p.Get()));
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(p->QueryInterface(IID_IPersistStream, &out), E_NOINTERFACE);
+  EXPECT_HR(E_NOINTERFACE, p->QueryInterface(IID_IPersistStream, &out));
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(p->QueryInterface(IID_IPersist, nullptr), E_POINTER);
+  EXPECT_HR(E_POINTER, p->QueryInterface(IID_IPersist, nullptr));
   unknown.Reset();
   EXPECT_EQ(p.Reset(), 0u);
 }
@@ -126,31 +125,31 @@ TEST_F(ObjectRootTest, QueryInterfaceIsATableAndIUnknownIsItsFirstEntry) {
 TEST_F(ObjectRootTest, APlainObjectCannotBeAggregated) {
   TestOuter outer;
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CComObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_HR(CLASS_E_NOAGGREGATION, CComObject<CCounted>::CreateInstance(&outer, IID_IUnknown, &out));
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CComAggObject<CCounted>::CreateInstance(&outer, IID_IPersist, &out), CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(CCounted::CreateInstance(&outer, IID_IPersist, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_HR(CLASS_E_NOAGGREGATION, CComAggObject<CCounted>::CreateInstance(&outer, IID_IPersist, &out));
+  EXPECT_HR(CLASS_E_NOAGGREGATION, CCounted::CreateInstance(&outer, IID_IPersist, &out));
   EXPECT_EQ(State().live, 0);
 }
 
 TEST_F(ObjectRootTest, AnAggregatedObjectDelegatesToItsOuterObject) {
   TestOuter outer;
-  ASSERT_EQ(CCounted::CreateInstance(&outer, IID_IUnknown, &outer.inner), S_OK);
+  ASSERT_HR(S_OK, CCounted::CreateInstance(&outer, IID_IUnknown, &outer.inner));
   EXPECT_EQ(State().countInFinalConstruct, 0) << "the inner object's count is not held";
   EXPECT_EQ(Locks(), 1);
   EXPECT_EQ(outer.refs, 1);
 
   ComPtr<IUnknown> same;
-  ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, &same), S_OK);
+  ASSERT_HR(S_OK, outer.inner->QueryInterface(IID_IUnknown, &same));
   EXPECT_EQ(same.Get(), outer.inner.Get());
   same.Reset();
 
   ComPtr<IPersist> persist;
-  ASSERT_EQ(outer.inner->QueryInterface(IID_IPersist, &persist), S_OK);
+  ASSERT_HR(S_OK, outer.inner->QueryInterface(IID_IPersist, &persist));
   EXPECT_EQ(outer.refs, 2);
   const int queries = outer.queries;
   ComPtr<IUnknown> identity;
-  ASSERT_EQ(persist->QueryInterface(IID_IUnknown, &identity), S_OK);
+  ASSERT_HR(S_OK, persist->QueryInterface(IID_IUnknown, &identity));
   EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer));
   EXPECT_EQ(outer.queries, queries + 1);
   identity.Reset();
@@ -173,16 +172,16 @@ TEST(ResultTest, ReturnIfFailedEvaluatesOnceAndReturnsTheFailure) {
     RETURN_IF_FAILED(step(S_FALSE));
     return E_UNEXPECTED;
   };
-  EXPECT_EQ(run(E_ACCESSDENIED), E_ACCESSDENIED);
+  EXPECT_HR(E_ACCESSDENIED, run(E_ACCESSDENIED));
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(run(S_OK), E_UNEXPECTED);
+  EXPECT_HR(E_UNEXPECTED, run(S_OK));
   EXPECT_EQ(calls, 3);
 }
 
 TEST(ResultTest, GuardCallTurnsExceptionsIntoResults) {
-  EXPECT_EQ(comkit::GuardCall([]() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
-  EXPECT_EQ(comkit::GuardCall([]() -> HRESULT { throw std::runtime_error("x"); }), E_UNEXPECTED);
-  EXPECT_EQ(comkit::GuardCall([]() -> HRESULT { return S_FALSE; }), S_FALSE);
+  EXPECT_HR(E_OUTOFMEMORY, comkit::GuardCall([]() -> HRESULT { throw std::bad_alloc(); }));
+  EXPECT_HR(E_UNEXPECTED, comkit::GuardCall([]() -> HRESULT { throw std::runtime_error("x"); }));
+  EXPECT_HR(S_FALSE, comkit::GuardCall([]() -> HRESULT { return S_FALSE; }));
 }
 
 TEST(UniqueBstrTest, OwnsOneStringAndHandsItOver) {
@@ -207,8 +206,8 @@ TEST(ModuleTest, TermRunsTheCleanUpListNewestFirstOnce) {
   static int next;
   next = 0;
   auto record = [](void* data) noexcept { order[next++] = static_cast<int>(reinterpret_cast<intptr_t>(data)); };
-  ASSERT_EQ(module.AddTermFunc(record, reinterpret_cast<void*>(1)), S_OK);
-  ASSERT_EQ(module.AddTermFunc(record, reinterpret_cast<void*>(2)), S_OK);
+  ASSERT_HR(S_OK, module.AddTermFunc(record, reinterpret_cast<void*>(1)));
+  ASSERT_HR(S_OK, module.AddTermFunc(record, reinterpret_cast<void*>(2)));
   module.Term();
   module.Term();
   EXPECT_EQ(next, 2);

@@ -4,40 +4,17 @@
 
 #include "comkit/registrar.h"
 #include "comkit/registry_script.h"
-#include "scratch_registry.h"
+#include "support/hresult.h"
+#include "support/sample_registry_script.h"
+#include "support/scratch_registry.h"
 
 using comkit::Registrar;
-using comkit_test::ScratchClassesRoot;
+using test_support::kSampleRegistryScript;
+using test_support::ScratchClassesRoot;
 
 namespace {
 
-// Same shape as the component's own script: CR LF line ends, tabs.
-const char kScript[] =
-    "HKCR\r\n"
-    "{\r\n"
-    "\tSample.Thing.1 = s 'Sample Thing'\r\n"
-    "\t{\r\n"
-    "\t\tCLSID = s '{11111111-2222-3333-4444-555555555555}'\r\n"
-    "\t}\r\n"
-    "\tNoRemove CLSID\r\n"
-    "\t{\r\n"
-    "\t\tForceRemove {11111111-2222-3333-4444-555555555555} = s 'Sample Thing'\r\n"
-    "\t\t{\r\n"
-    "\t\t\tForceRemove 'Programmable'\r\n"
-    "\t\t\tInprocServer32 = s '%MODULE%'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\tval ThreadingModel = s 'Both'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\tForceRemove 'ToolboxBitmap32' = s '%module%, 101'\r\n"
-    "\t\t\t'MiscStatus' = s '0'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\t'1' = s '132497'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\tFlags = d '17'\r\n"
-    "\t\t}\r\n"
-    "\t}\r\n"
-    "}\r\n";
-
+// What the sample script writes for a module at C:\it's\x.dll.
 const wchar_t kWritten[] =
     L"CLSID\n"
     L"CLSID\\{11111111-2222-3333-4444-555555555555}\n"
@@ -56,92 +33,78 @@ const wchar_t kWritten[] =
     L"CLSID\\{11111111-2222-3333-4444-555555555555}|@=Sample Thing\n"
     L"Sample.Thing.1\n"
     L"Sample.Thing.1\\CLSID\n"
-    L"Sample.Thing.1\\CLSID|@=\n"  // placeholder, replaced below
-    ;
-
-std::wstring Expected() {
-  std::wstring text = kWritten;
-  const std::wstring placeholder = L"Sample.Thing.1\\CLSID|@=\n";
-  text.replace(text.find(placeholder), placeholder.size(),
-               L"Sample.Thing.1\\CLSID|@={11111111-2222-3333-4444-555555555555}\n"
-               L"Sample.Thing.1|@=Sample Thing\n");
-  return text;
-}
+    L"Sample.Thing.1\\CLSID|@={11111111-2222-3333-4444-555555555555}\n"
+    L"Sample.Thing.1|@=Sample 'quoted' Thing\n";
 
 Registrar WithModule(const std::wstring& path) {
   Registrar r;
   comkit::WideBuffer quoted;
   EXPECT_TRUE(comkit::DoubleQuotes(path, quoted));
-  EXPECT_EQ(r.AddReplacement(L"MODULE", quoted.View()), S_OK);
+  EXPECT_HR(S_OK, r.AddReplacement(L"MODULE", quoted.View()));
+  return r;
+}
+
+// A registrar for a module at path that has registered the sample script.
+Registrar SampleRegistered(const std::wstring& path) {
+  Registrar r = WithModule(path);
+  EXPECT_HR(S_OK, r.Register(kSampleRegistryScript));
   return r;
 }
 
 class RegistrarTest : public ::testing::Test {
  protected:
+  // A key of the test's own below the scratch root.
+  void AddKey(const wchar_t* path, DWORD options = 0) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(m_root.Key(), path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
   ScratchClassesRoot m_root;
 };
 
 TEST_F(RegistrarTest, WritesEveryKeyAndValueWithTheQuotedPath) {
-  Registrar r = WithModule(L"C:\\it's\\x.dll");
-  HRESULT hr = r.Register(kScript);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
-  EXPECT_EQ(m_root.Dump(), Expected());
+  SampleRegistered(L"C:\\it's\\x.dll");
+  EXPECT_EQ(m_root.Dump(), kWritten);
 }
 
 TEST_F(RegistrarTest, RegisteringTwiceGivesTheSameContentAndForceRemoveDropsStaleKeys) {
-  Registrar r = WithModule(L"C:\\it's\\x.dll");
-  ASSERT_EQ(r.Register(kScript), S_OK);
-  HKEY stale = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale", 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &stale, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(stale);
-  HRESULT hr = r.Register(kScript);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
-  EXPECT_EQ(m_root.Dump(), Expected());
+  Registrar r = SampleRegistered(L"C:\\it's\\x.dll");
+  ASSERT_NO_FATAL_FAILURE(AddKey(L"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale"));
+  ASSERT_HR(S_OK, r.Register(kSampleRegistryScript));
+  EXPECT_EQ(m_root.Dump(), kWritten);
 }
 
 TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndKeysWithForeignSubkeys) {
-  Registrar r = WithModule(L"C:\\x.dll");
-  ASSERT_EQ(r.Register(kScript), S_OK);
-  HKEY foreign = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"Sample.Thing.1\\Foreign", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &foreign, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(foreign);
-  HRESULT hr = r.Unregister(kScript);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  Registrar r = SampleRegistered(L"C:\\x.dll");
+  ASSERT_NO_FATAL_FAILURE(AddKey(L"Sample.Thing.1\\Foreign"));
+  ASSERT_HR(S_OK, r.Unregister(kSampleRegistryScript));
   // Sample.Thing.1 keeps its value: a key that still has subkeys stays whole.
   EXPECT_EQ(m_root.Dump(),
             L"CLSID\n"
             L"Sample.Thing.1\n"
             L"Sample.Thing.1\\Foreign\n"
-            L"Sample.Thing.1|@=Sample Thing\n");
+            L"Sample.Thing.1|@=Sample 'quoted' Thing\n");
   // Nothing left to remove: a second removal passes over missing keys.
-  EXPECT_EQ(r.Unregister(kScript), S_OK);
+  EXPECT_HR(S_OK, r.Unregister(kSampleRegistryScript));
 }
 
 TEST_F(RegistrarTest, ReplacementNamesMatchWithoutCaseAndDoublePercentIsOnePercent) {
   Registrar r;
-  ASSERT_EQ(r.AddReplacement(L"Module_Raw", L"raw"), S_OK);
-  HRESULT hr = r.Register("HKCR { K = s '%MODULE_RAW% 100%%' }");
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, r.AddReplacement(L"Module_Raw", L"raw"));
+  ASSERT_HR(S_OK, r.Register("HKCR { K = s '%MODULE_RAW% 100%%' }"));
   EXPECT_EQ(m_root.Dump(), L"K\nK|@=raw 100%\n");
 }
 
 TEST_F(RegistrarTest, AFailedWriteIsUndoneByRemoval) {
   // A volatile key cannot hold a lasting subkey, so the write of Child fails
   // after First has been written.
-  HKEY volatileKey = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(m_root.Key(), L"Volatile", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &volatileKey, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(volatileKey);
+  ASSERT_NO_FATAL_FAILURE(AddKey(L"Volatile", REG_OPTION_VOLATILE));
   Registrar r;
-  HRESULT hr = r.Register(
-      "HKCR\r\n{\r\n\tFirst = s 'one'\r\n\t{\r\n\t\tSub = s 'two'\r\n\t}\r\n"
-      "\tNoRemove Volatile\r\n\t{\r\n\t\tChild = s 'three'\r\n\t}\r\n}\r\n");
-  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE)) << std::hex << hr;
+  EXPECT_HR(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE),
+            r.Register("HKCR\r\n{\r\n\tFirst = s 'one'\r\n\t{\r\n\t\tSub = s 'two'\r\n\t}\r\n"
+                       "\tNoRemove Volatile\r\n\t{\r\n\t\tChild = s 'three'\r\n\t}\r\n}\r\n"));
   EXPECT_EQ(m_root.Dump(), L"Volatile\n");
 }
 
@@ -179,53 +142,46 @@ TEST_F(RegistrarTest, MalformedScriptsAreRefusedWithNothingWritten) {
   };
   for (const std::string& script : cases) {
     Registrar r = WithModule(L"C:\\x.dll");
-    HRESULT hr = r.Register(script);
-    EXPECT_EQ(hr, comkit::E_REGISTRY_SCRIPT) << std::hex << hr << " for: " << script.substr(0, 80);
+    EXPECT_HR(comkit::E_REGISTRY_SCRIPT, r.Register(script)) << " for: " << script.substr(0, 80);
     EXPECT_EQ(m_root.Dump(), L"") << script.substr(0, 80);
-    EXPECT_EQ(r.Unregister(script), comkit::E_REGISTRY_SCRIPT) << script.substr(0, 80);
+    EXPECT_HR(comkit::E_REGISTRY_SCRIPT, r.Unregister(script)) << script.substr(0, 80);
   }
 }
 
 TEST_F(RegistrarTest, KeysNestedToTheLimitAreWrittenAndRemoved) {
   Registrar r;
-  HRESULT hr = r.Register(Nested(comkit::kMaxKeyDepth));
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, r.Register(Nested(comkit::kMaxKeyDepth)));
   EXPECT_NE(m_root.Dump().find(L"K\\K\\K"), std::wstring::npos);
-  hr = r.Unregister(Nested(comkit::kMaxKeyDepth));
-  EXPECT_EQ(hr, S_OK) << std::hex << hr;
+  EXPECT_HR(S_OK, r.Unregister(Nested(comkit::kMaxKeyDepth)));
   EXPECT_EQ(m_root.Dump(), L"");
 }
 
 TEST_F(RegistrarTest, LongestAcceptedNamesAreWritten) {
   const std::string name(255, 'n');
   Registrar r;
-  HRESULT hr = r.Register("HKCR { " + name + " = s 'x' }");
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, r.Register("HKCR { " + name + " = s 'x' }"));
   EXPECT_EQ(m_root.Dump(), std::wstring(255, L'n') + L"\n" + std::wstring(255, L'n') + L"|@=x\n");
 }
 
 TEST_F(RegistrarTest, ScriptsRunFromResourcesWithTheModulePath) {
   HMODULE self = GetModuleHandleW(nullptr);
-  HRESULT hr = comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, true);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, true));
   EXPECT_EQ(m_root.Dump(), L"Resource.Key\nResource.Key|@=C:\\dir\\o'k.dll\n");
-  hr = comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, false);
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, comkit::UpdateRegistryFromResource(self, L"C:\\dir\\o'k.dll", 201, false));
   EXPECT_EQ(m_root.Dump(), L"");
-  EXPECT_EQ(comkit::UpdateRegistryFromResource(self, L"C:\\x.dll", 999, true),
-            HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_HR(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND), comkit::UpdateRegistryFromResource(self, L"C:\\x.dll", 999, true));
 }
 
 TEST_F(RegistrarTest, APathOf260CharactersFailsBeforeAnyKeyIsTouched) {
   HMODULE self = GetModuleHandleW(nullptr);
   const std::wstring longest = L"C:\\" + std::wstring(MAX_PATH - 4, L'a');
-  EXPECT_EQ(comkit::UpdateRegistryFromResource(self, longest, 201, true), S_OK);
-  ASSERT_EQ(comkit::UpdateRegistryFromResource(self, longest, 201, false), S_OK);
+  EXPECT_HR(S_OK, comkit::UpdateRegistryFromResource(self, longest, 201, true));
+  ASSERT_HR(S_OK, comkit::UpdateRegistryFromResource(self, longest, 201, false));
   const std::wstring tooLong = longest + L"a";
   ASSERT_EQ(tooLong.size(), size_t{MAX_PATH});
   for (bool doRegister : {true, false}) {
-    HRESULT hr = comkit::UpdateRegistryFromResource(self, tooLong, 201, doRegister);
-    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)) << std::hex << hr;
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
+              comkit::UpdateRegistryFromResource(self, tooLong, 201, doRegister));
     EXPECT_EQ(m_root.Dump(), L"");
   }
 }

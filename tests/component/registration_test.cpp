@@ -4,10 +4,11 @@
 #include <vector>
 
 #include "brevlin_library.h"
-#include "scratch_registry.h"
+#include "support/hresult.h"
+#include "support/scratch_registry.h"
 
 using component_test::BrevlinLibrary;
-using comkit_test::ScratchClassesRoot;
+using test_support::ScratchClassesRoot;
 
 namespace {
 
@@ -136,8 +137,7 @@ class RegistrationTest : public ::testing::Test {
 TEST_F(RegistrationTest, RegisterWritesTheClassKeysAndTheTypeLibrary) {
   BrevlinLibrary lib;
   ASSERT_TRUE(lib.Loaded());
-  HRESULT hr = lib.RegisterServer();
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, lib.RegisterServer());
   const std::wstring written = Written();
   EXPECT_EQ(WithoutTypeLibrary(written), ClassEntries(LoadedPath(lib)));
   const std::wstring win64 = std::wstring(kLibKey) + L"\\1.0\\409\\" +
@@ -145,16 +145,14 @@ TEST_F(RegistrationTest, RegisterWritesTheClassKeysAndTheTypeLibrary) {
   EXPECT_NE(written.find(win64), std::wstring::npos) << "type library registered under locale 409:\n" << written;
 
   // Registering again gives the same content.
-  hr = lib.RegisterServer();
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, lib.RegisterServer());
   EXPECT_EQ(Written(), written);
 }
 
 TEST_F(RegistrationTest, UnregisterRemovesAllButTheClsidKey) {
   BrevlinLibrary lib;
-  ASSERT_EQ(lib.RegisterServer(), S_OK);
-  HRESULT hr = lib.UnregisterServer();
-  ASSERT_EQ(hr, S_OK) << std::hex << hr;
+  ASSERT_HR(S_OK, lib.RegisterServer());
+  ASSERT_HR(S_OK, lib.UnregisterServer());
   const std::wstring written = Written();
   EXPECT_EQ(WithoutTypeLibrary(written), L"CLSID\n");
   EXPECT_EQ(written.find(kLibKey), std::wstring::npos) << written;
@@ -166,11 +164,10 @@ TEST_F(RegistrationTest, APathWithAQuoteIsWrittenAsItIs) {
   {
     BrevlinLibrary lib(copy.Path());
     ASSERT_TRUE(lib.Loaded());
-    HRESULT hr = lib.RegisterServer();
-    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+    ASSERT_HR(S_OK, lib.RegisterServer());
     EXPECT_EQ(WithoutTypeLibrary(Written()), ClassEntries(LoadedPath(lib)));
     EXPECT_NE(LoadedPath(lib).find(L"Brev'lin"), std::wstring::npos);
-    EXPECT_EQ(lib.UnregisterServer(), S_OK);
+    EXPECT_HR(S_OK, lib.UnregisterServer());
   }
 }
 
@@ -192,8 +189,8 @@ TEST_F(RegistrationTest, APathOf260CharactersOrMoreFailsBeforeAnyKeyIsTouched) {
     ASSERT_GE(copy.Path().size(), size_t{MAX_PATH});
     BrevlinLibrary lib(copy.Path());
     ASSERT_TRUE(lib.Loaded()) << "error " << GetLastError();
-    EXPECT_EQ(lib.RegisterServer(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(lib.UnregisterServer(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), lib.RegisterServer());
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), lib.UnregisterServer());
     EXPECT_EQ(Written(), L"");
   }
   for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) RemoveDirectoryW(it->c_str());

@@ -8,6 +8,7 @@
 #include "brevlin_idl.h"
 #include "brevlin_library.h"
 #include "comkit/bstr.h"
+#include "support/hresult.h"
 
 using Microsoft::WRL::ComPtr;
 using comkit::UniqueBstr;
@@ -42,25 +43,51 @@ const Member kMembers[] = {
 std::wstring Doc(ITypeLib* lib, INT index, std::wstring* name = nullptr) {
   UniqueBstr n, doc, file;
   DWORD context = 1;
-  EXPECT_EQ(lib->GetDocumentation(index, n.Receive(), doc.Receive(), &context, file.Receive()), S_OK);
+  EXPECT_HR(S_OK, lib->GetDocumentation(index, n.Receive(), doc.Receive(), &context, file.Receive()));
   EXPECT_EQ(context, 0u);
   EXPECT_FALSE(file) << "no help file";
   if (name) *name = n ? n.Get() : L"";
   return doc ? doc.Get() : L"";
 }
 
+// The type info implements as its implemented type number index (-1: the
+// vtable half of a dual interface).
+ComPtr<ITypeInfo> Implemented(ITypeInfo* info, UINT index) {
+  HREFTYPE ref = 0;
+  ComPtr<ITypeInfo> type;
+  EXPECT_HR(S_OK, info->GetRefTypeOfImplType(index, &ref));
+  EXPECT_HR(S_OK, info->GetRefTypeInfo(ref, &type));
+  return type;
+}
+
+GUID GuidOf(ITypeInfo* type) {
+  TYPEATTR* attr = nullptr;
+  if (FAILED(type->GetTypeAttr(&attr))) return GUID_NULL;
+  const GUID guid = attr->guid;
+  type->ReleaseTypeAttr(attr);
+  return guid;
+}
+
 class TypeLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    HRESULT hr = LoadTypeLibEx(BrevlinLibrary::BuiltPath().c_str(), REGKIND_NONE, &m_lib);
-    ASSERT_EQ(hr, S_OK) << std::hex << hr;
+    ASSERT_HR(S_OK, LoadTypeLibEx(BrevlinLibrary::BuiltPath().c_str(), REGKIND_NONE, &m_lib));
+  }
+  // The kind, documentation string and name of the library's type at index.
+  void ExpectType(UINT index, TYPEKIND kind, const wchar_t* doc, const wchar_t* name) {
+    TYPEKIND found;
+    ASSERT_HR(S_OK, m_lib->GetTypeInfoType(index, &found));
+    EXPECT_EQ(found, kind);
+    std::wstring foundName;
+    EXPECT_EQ(Doc(m_lib.Get(), index, &foundName), doc);
+    EXPECT_EQ(foundName, name);
   }
   ComPtr<ITypeLib> m_lib;
 };
 
 TEST_F(TypeLibraryTest, LibraryAttributes) {
   TLIBATTR* attr = nullptr;
-  ASSERT_EQ(m_lib->GetLibAttr(&attr), S_OK);
+  ASSERT_HR(S_OK, m_lib->GetLibAttr(&attr));
   EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_BREVLINLib));
   EXPECT_EQ(attr->lcid, 0x409u);
   EXPECT_EQ(attr->wMajorVerNum, 1);
@@ -76,43 +103,29 @@ TEST_F(TypeLibraryTest, LibraryAttributes) {
 }
 
 TEST_F(TypeLibraryTest, TheClassComesFirstCreatableOnlyWithItsDefaultInterface) {
-  TYPEKIND kind;
-  ASSERT_EQ(m_lib->GetTypeInfoType(0, &kind), S_OK);
-  EXPECT_EQ(kind, TKIND_COCLASS);
-  std::wstring name;
-  EXPECT_EQ(Doc(m_lib.Get(), 0, &name), L"TAPIDialer Class");
-  EXPECT_EQ(name, L"TAPIDialer");
+  ASSERT_NO_FATAL_FAILURE(ExpectType(0, TKIND_COCLASS, L"TAPIDialer Class", L"TAPIDialer"));
   ComPtr<ITypeInfo> info;
-  ASSERT_EQ(m_lib->GetTypeInfo(0, &info), S_OK);
+  ASSERT_HR(S_OK, m_lib->GetTypeInfo(0, &info));
   TYPEATTR* attr = nullptr;
-  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
   EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_TAPIDialer));
   EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FCANCREATE);
   EXPECT_EQ(attr->cImplTypes, 1);
   info->ReleaseTypeAttr(attr);
   INT implFlags = 0;
-  ASSERT_EQ(info->GetImplTypeFlags(0, &implFlags), S_OK);
+  ASSERT_HR(S_OK, info->GetImplTypeFlags(0, &implFlags));
   EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT);
-  HREFTYPE ref = 0;
-  ComPtr<ITypeInfo> impl;
-  ASSERT_EQ(info->GetRefTypeOfImplType(0, &ref), S_OK);
-  ASSERT_EQ(info->GetRefTypeInfo(ref, &impl), S_OK);
-  ASSERT_EQ(impl->GetTypeAttr(&attr), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_ITAPIDialer));
-  impl->ReleaseTypeAttr(attr);
+  ComPtr<ITypeInfo> impl = Implemented(info.Get(), 0);
+  ASSERT_TRUE(impl);
+  EXPECT_TRUE(IsEqualGUID(GuidOf(impl.Get()), IID_ITAPIDialer));
 }
 
 TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromIDispatch) {
-  TYPEKIND kind;
-  ASSERT_EQ(m_lib->GetTypeInfoType(1, &kind), S_OK);
-  EXPECT_EQ(kind, TKIND_DISPATCH);
-  std::wstring name;
-  EXPECT_EQ(Doc(m_lib.Get(), 1, &name), L"ITAPIDialer Interface");
-  EXPECT_EQ(name, L"ITAPIDialer");
+  ASSERT_NO_FATAL_FAILURE(ExpectType(1, TKIND_DISPATCH, L"ITAPIDialer Interface", L"ITAPIDialer"));
   ComPtr<ITypeInfo> dispatch;
-  ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
+  ASSERT_HR(S_OK, m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch));
   TYPEATTR* attr = nullptr;
-  ASSERT_EQ(dispatch->GetTypeAttr(&attr), S_OK);
+  ASSERT_HR(S_OK, dispatch->GetTypeAttr(&attr));
   // The library stores 0x1140 once for both halves; the loader reports the
   // dispatch half without TYPEFLAG_FOLEAUTOMATION, as the platform does.
   EXPECT_EQ(attr->wTypeFlags & ~TYPEFLAG_FOLEAUTOMATION, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)
@@ -121,37 +134,31 @@ TEST_F(TypeLibraryTest, TheInterfaceIsDualAutomationDispatchableAndDerivesFromID
   dispatch->ReleaseTypeAttr(attr);
 
   // The vtable half of the dual interface.
-  HREFTYPE ref = 0;
-  ComPtr<ITypeInfo> vtable;
-  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
-  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable), S_OK);
-  ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+  ComPtr<ITypeInfo> vtable = Implemented(dispatch.Get(), -1);
+  ASSERT_TRUE(vtable);
+  ASSERT_HR(S_OK, vtable->GetTypeAttr(&attr));
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
   EXPECT_EQ(attr->wTypeFlags, 0x1140) << std::hex << attr->wTypeFlags;
   EXPECT_EQ(attr->cFuncs, 8);
   EXPECT_EQ(attr->cbSizeVft, 15 * sizeof(void*));
   EXPECT_EQ(attr->cImplTypes, 1);
   vtable->ReleaseTypeAttr(attr);
-  ComPtr<ITypeInfo> base;
-  ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &ref), S_OK);
-  ASSERT_EQ(vtable->GetRefTypeInfo(ref, &base), S_OK);
-  ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IDispatch));
-  base->ReleaseTypeAttr(attr);
+  ComPtr<ITypeInfo> base = Implemented(vtable.Get(), 0);
+  ASSERT_TRUE(base);
+  EXPECT_TRUE(IsEqualGUID(GuidOf(base.Get()), IID_IDispatch));
 }
 
 TEST_F(TypeLibraryTest, MembersInDispidAndSlotOrderWithTheirParameters) {
-  ComPtr<ITypeInfo> dispatch, vtable;
-  ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
-  HREFTYPE ref = 0;
-  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
-  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &vtable), S_OK);
+  ComPtr<ITypeInfo> dispatch;
+  ASSERT_HR(S_OK, m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch));
+  ComPtr<ITypeInfo> vtable = Implemented(dispatch.Get(), -1);
+  ASSERT_TRUE(vtable);
 
   for (UINT index = 0; index < 8; ++index) {
     const Member& m = kMembers[index];
     SCOPED_TRACE(testing::Message() << "member " << m.id);
     FUNCDESC* f = nullptr;
-    ASSERT_EQ(vtable->GetFuncDesc(index, &f), S_OK);
+    ASSERT_HR(S_OK, vtable->GetFuncDesc(index, &f));
     EXPECT_EQ(f->memid, m.id);
     EXPECT_EQ(f->invkind, m.kind);
     EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
@@ -177,31 +184,31 @@ TEST_F(TypeLibraryTest, MembersInDispidAndSlotOrderWithTheirParameters) {
     UniqueBstr names[3];
     UINT count = 0;
     BSTR raw[3] = {};
-    ASSERT_EQ(vtable->GetNames(m.id, raw, 3, &count), S_OK);
+    ASSERT_HR(S_OK, vtable->GetNames(m.id, raw, 3, &count));
     for (UINT i = 0; i < count; ++i) names[i].Reset(raw[i]);
     ASSERT_EQ(count, 1 + m.params.size());
     EXPECT_STREQ(names[0].Get(), m.name);
     for (size_t p = 0; p < m.params.size(); ++p) EXPECT_STREQ(names[p + 1].Get(), m.params[p].first);
 
     UniqueBstr help;
-    ASSERT_EQ(vtable->GetDocumentation(m.id, nullptr, help.Receive(), nullptr, nullptr), S_OK);
+    ASSERT_HR(S_OK, vtable->GetDocumentation(m.id, nullptr, help.Receive(), nullptr, nullptr));
     EXPECT_STREQ(help.Get(), m.help);
   }
 }
 
 TEST_F(TypeLibraryTest, ConnectedHasNoPutAccessor) {
   ComPtr<ITypeInfo> dispatch;
-  ASSERT_EQ(m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch), S_OK);
+  ASSERT_HR(S_OK, m_lib->GetTypeInfoOfGuid(IID_ITAPIDialer, &dispatch));
   ComPtr<ITypeComp> comp;
-  ASSERT_EQ(dispatch->GetTypeComp(&comp), S_OK);
+  ASSERT_HR(S_OK, dispatch->GetTypeComp(&comp));
   TYPEATTR* attr = nullptr;
-  ASSERT_EQ(dispatch->GetTypeAttr(&attr), S_OK);
+  ASSERT_HR(S_OK, dispatch->GetTypeAttr(&attr));
   const WORD funcs = attr->cFuncs;
   dispatch->ReleaseTypeAttr(attr);
   int accessors = 0;
   for (WORD i = 0; i < funcs; ++i) {
     FUNCDESC* f = nullptr;
-    ASSERT_EQ(dispatch->GetFuncDesc(i, &f), S_OK);
+    ASSERT_HR(S_OK, dispatch->GetFuncDesc(i, &f));
     if (f->memid == 5) {
       ++accessors;
       EXPECT_EQ(f->invkind, INVOKE_PROPERTYGET);

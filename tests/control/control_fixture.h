@@ -4,28 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-
 #include <wrl/client.h>
 
+#include "support/adopt.h"
+#include "support/apartment.h"
+#include "support/hresult.h"
 #include "test_control.h"
 #include "test_site.h"
 
-inline std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-#define EXPECT_HR(expected, expr) EXPECT_EQ(Hex(expected), Hex(expr))
-#define ASSERT_HR(expected, expr) ASSERT_EQ(Hex(expected), Hex(expr))
+using test_support::Hex;
+using test_support::RefCount;
 
 class ControlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_HR(S_OK, OleInitialize(nullptr));
-        m_oleInitialised = true;
+        ASSERT_HR(S_OK, m_ole.Result());
         ASSERT_HR(S_OK, CTestControl::CreateInstance(nullptr, IID_PPV_ARGS(&control)));
     }
 
@@ -37,7 +30,6 @@ protected:
         EXPECT_EQ(0, TestSite::Live());
         EXPECT_EQ(0, TestStream::Live());
         EXPECT_EQ(0, TestAdviseSink::Live());
-        if (m_oleInitialised) OleUninitialize();
     }
 
     template <class I>
@@ -47,8 +39,6 @@ protected:
         return p;
     }
 
+    test_support::Apartment m_ole{test_support::Apartment::Ole};
     Microsoft::WRL::ComPtr<IUnknown> control;
-
-private:
-    bool m_oleInitialised = false;
 };

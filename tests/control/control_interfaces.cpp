@@ -5,6 +5,8 @@
 
 #include <objsafe.h>
 
+#include <string>
+
 #include <wrl/client.h>
 
 #include "brevlin_idl.h"
@@ -84,3 +86,20 @@ void ExpectControlInterfaces(IUnknown* object) {
     }
 }
 
+void ExpectRegisteredAnswers(IOleObject* object) {
+    DWORD status = 0;
+    EXPECT_HR(S_OK, object->GetMiscStatus(DVASPECT_CONTENT, &status));
+    EXPECT_EQ(132497u, status);
+    for (DWORD aspect : {DWORD{DVASPECT_ICON}, DWORD{DVASPECT_THUMBNAIL}}) {
+        status = 99;
+        EXPECT_HR(S_OK, object->GetMiscStatus(aspect, &status)) << aspect;
+        EXPECT_EQ(0u, status) << aspect;
+    }
+    EXPECT_HR(E_POINTER, object->GetMiscStatus(DVASPECT_CONTENT, nullptr));
+
+    LPOLESTR userType = nullptr;
+    ASSERT_HR(S_OK, object->GetUserType(USERCLASSTYPE_FULL, &userType));
+    ASSERT_NE(nullptr, userType);
+    EXPECT_EQ(std::wstring(L"TAPIDialer Class"), userType);
+    CoTaskMemFree(userType);
+}

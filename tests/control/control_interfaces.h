@@ -3,7 +3,7 @@
 // interfaces it refuses.
 #pragma once
 
-#include <unknwn.h>
+#include <ole2.h>
 
 struct Answered {
     const IID* iid;
@@ -17,3 +17,6 @@ extern const Answered kAnswered[14];
 void* Query(IUnknown* object, REFIID iid, HRESULT* hr);
 
 void ExpectControlInterfaces(IUnknown* object);
+// What a container reads from the class's registration: the status flags
+// for the content aspect only, and the user type.
+void ExpectRegisteredAnswers(IOleObject* object);

@@ -5,27 +5,22 @@
 #include <docobj.h>
 #include <objsafe.h>
 
-#include <memory>
-
 #include <wrl/client.h>
 
 #include "control_fixture.h"
 #include "control_interfaces.h"
 #include "dialer/tapi_dialer.h"
 #include "label_image.h"
-#include "telsim/telsim.h"
+#include "service_fixture.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-class DialerControlTest : public ::testing::Test {
+class DialerControlTest : public OleServiceTest {
 protected:
     void SetUp() override {
-        ASSERT_HR(S_OK, OleInitialize(nullptr));
-        m_oleInitialised = true;
-        service = telsim::Service::Create();
-        ASSERT_HR(S_OK, service->RegisterClassObject());
+        ASSERT_NO_FATAL_FAILURE(OleServiceTest::SetUp());
         ASSERT_HR(S_OK, CTAPIDialer::CreateInstance(nullptr, IID_PPV_ARGS(&dialer)));
     }
 
@@ -33,14 +28,9 @@ protected:
         if (dialer) {
             EXPECT_EQ(0u, dialer.Reset()) << "the dialer outlived its last reference";
         }
-        if (service) {
-            service->RevokeClassObject();
-            EXPECT_EQ("", service->Ledger().Leaks());
-        }
-        service.reset();
+        OleServiceTest::TearDown();
         EXPECT_EQ(0, TestSite::Live());
         EXPECT_EQ(0, TestStream::Live());
-        if (m_oleInitialised) OleUninitialize();
     }
 
     template <class I>
@@ -50,11 +40,7 @@ protected:
         return p;
     }
 
-    std::shared_ptr<telsim::Service> service;
     ComPtr<ITAPIDialer> dialer;
-
-private:
-    bool m_oleInitialised = false;
 };
 
 // An outer object that keeps an aggregated dialer and answers one interface
@@ -110,20 +96,6 @@ TEST_F(DialerControlTest, SavesOnlyItsSize) {
     EXPECT_HR(S_OK, As<IOleObject>(IID_IOleObject)->GetExtent(DVASPECT_CONTENT, &size));
     EXPECT_EQ(5080, size.cx);
     EXPECT_EQ(5080, size.cy);
-}
-
-TEST_F(DialerControlTest, SafetyOptionsAreTheObjects) {
-    auto safety = As<IObjectSafety>(IID_IObjectSafety);
-    EXPECT_HR(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3));
-    DWORD supported = 0;
-    DWORD enabled = 0;
-    EXPECT_HR(S_OK, safety->GetInterfaceSafetyOptions(IID_IPersistStreamInit, &supported, &enabled));
-    EXPECT_EQ(3u, supported);
-    EXPECT_EQ(3u, enabled);
-    EXPECT_HR(E_FAIL, safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4));
-    EXPECT_HR(E_NOINTERFACE, safety->GetInterfaceSafetyOptions(IID_IConnectionPointContainer, &supported, &enabled));
-    EXPECT_EQ(0u, supported);
-    EXPECT_EQ(0u, enabled);
 }
 
 TEST_F(DialerControlTest, DrawsTheLabel) {

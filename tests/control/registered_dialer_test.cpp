@@ -3,43 +3,33 @@
 // registry script.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include <wrl/client.h>
 
 #include "brevlin_idl.h"
 #include "control_fixture.h"
 #include "control_interfaces.h"
-#include "telsim/telsim.h"
+#include "service_fixture.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-class RegisteredDialerTest : public ::testing::Test {
+class RegisteredDialerTest : public OleServiceTest {
 protected:
     void SetUp() override {
-        ASSERT_HR(S_OK, OleInitialize(nullptr));
-        m_oleInitialised = true;
+        ASSERT_NO_FATAL_FAILURE(OleServiceTest::SetUp());
         m_library = LoadLibraryW(BREVLIN_DLL);
         ASSERT_NE(nullptr, m_library) << GetLastError();
         ASSERT_HR(S_OK, Export("DllRegisterServer")());
         m_registered = true;
-        service = telsim::Service::Create();
-        ASSERT_HR(S_OK, service->RegisterClassObject());
     }
 
     void TearDown() override {
-        if (service) {
-            service->RevokeClassObject();
-            EXPECT_EQ("", service->Ledger().Leaks());
-        }
-        service.reset();
+        OleServiceTest::TearDown();
         if (m_registered) {
             EXPECT_HR(S_OK, Export("DllUnregisterServer")());
         }
         if (m_library) FreeLibrary(m_library);
-        if (m_oleInitialised) OleUninitialize();
     }
 
     using Entry = HRESULT(STDAPICALLTYPE*)();
@@ -47,12 +37,9 @@ protected:
         return reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(m_library, name)));
     }
 
-    std::shared_ptr<telsim::Service> service;
-
 private:
     HMODULE m_library = nullptr;
     bool m_registered = false;
-    bool m_oleInitialised = false;
 };
 
 }  // namespace
@@ -61,17 +48,7 @@ TEST_F(RegisteredDialerTest, ContainerReadsTheRegisteredAnswers) {
     ComPtr<IOleObject> ole;
     ASSERT_HR(S_OK, CoCreateInstance(CLSID_TAPIDialer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&ole)));
 
-    DWORD status = 0;
-    EXPECT_HR(S_OK, ole->GetMiscStatus(DVASPECT_CONTENT, &status));
-    EXPECT_EQ(132497u, status);
-    status = 99;
-    EXPECT_HR(S_OK, ole->GetMiscStatus(DVASPECT_THUMBNAIL, &status));
-    EXPECT_EQ(0u, status);
-
-    LPOLESTR userType = nullptr;
-    ASSERT_HR(S_OK, ole->GetUserType(USERCLASSTYPE_FULL, &userType));
-    EXPECT_EQ(std::wstring(L"TAPIDialer Class"), userType);
-    CoTaskMemFree(userType);
+    ExpectRegisteredAnswers(ole.Get());
 
     // The script lists no verbs: the control passes on the platform's answer.
     ComPtr<IEnumOLEVERB> platform;

@@ -5,18 +5,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/adopt.h"
+#include "support/test_double.h"
+
 using Microsoft::WRL::ComPtr;
+using test_support::Adopt;
+using test_support::DropReference;
 
 namespace {
 LONG g_liveSites = 0;
-LONG g_liveStreams = 0;
-LONG g_liveSinks = 0;
 }  // namespace
 
 ComPtr<TestSite> TestSite::Create(const SiteOptions& options) {
-    ComPtr<TestSite> site;
-    *site.GetAddressOf() = new TestSite(options);  // mingw's ComPtr::Attach adds a reference
-    return site;
+    return Adopt(new TestSite(options));
 }
 
 VARIANT TestSite::Bool(bool value) {
@@ -74,10 +75,11 @@ STDMETHODIMP TestSite::QueryInterface(REFIID riid, void** ppv) noexcept {
 STDMETHODIMP_(ULONG) TestSite::AddRef() noexcept { return InterlockedIncrement(&m_ref); }
 
 STDMETHODIMP_(ULONG) TestSite::Release() noexcept {
-    const LONG count = InterlockedDecrement(&m_ref);
-    if (count < 0) ADD_FAILURE() << "site released past zero";
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
+    const ULONG count = DropReference(m_ref, "site");
+    if (count == 0) {
+        delete this;
+    }
+    return count;
 }
 
 STDMETHODIMP TestSite::SaveObject() noexcept {
@@ -200,33 +202,11 @@ STDMETHODIMP TestSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, 
 }
 
 ComPtr<TestStream> TestStream::Create(std::vector<BYTE> data, int failRead, int failWrite, HRESULT failure) {
-    ComPtr<TestStream> stream;
-    *stream.GetAddressOf() = new TestStream(std::move(data), failRead, failWrite, failure);  // mingw's ComPtr::Attach adds a reference
-    return stream;
+    return Adopt(new TestStream(std::move(data), failRead, failWrite, failure));
 }
 
 TestStream::TestStream(std::vector<BYTE> data, int failRead, int failWrite, HRESULT failure)
-    : m_data(std::move(data)), m_failRead(failRead), m_failWrite(failWrite), m_failure(failure) {
-    InterlockedIncrement(&g_liveStreams);
-}
-TestStream::~TestStream() { InterlockedDecrement(&g_liveStreams); }
-LONG TestStream::Live() noexcept { return g_liveStreams; }
-
-STDMETHODIMP TestStream::QueryInterface(REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IStream && riid != IID_ISequentialStream) return E_NOINTERFACE;
-    *ppv = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
-}
-STDMETHODIMP_(ULONG) TestStream::AddRef() noexcept { return InterlockedIncrement(&m_ref); }
-STDMETHODIMP_(ULONG) TestStream::Release() noexcept {
-    const LONG count = InterlockedDecrement(&m_ref);
-    if (count < 0) ADD_FAILURE() << "stream released past zero";
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
+    : m_data(std::move(data)), m_failRead(failRead), m_failWrite(failWrite), m_failure(failure) {}
 
 STDMETHODIMP TestStream::Read(void* buffer, ULONG size, ULONG* read) noexcept {
     if (read) *read = 0;
@@ -248,27 +228,4 @@ STDMETHODIMP TestStream::Write(const void* buffer, ULONG size, ULONG* written) n
     return S_OK;
 }
 
-ComPtr<TestAdviseSink> TestAdviseSink::Create() {
-    ComPtr<TestAdviseSink> sink;
-    *sink.GetAddressOf() = new TestAdviseSink();  // mingw's ComPtr::Attach adds a reference
-    return sink;
-}
-TestAdviseSink::TestAdviseSink() { InterlockedIncrement(&g_liveSinks); }
-TestAdviseSink::~TestAdviseSink() { InterlockedDecrement(&g_liveSinks); }
-LONG TestAdviseSink::Live() noexcept { return g_liveSinks; }
-
-STDMETHODIMP TestAdviseSink::QueryInterface(REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IAdviseSink) return E_NOINTERFACE;
-    *ppv = static_cast<IAdviseSink*>(this);
-    AddRef();
-    return S_OK;
-}
-STDMETHODIMP_(ULONG) TestAdviseSink::AddRef() noexcept { return InterlockedIncrement(&m_ref); }
-STDMETHODIMP_(ULONG) TestAdviseSink::Release() noexcept {
-    const LONG count = InterlockedDecrement(&m_ref);
-    if (count < 0) ADD_FAILURE() << "advise sink released past zero";
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
+ComPtr<TestAdviseSink> TestAdviseSink::Create() { return Adopt(new TestAdviseSink()); }

@@ -14,6 +14,8 @@
 
 #include <wrl/client.h>
 
+#include "support/test_double.h"
+
 struct SiteOptions {
     enum class InPlace { None, Plain, Ex, Windowless };
     InPlace inPlace = InPlace::Windowless;
@@ -118,20 +120,15 @@ private:
     std::vector<std::string> m_calls;
 };
 
-// A stream over fixed bytes that can fail or end early, counting its
-// references like the site.
-class TestStream final : public IStream {
+// A stream over fixed bytes that can fail or end early.
+class TestStream final : public test_support::TestDouble<IStream, &IID_IStream, &IID_ISequentialStream> {
 public:
     // Reads serve data; the read numbered failRead (1-based) fails with
     // failure; writes go to Written() until the write numbered failWrite.
     static Microsoft::WRL::ComPtr<TestStream> Create(std::vector<BYTE> data, int failRead = 0,
                                                      int failWrite = 0, HRESULT failure = STG_E_READFAULT);
     const std::vector<BYTE>& Written() const noexcept { return m_written; }
-    static LONG Live() noexcept;
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) noexcept override;
-    STDMETHOD_(ULONG, AddRef)() noexcept override;
-    STDMETHOD_(ULONG, Release)() noexcept override;
     STDMETHOD(Read)(void* buffer, ULONG size, ULONG* read) noexcept override;
     STDMETHOD(Write)(const void* buffer, ULONG size, ULONG* written) noexcept override;
     STDMETHOD(Seek)(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) noexcept override { return E_NOTIMPL; }
@@ -148,9 +145,8 @@ public:
 
 private:
     TestStream(std::vector<BYTE> data, int failRead, int failWrite, HRESULT failure);
-    ~TestStream();
+    ~TestStream() override = default;
 
-    LONG m_ref = 1;
     std::vector<BYTE> m_data;
     size_t m_offset = 0;
     int m_reads = 0;
@@ -162,18 +158,14 @@ private:
 };
 
 // An advise sink that counts the notifications it gets.
-class TestAdviseSink final : public IAdviseSink {
+class TestAdviseSink final : public test_support::TestDouble<IAdviseSink, &IID_IAdviseSink> {
 public:
     static Microsoft::WRL::ComPtr<TestAdviseSink> Create();
-    static LONG Live() noexcept;
     int viewChanges = 0;
     DWORD lastViewAspect = 0;
     int closes = 0;
     int saves = 0;
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) noexcept override;
-    STDMETHOD_(ULONG, AddRef)() noexcept override;
-    STDMETHOD_(ULONG, Release)() noexcept override;
     STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) noexcept override {}
     STDMETHOD_(void, OnViewChange)(DWORD aspect, LONG) noexcept override {
         ++viewChanges;
@@ -184,13 +176,6 @@ public:
     STDMETHOD_(void, OnClose)() noexcept override { ++closes; }
 
 private:
-    TestAdviseSink();
-    ~TestAdviseSink();
-    LONG m_ref = 1;
+    TestAdviseSink() = default;
+    ~TestAdviseSink() override = default;
 };
-
-// Remaining references of an object: AddRef then Release.
-inline ULONG RefCount(IUnknown* object) {
-    object->AddRef();
-    return object->Release();
-}

@@ -2,6 +2,7 @@
 // single- and a multi-threaded apartment, with events delivered inside the
 // triggering call and from the service's notification thread.
 #include "dialer_test_support.h"
+#include "support/scratch_file.h"
 
 #include <tuple>
 
@@ -26,9 +27,8 @@ protected:
 
     bool Synchronous() const { return std::get<1>(GetParam()) == telsim::Delivery::Synchronous; }
 
-    HRESULT Dial(const wchar_t* number = L"5550100") {
-        Bstr text(number);
-        const HRESULT hr = m_dialer->Connect(text.Get());
+    HRESULT Dial(const wchar_t* number = kNumber) {
+        const HRESULT hr = Connect(number);
         m_service->Notifications().WaitIdle();
         return hr;
     }
@@ -40,11 +40,20 @@ protected:
         return value == VARIANT_TRUE;
     }
 
+    // An event of this kind about a call in this state; an unfiltered one
+    // reaches the sink whatever its filter.
+    static telsim::EventSpec Event(CALL_STATE state, TAPI_EVENT kind = TE_CALLSTATE, bool unfiltered = false) {
+        telsim::EventSpec event;
+        event.kind = kind;
+        event.callState = state;
+        event.ignoreFilter = unfiltered;
+        return event;
+    }
+
     // An event about `call`, by default the dialer's latest call; a call of
     // someone else on the line is Stranger().
     HRESULT Raise(CALL_STATE state, IUnknown* call = nullptr) {
-        telsim::EventSpec event;
-        event.callState = state;
+        telsim::EventSpec event = Event(state);
         event.call = call;
         return Raise(event);
     }
@@ -60,31 +69,29 @@ protected:
         return hr;
     }
 
+    // Raises the event; delivered inside the raise, it answers with the sink's answer.
+    void RaiseAnswering(HRESULT answer, const telsim::EventSpec& event) {
+        const HRESULT hr = Raise(event);
+        if (Synchronous()) {
+            EXPECT_HR(answer, hr);
+        }
+    }
+
     // A call that the dialer did not place: the service makes one for the
     // event, and delivers it whatever the filter.
     HRESULT RaiseForStranger(CALL_STATE state) {
-        telsim::EventSpec event;
-        event.callState = state;
-        event.ignoreFilter = true;
-        const HRESULT hr = m_service->Notifications().RaiseEvent(event);
+        const HRESULT hr = m_service->Notifications().RaiseEvent(Event(state, TE_CALLSTATE, true));
         m_service->Notifications().WaitIdle();
         return hr;
     }
 
     // Selects the line through a device-address file naming it.
     bool SelectFromFile(const char* line) {
-        wchar_t directory[MAX_PATH];
-        wchar_t path[MAX_PATH];
-        EXPECT_NE(0u, GetTempPathW(MAX_PATH, directory));
-        EXPECT_NE(0u, GetTempFileNameW(directory, L"dev", 0, path));
-        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(file, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
-        CloseHandle(file);
-        Bstr fileSpec(path);
+        test_support::ScratchFile file;
+        EXPECT_TRUE(file.Write(line));
+        Bstr fileSpec(file.Path().c_str());
         VARIANT_BOOL success = VARIANT_FALSE;
         EXPECT_HR(S_OK, m_dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success));
-        DeleteFileW(path);
         return success == VARIANT_TRUE;
     }
 
@@ -216,8 +223,7 @@ TEST_P(DialerCallTest, TrackedStateFollowsTheCallsOwnState) {
         {static_cast<CALL_STATE>(-1), false},
     };
     for (const Step& step : steps) {
-        telsim::EventSpec event;
-        event.callState = step.state;
+        telsim::EventSpec event = Event(step.state);
         // The event object's own state is not what counts.
         event.eventState = step.connected ? CS_DISCONNECTED : CS_CONNECTED;
         Raise(event);
@@ -243,22 +249,15 @@ TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
     Register();
     Raise(CS_CONNECTED);
 
-    telsim::EventSpec other;
-    other.kind = TE_ADDRESS;
-    other.callState = CS_IDLE;
-    other.ignoreFilter = true;
+    telsim::EventSpec other = Event(CS_IDLE, TE_ADDRESS, true);
     EXPECT_HR(S_OK, Raise(other));
     other.kind = TE_CALLMEDIA;
     EXPECT_HR(S_OK, Raise(other));
     EXPECT_TRUE(Connected());
 
-    telsim::EventSpec noCall;
-    noCall.callState = CS_IDLE;
+    telsim::EventSpec noCall = Event(CS_IDLE);
     noCall.getCallResult = E_UNEXPECTED;
-    const HRESULT failed = Raise(noCall);
-    if (Synchronous()) {
-        EXPECT_HR(E_UNEXPECTED, failed);
-    }
+    RaiseAnswering(E_UNEXPECTED, noCall);
     EXPECT_TRUE(Connected());
 
     noCall.getCallResult = S_OK;
@@ -266,8 +265,7 @@ TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
     Raise(noCall);
     EXPECT_TRUE(Connected());
 
-    telsim::EventSpec wrongObject;
-    wrongObject.callState = CS_IDLE;
+    telsim::EventSpec wrongObject = Event(CS_IDLE);
     wrongObject.withoutEventInterface = true;
     Raise(wrongObject);
     EXPECT_TRUE(Connected());
@@ -275,10 +273,7 @@ TEST_P(DialerCallTest, EventsThatTellNothingChangeNothing) {
 
 TEST_P(DialerCallTest, CallNotificationsAreReadLikeCallStates) {
     Register();
-    telsim::EventSpec notification;
-    notification.kind = TE_CALLNOTIFICATION;
-    notification.callState = CS_CONNECTED;
-    notification.ignoreFilter = true;
+    telsim::EventSpec notification = Event(CS_CONNECTED, TE_CALLNOTIFICATION, true);
     Raise(notification);
     EXPECT_TRUE(Connected());
     notification.withoutEventInterface = true;
@@ -290,13 +285,9 @@ TEST_P(DialerCallTest, CallNotificationsAreReadLikeCallStates) {
 TEST_P(DialerCallTest, AFailedStateReadCountsAsIdle) {
     Register();
     Raise(CS_CONNECTED);
-    telsim::EventSpec event;
-    event.callState = CS_CONNECTED;
+    telsim::EventSpec event = Event(CS_CONNECTED);
     event.callStateResult = E_UNEXPECTED;
-    const HRESULT hr = Raise(event);
-    if (Synchronous()) {
-        EXPECT_HR(E_UNEXPECTED, hr);
-    }
+    RaiseAnswering(E_UNEXPECTED, event);
     EXPECT_FALSE(Connected());
 }
 
@@ -407,8 +398,7 @@ TEST_P(DialerCallTest, AFailedAdviseLeavesNoSinkToRead) {
     ASSERT_HR(S_OK, CreateDialer(second));
     m_service->Recorder().FailOperation(op::QueryConnectionPointContainer, E_NOINTERFACE);
     ASSERT_HR(S_OK, second->InitializeTAPI());
-    Bstr number(L"5550100");
-    EXPECT_HR(E_NOINTERFACE, second->Connect(number.Get()));
+    EXPECT_HR(E_NOINTERFACE, dialer_test::Dial(second.Get()));
     EXPECT_EQ(0u, m_service->World().CallsCreated());
 }
 
@@ -551,9 +541,7 @@ TEST_P(DialerCallTest, LateEventsAreHarmlessAndTheSinkGoesWithItsHolders) {
     ASSERT_HR(S_OK, Dial());
     ASSERT_HR(S_OK, m_dialer->ShutdownTAPI());
     // The call let go at shutdown is followed no more.
-    telsim::EventSpec late;
-    late.callState = CS_DISCONNECTED;
-    late.ignoreFilter = true;
+    const telsim::EventSpec late = Event(CS_DISCONNECTED, TE_CALLSTATE, true);
     const std::size_t before = m_service->Recorder().CountOf(op::SinkEvent);
     Raise(late);
     EXPECT_EQ(before + 1, m_service->Recorder().CountOf(op::SinkEvent));

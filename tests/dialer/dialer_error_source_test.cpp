@@ -55,8 +55,7 @@ TEST_F(DialerErrorSourceTest, ConnectFailuresCarryTheSourceToo) {
     RegisteredProgId registered;
     m_service->World().SetAddresses({});
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    Bstr number(L"5550100");
-    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_HR(E_FAIL, Connect());
     const ThreadError error = TakeThreadError();
     EXPECT_EQ(L"Couldn't locate valid modem or TSP driver.", error.description);
     EXPECT_EQ(L"Brevlin.TAPIDialer.1", error.source);

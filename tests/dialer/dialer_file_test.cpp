@@ -2,6 +2,7 @@
 #include "dialer_test_support.h"
 
 #include "dialer/ordinary_file.h"
+#include "support/scratch_file.h"
 
 #include <string>
 
@@ -19,37 +20,10 @@ telsim::AddressSpec Named(std::wstring name) {
 
 class DialerFileTest : public DialerTest {
 protected:
-    void SetUp() override {
-        DialerTest::SetUp();
-        wchar_t directory[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, directory));
-        wchar_t path[MAX_PATH];
-        ASSERT_NE(0u, GetTempFileNameW(directory, L"dev", 0, path));
-        m_path = path;
-    }
-
-    void TearDown() override {
-        DeleteFileW(m_path.c_str());
-        DialerTest::TearDown();
-    }
-
-    void Use(std::vector<telsim::AddressSpec> addresses) {
-        m_service->World().SetAddresses(std::move(addresses));
-        ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    }
-
-    void Write(const std::string& bytes) {
-        HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
-        ASSERT_EQ(bytes.size(), written);
-    }
+    void Write(const std::string& bytes) { ASSERT_TRUE(m_file.Write(bytes)); }
 
     HRESULT Read(VARIANT_BOOL* success, const wchar_t* path = nullptr) {
-        Bstr fileSpec(path ? path : m_path.c_str());
+        Bstr fileSpec(path ? path : m_file.Path().c_str());
         *success = 0x1234;
         return m_dialer->ReadDeviceAddressFromFile(fileSpec.Get(), success);
     }
@@ -80,7 +54,7 @@ protected:
         EXPECT_EQ(enumerations, m_service->Recorder().CountOf(op::EnumerateAddresses));
     }
 
-    std::wstring m_path;
+    test_support::ScratchFile m_file;
 };
 
 TEST_F(DialerFileTest, LineEnds) {
@@ -156,7 +130,7 @@ TEST_F(DialerFileTest, FilesThatCannotBeOpenedAreNoSelection) {
     EXPECT_EQ(VARIANT_FALSE, success);
 
     Write("Modem A\n");
-    HANDLE exclusive = CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE exclusive = CreateFileW(m_file.Path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
     EXPECT_HR(S_OK, Read(&success));
@@ -201,7 +175,7 @@ TEST_F(DialerFileTest, DevicesAndPipesAreNeverOpened) {
     // A drive path in the device namespace is still a file, as is one on a share.
     Write("Modem A\n");
     VARIANT_BOOL success;
-    EXPECT_HR(S_OK, Read(&success, (L"\\\\?\\" + m_path).c_str()));
+    EXPECT_HR(S_OK, Read(&success, (L"\\\\?\\" + m_file.Path()).c_str()));
     EXPECT_EQ(VARIANT_TRUE, success);
     EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"\\\\server\\share\\line.txt"));
     EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"\\\\?\\UNC\\server\\share\\line.txt"));
@@ -211,7 +185,7 @@ TEST_F(DialerFileTest, DevicesAndPipesAreNeverOpened) {
 TEST_F(DialerFileTest, AFileOpenForWritingElsewhereIsRead) {
     Use({Named(L"Modem A")});
     Write("Modem A\n");
-    HANDLE writer = CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE writer = CreateFileW(m_file.Path().c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, writer);

@@ -67,8 +67,7 @@ TEST_F(DialerLifetimeTest, FailedInitializeGivesUpTheRootObjectForGood) {
     m_service->Recorder().ClearOperations();
     EXPECT_HR(E_FAIL, m_dialer->InitializeTAPI());
     EXPECT_EQ(L"TAPI initialization failed.", TakeThreadError().description);
-    Bstr number(L"5550100");
-    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_HR(E_FAIL, Connect());
     EXPECT_EQ(L"TAPI initialization failed.", TakeThreadError().description);
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
     EXPECT_FALSE(TakeThreadError().present);
@@ -91,8 +90,7 @@ TEST_F(DialerLifetimeTest, ShutdownBeforeAnyConnectOnlyShutsDown) {
 
 TEST_F(DialerLifetimeTest, ShutdownAfterConnectEndsTheRegistrationAndKeepsTheCallUp) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    Bstr number(L"5550100");
-    ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
+    ASSERT_HR(S_OK, Connect());
     EXPECT_EQ(1, m_service->Notifications().RegistrationsHeld());
     m_service->Recorder().ClearOperations();
 
@@ -110,8 +108,7 @@ TEST_F(DialerLifetimeTest, ShutdownAfterConnectEndsTheRegistrationAndKeepsTheCal
 
 TEST_F(DialerLifetimeTest, FailingShutdownStillGivesEverythingUp) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    Bstr number(L"5550100");
-    ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
+    ASSERT_HR(S_OK, Connect());
     m_service->Recorder().FailOperation(op::UnregisterNotifications, E_INVALIDARG);
     m_service->Recorder().FailOperation(op::Shutdown, E_UNEXPECTED);
     SetThreadError(L"marker");
@@ -134,8 +131,7 @@ TEST_F(DialerLifetimeTest, DisconnectWithoutACallOrWithACallNeverStarted) {
         stream.hasDefaultTerminal = false;
     }
     m_service->World().SetCallScript(script);
-    Bstr number(L"5550100");
-    EXPECT_HR(E_FAIL, m_dialer->Connect(number.Get()));
+    EXPECT_HR(E_FAIL, Connect());
     ASSERT_EQ(1u, m_service->World().CallsCreated());
     EXPECT_HR(S_OK, m_dialer->Disconnect());
     EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
@@ -145,8 +141,7 @@ TEST_F(DialerLifetimeTest, DisconnectWithoutACallOrWithACallNeverStarted) {
 
 TEST_F(DialerLifetimeTest, DisconnectDropsAStartedCallOnceEvenWhenTheDropFails) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    Bstr number(L"5550100");
-    ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
+    ASSERT_HR(S_OK, Connect());
     m_service->Recorder().FailOperation(op::CallDisconnect, E_UNEXPECTED);
     SetThreadError(L"marker");
 
@@ -159,8 +154,7 @@ TEST_F(DialerLifetimeTest, DisconnectDropsAStartedCallOnceEvenWhenTheDropFails) 
 
 TEST_F(DialerLifetimeTest, ReleaseWithoutShutdownOnlyReleases) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
-    Bstr number(L"5550100");
-    ASSERT_HR(S_OK, m_dialer->Connect(number.Get()));
+    ASSERT_HR(S_OK, Connect());
     m_service->Recorder().ClearOperations();
 
     m_dialer.Reset();
@@ -188,8 +182,7 @@ TEST_F(DialerLifetimeTest, SuccessfulMembersLeaveTheThreadsErrorObjectAlone) {
     VARIANT_BOOL connected = VARIANT_TRUE;
     EXPECT_HR(S_OK, m_dialer->get_Connected(&connected));
     EXPECT_EQ(VARIANT_FALSE, connected);
-    Bstr number(L"5550100");
-    EXPECT_HR(S_OK, m_dialer->Connect(number.Get()));
+    EXPECT_HR(S_OK, Connect());
     EXPECT_HR(S_OK, m_dialer->Disconnect());
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
     EXPECT_EQ(L"marker", TakeThreadError().description);

@@ -1,66 +1,23 @@
 #include "dialer_test_support.h"
 
-#include <cstdio>
-
 #include "comkit/module.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace dialer_test {
 
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-Apartment::Apartment(bool singleThreaded)
-    : m_hr(CoInitializeEx(nullptr, singleThreaded ? COINIT_APARTMENTTHREADED
-                                                  : COINIT_MULTITHREADED)) {}
-
-Apartment::~Apartment() {
-    if (SUCCEEDED(m_hr)) {
-        CoUninitialize();
-    }
-}
-
-ThreadError TakeThreadError() {
-    ThreadError error;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) {
-        return error;
-    }
-    error.present = true;
-    BSTR text = nullptr;
-    if (SUCCEEDED(info->GetDescription(&text)) && text) {
-        error.description.assign(text, SysStringLen(text));
-    }
-    SysFreeString(text);
-    text = nullptr;
-    if (SUCCEEDED(info->GetSource(&text)) && text) {
-        error.source.assign(text, SysStringLen(text));
-    }
-    SysFreeString(text);
-    info->GetGUID(&error.guid);
-    return error;
-}
-
-void SetThreadError(const wchar_t* description) {
-    ComPtr<ICreateErrorInfo> create;
-    ASSERT_EQ(S_OK, CreateErrorInfo(&create));
-    create->SetDescription(const_cast<LPOLESTR>(description));
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(S_OK, create.As(&info));
-    SetErrorInfo(0, info.Get());
-}
-
 HRESULT CreateDialer(ComPtr<ITAPIDialer>& dialer) {
     return CTAPIDialer::CreateInstance(nullptr, IID_ITAPIDialer,
                                        reinterpret_cast<void**>(dialer.ReleaseAndGetAddressOf()));
 }
 
+HRESULT Dial(ITAPIDialer* dialer, const wchar_t* number) {
+    Bstr text(number);
+    return dialer->Connect(text.Get());
+}
+
 void DialerFixture::Start(bool singleThreaded, telsim::Delivery delivery) {
-    m_apartment = std::make_unique<Apartment>(singleThreaded);
+    m_apartment = std::make_unique<Apartment>(singleThreaded ? Apartment::Single : Apartment::Multi);
     m_service = telsim::Service::Create();
     m_service->World().SetDelivery(delivery);
     ASSERT_HR(S_OK, m_service->RegisterClassObject());

@@ -1,63 +1,37 @@
-// Shared helpers of the dialer tests: apartments, dialer creation against
-// the simulated service, HRESULT printing and the thread's error object.
+// Shared helpers of the dialer tests: a dialer created against a fresh
+// simulated service, and the calls every test makes of it.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include "dialer/tapi_dialer.h"
+#include "support/apartment.h"
+#include "support/bstr.h"
+#include "support/hresult.h"
+#include "support/thread_error.h"
 #include "telsim/telsim.h"
 
 namespace dialer_test {
 
-std::string Hex(HRESULT hr);
+using test_support::Apartment;
+using test_support::Bstr;
+using test_support::Hex;
+using test_support::SetThreadError;
+using test_support::TakeThreadError;
+using test_support::ThreadError;
 
-#define EXPECT_HR(expected, actual) EXPECT_EQ(::dialer_test::Hex(expected), ::dialer_test::Hex(actual))
-#define ASSERT_HR(expected, actual) ASSERT_EQ(::dialer_test::Hex(expected), ::dialer_test::Hex(actual))
-
-// One COM initialisation of the current thread, undone only if it succeeded.
-class Apartment {
-public:
-    explicit Apartment(bool singleThreaded);
-    ~Apartment();
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
-
-private:
-    HRESULT m_hr;
-};
-
-// The thread's error object, taken off the thread (GetErrorInfo clears it).
-struct ThreadError {
-    bool present = false;
-    std::wstring description;
-    std::wstring source;
-    GUID guid = GUID_NULL;
-};
-ThreadError TakeThreadError();
-// Installs an error object with this description, to see that it is left alone.
-void SetThreadError(const wchar_t* description);
-
-// A BSTR for a test argument.
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text) : m_s(SysAllocString(text)) {}
-    Bstr(const wchar_t* text, UINT length) : m_s(SysAllocStringLen(text, length)) {}
-    ~Bstr() { SysFreeString(m_s); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR Get() const { return m_s; }
-
-private:
-    BSTR m_s;
-};
+constexpr wchar_t kNumber[] = L"5550100";
 
 HRESULT CreateDialer(Microsoft::WRL::ComPtr<ITAPIDialer>& dialer);
+// The dialer's Connect, the number passed as a BSTR.
+HRESULT Dial(ITAPIDialer* dialer, const wchar_t* number = kNumber);
 
 // A fresh service registered as the telephony class, and a dialer created
 // from it. Every test ends with nothing of the service still referenced.
@@ -66,6 +40,12 @@ protected:
     void Start(bool singleThreaded, telsim::Delivery delivery);
     // Releases the dialer and checks that nothing of the service is left.
     void Finish();
+    HRESULT Connect(const wchar_t* number = kNumber) { return Dial(m_dialer.Get(), number); }
+    // The service's lines are these, and the dialer is initialised.
+    void Use(std::vector<telsim::AddressSpec> addresses) {
+        m_service->World().SetAddresses(std::move(addresses));
+        ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    }
 
     std::unique_ptr<Apartment> m_apartment;
     std::shared_ptr<telsim::Service> m_service;

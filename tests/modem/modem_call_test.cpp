@@ -1,4 +1,4 @@
-// The modem call against modempeer on Wine COM ports (run-peer-tests.sh sets
+// The modem call against modempeer on Wine COM ports (run-modempeer.sh sets
 // them up): BREVLIN_MODEM_PORT answers (with echo on, per-number results),
 // BREVLIN_MODEM_MUTE_PORT answers nothing, BREVLIN_MODEM_LOG is the first
 // peer's log as a Windows path.
@@ -6,6 +6,8 @@
 #include "telsim/modem/modem_driver.h"
 
 #include <gtest/gtest.h>
+
+#include "support/hresult.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -21,7 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Peer numbers (see run-peer-tests.sh).
+// Peer numbers (see run-modempeer.sh).
 constexpr const char* kAnswers = "5550100";
 constexpr const char* kBusy = "5550111";
 constexpr const char* kNoCarrier = "5550122";
@@ -104,7 +106,7 @@ private:
 class ModemCallTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (Env("BREVLIN_MODEM_PORT").empty()) GTEST_SKIP() << "no modem peer (run through run-peer-tests.sh)";
+        if (Env("BREVLIN_MODEM_PORT").empty()) GTEST_SKIP() << "no modem peer (run through run-modempeer.sh)";
         config_.port = static_cast<unsigned>(std::atoi(Env("BREVLIN_MODEM_PORT").c_str()));
         config_.guardMs = 900;
         config_.commandTimeoutMs = 2000;
@@ -113,8 +115,7 @@ protected:
 
     std::unique_ptr<ModemDial> Start(const std::string& number) {
         std::unique_ptr<ModemDial> call;
-        const HRESULT hr = ModemDial::Start(config_, number, recorder_.Callback(), call);
-        EXPECT_EQ(S_OK, hr) << std::hex << hr;
+        EXPECT_HR(S_OK, ModemDial::Start(config_, number, recorder_.Callback(), call));
         return call;
     }
 
@@ -145,7 +146,7 @@ TEST_F(ModemCallTest, FailedDialsEndDisconnectedWithTheModemsReason) {
     for (const auto& [number, reason] : cases) {
         Recorder recorder;
         std::unique_ptr<ModemDial> call;
-        ASSERT_EQ(S_OK, ModemDial::Start(config_, number, recorder.Callback(), call));
+        ASSERT_HR(S_OK, ModemDial::Start(config_, number, recorder.Callback(), call));
         ASSERT_TRUE(recorder.WaitEnded()) << number;
         EXPECT_EQ(std::string("inprogress,disconnected:") + reason, recorder.States()) << call->Transcript();
         EXPECT_TRUE(call->Ended());
@@ -249,7 +250,7 @@ TEST_F(ModemCallTest, HangUpAllEndsTheCallsOfOneOwnerBeforeReturning) {
     PeerLog log;
     ModemDriver modem(std::make_shared<ModemConfig>(config_), reports);
     ModemDriver otherOwners(std::make_shared<ModemConfig>(config_), otherReports);
-    ASSERT_EQ(S_OK, modem.Connect(L"555-0100", false));
+    ASSERT_HR(S_OK, modem.Connect(L"555-0100", false));
     for (int i = 0; i < 200 && !reports.connected; ++i) std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(reports.connected);
     telsim::HangUpAndWait({&otherOwners});
@@ -278,7 +279,7 @@ TEST(ModemCallPort, PortThatCannotBeOpenedFailsAtOnceWithTheOpenError) {
     std::unique_ptr<ModemDial> call;
     const auto before = std::chrono::steady_clock::now();
     const HRESULT hr = ModemDial::Start(config, "5550100", [&](const DialEvent&) { called = true; }, call);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr) << std::hex << hr;
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
     EXPECT_FALSE(call);
     EXPECT_FALSE(called);
@@ -287,12 +288,12 @@ TEST(ModemCallPort, PortThatCannotBeOpenedFailsAtOnceWithTheOpenError) {
 }  // namespace
 
 // Against a pair of iaxmodem instances talking IAX2 over loopback
-// (run-iax-tests.sh): BREVLIN_IAX_PORT is the near modem; the driver answers
+// (run-iaxmodem.sh): BREVLIN_IAX_PORT is the near modem; the driver answers
 // the far one and checks its side.
 class IaxModem : public testing::Test {
 protected:
     void SetUp() override {
-        if (Env("BREVLIN_IAX_PORT").empty()) GTEST_SKIP() << "no iaxmodem pair (run through run-iax-tests.sh)";
+        if (Env("BREVLIN_IAX_PORT").empty()) GTEST_SKIP() << "no iaxmodem pair (run through run-iaxmodem.sh)";
         config_.port = static_cast<unsigned>(std::atoi(Env("BREVLIN_IAX_PORT").c_str()));
         config_.init = {"ATZ", "ATE0V1", "AT+FCLASS=1"};
         config_.commandGapMs = 1000;
@@ -305,7 +306,7 @@ protected:
 
 TEST_F(IaxModem, DataCallConnectsAndHangsUp) {
     std::unique_ptr<ModemDial> call;
-    ASSERT_EQ(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
+    ASSERT_HR(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
     ASSERT_TRUE(recorder_.WaitConnected(40s)) << recorder_.States() << "\n" << call->Transcript();
     call->HangUp();
     ASSERT_TRUE(recorder_.WaitEnded(20s)) << call->Transcript();
@@ -316,7 +317,7 @@ TEST_F(IaxModem, DataCallConnectsAndHangsUp) {
 TEST_F(IaxModem, VoiceDialRingsTheFarSide) {
     config_.voice = true;
     std::unique_ptr<ModemDial> call;
-    ASSERT_EQ(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
+    ASSERT_HR(S_OK, ModemDial::Start(config_, "5550100", recorder_.Callback(), call));
     ASSERT_TRUE(recorder_.WaitConnected(40s)) << recorder_.States() << "\n" << call->Transcript();
     // Long enough for the far side to ring.
     std::this_thread::sleep_for(3s);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hresult.h"
+
 using namespace telsim::modem;
 
 TEST(ModemConfig, DefaultsInitialiseForWordResultsAndDialByTone) {
@@ -15,37 +17,37 @@ TEST(ModemConfig, DefaultsInitialiseForWordResultsAndDialByTone) {
 
 TEST(ModemConfig, OptionsAreParsed) {
     ModemConfig config;
-    EXPECT_EQ(S_OK, SetModemOption(config, L"port", L"COM12"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"port", L"COM12"));
     EXPECT_EQ(12u, config.port);
-    EXPECT_EQ(S_OK, SetModemOption(config, L"Port", L"256"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"Port", L"256"));
     EXPECT_EQ(L"\\\\.\\COM256", config.Device());
-    EXPECT_EQ(S_OK, SetModemOption(config, L"speed", L"57600"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"speed", L"57600"));
     EXPECT_EQ(57600u, config.baud);
-    EXPECT_EQ(S_OK, SetModemOption(config, L"init", L"ATZ|ATE0V1|AT+FCLASS=1"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"init", L"ATZ|ATE0V1|AT+FCLASS=1"));
     EXPECT_EQ((std::vector<std::string>{"ATZ", "ATE0V1", "AT+FCLASS=1"}), config.init);
-    EXPECT_EQ(S_OK, SetModemOption(config, L"dial", L"ATDP"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"dial", L"ATDP"));
     EXPECT_EQ("ATDP", config.dialCommand);
-    EXPECT_EQ(S_OK, SetModemOption(config, L"voice", L"yes"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"voice", L"yes"));
     EXPECT_TRUE(config.voice);
-    EXPECT_EQ(S_OK, SetModemOption(config, L"answer-timeout-ms", L"1500"));
-    EXPECT_EQ(S_OK, SetModemOption(config, L"CommandGapMs", L"250"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"answer-timeout-ms", L"1500"));
+    EXPECT_HR(S_OK, SetModemOption(config, L"CommandGapMs", L"250"));
     EXPECT_EQ(250u, config.commandGapMs);
     EXPECT_EQ(1500u, config.answerTimeoutMs);
-    EXPECT_EQ(S_FALSE, SetModemOption(config, L"colour", L"blue"));
+    EXPECT_HR(S_FALSE, SetModemOption(config, L"colour", L"blue"));
 }
 
 TEST(ModemConfig, BadValuesAreRefusedAndLeaveTheConfigAlone) {
     ModemConfig config;
     for (const wchar_t* port : {L"COM0", L"COM257", L"LPT1", L"", L"COM1x"})
-        EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"port", port)) << "port " << port;
+        EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"port", port)) << "port " << port;
     EXPECT_EQ(1u, config.port);
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"init", L"ATZ|ATH0\rATD123"));
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"init", L"ATZ||ATE0"));
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"init", L"+++"));
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"dial", L"D"));
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"voice", L"maybe"));
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"speed", L"fast"));
-    EXPECT_EQ(E_INVALIDARG, SetModemOption(config, L"guard-ms", L"-1"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"init", L"ATZ|ATH0\rATD123"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"init", L"ATZ||ATE0"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"init", L"+++"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"dial", L"D"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"voice", L"maybe"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"speed", L"fast"));
+    EXPECT_HR(E_INVALIDARG, SetModemOption(config, L"guard-ms", L"-1"));
     EXPECT_EQ((std::vector<std::string>{"ATZ", "ATE0V1"}), config.init);
     EXPECT_EQ("ATDT", config.dialCommand);
 }

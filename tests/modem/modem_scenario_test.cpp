@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include "support/bstr.h"
+#include "support/hresult.h"
+#include "support/scratch_file.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -20,26 +22,17 @@ const telsim::modem::ModemConfig* ModemOf(const telsim::AddressSpec& line) {
 
 class ModemScenario : public testing::Test {
 protected:
-    void SetUp() override {
-        wchar_t dir[MAX_PATH];
-        wchar_t file[MAX_PATH];
-        GetTempPathW(MAX_PATH, dir);
-        GetTempFileNameW(dir, L"msc", 0, file);
-        path_ = file;
-    }
-    void TearDown() override { DeleteFileW(path_.c_str()); }
-
     telsim::Scenario Read(const char* text, HRESULT expected = S_OK) {
-        std::ofstream(path_.c_str(), std::ios::binary | std::ios::trunc) << text;
+        EXPECT_TRUE(file_.Write(text));
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_EQ(expected, telsim::ReadScenario(path_, scenario, error))
+        EXPECT_EQ(expected, telsim::ReadScenario(file_.Path(), scenario, error))
             << text << "\n" << std::string(error.begin(), error.end());
         error_ = error;
         return scenario;
     }
 
-    std::wstring path_;
+    test_support::ScratchFile file_;
     std::wstring error_;
 };
 
@@ -106,25 +99,20 @@ struct World {
     ComPtr<ITAddress> address;
 
     void Open() {
-        ASSERT_EQ(S_OK, service->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-        ASSERT_EQ(S_OK, tapi->Initialize());
+        ASSERT_HR(S_OK, service->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        ASSERT_HR(S_OK, tapi->Initialize());
         ComPtr<IEnumAddress> addresses;
-        ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
-        ASSERT_EQ(S_OK, addresses->Next(1, &address, nullptr));
+        ASSERT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
+        ASSERT_HR(S_OK, addresses->Next(1, &address, nullptr));
     }
     std::wstring Translate(const wchar_t* number) {
         ComPtr<ITAddressTranslation> translation;
-        EXPECT_EQ(S_OK, address.As(&translation));
+        EXPECT_HR(S_OK, address.As(&translation));
         ComPtr<ITAddressTranslationInfo> info;
-        BSTR text = SysAllocString(number);
-        const HRESULT hr = translation->TranslateAddress(text, 0, 0, &info);
-        SysFreeString(text);
-        EXPECT_EQ(S_OK, hr);
-        BSTR dialable = nullptr;
-        EXPECT_EQ(S_OK, info->get_DialableString(&dialable));
-        std::wstring result(dialable, SysStringLen(dialable));
-        SysFreeString(dialable);
-        return result;
+        EXPECT_HR(S_OK, translation->TranslateAddress(test_support::Bstr(number).Get(), 0, 0, &info));
+        test_support::Bstr dialable;
+        EXPECT_HR(S_OK, info->get_DialableString(dialable.Receive()));
+        return dialable.Text();
     }
     void Close() {
         address.Reset();
@@ -164,15 +152,13 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     world.service->World().SetAddresses({line});
     world.Open();
     ComPtr<ITBasicCallControl> call;
-    BSTR number = SysAllocString(L"5550100");
-    ASSERT_EQ(S_OK, world.address->CreateCall(number, LINEADDRESSTYPE_PHONENUMBER, 24, &call));
-    SysFreeString(number);
-    const HRESULT hr = call->Connect(VARIANT_FALSE);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr) << std::hex << hr;
+    ASSERT_HR(S_OK, world.address->CreateCall(test_support::Bstr(L"5550100").Get(), LINEADDRESSTYPE_PHONENUMBER, 24,
+                                              &call));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), call->Connect(VARIANT_FALSE));
     world.service->Notifications().WaitIdle();
     EXPECT_EQ(CS_IDLE, world.service->World().CallStateOf(call.Get()));
     // Never started: nothing to drop.
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
     call.Reset();
     world.Close();
     EXPECT_EQ("", world.service->Ledger().Leaks());

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../dialer/dialer_test_support.h"
+#include "dialer_test_support.h"
 #include "dialer/device_address_file.h"
 
 using Microsoft::WRL::ComPtr;
@@ -170,7 +170,7 @@ TEST(DeviceAddressFileFuzz, ReaderAgreesWithTheModel) {
 }
 
 TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
-    Apartment apartment(false);
+    Apartment apartment;
     auto service = telsim::Service::Create();
     service->World().SetDelivery(telsim::Delivery::Synchronous);
     ASSERT_HR(S_OK, service->RegisterClassObject());

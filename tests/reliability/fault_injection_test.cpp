@@ -8,12 +8,12 @@
 // at most one description of the message table.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <set>
 
-#include "../dialer/dialer_test_support.h"
 #include "comkit/module.h"
+#include "dialer_test_support.h"
+#include "support/scratch_file.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace dialer_test;
@@ -23,7 +23,6 @@ namespace {
 
 constexpr HRESULT kInjected = static_cast<HRESULT>(0x8004FA01);
 constexpr wchar_t kSentinel[] = L"left by the test";
-constexpr wchar_t kNumber[] = L"5550100";
 constexpr wchar_t kUnknownError[] = L"Unknown error.";
 constexpr wchar_t kNoValidAddress[] = L"Couldn't locate valid modem or TSP driver.";
 constexpr wchar_t kTranslationFailed[] = L"Couldn't translate phone number.";
@@ -143,8 +142,7 @@ std::wstring CallText(HRESULT hr) {
 }
 
 HRESULT Dial(Run& run) {
-    Bstr number(kNumber);
-    const HRESULT hr = run.dialer->Connect(number.Get());
+    const HRESULT hr = dialer_test::Dial(run.dialer.Get());
     run.service->Notifications().WaitIdle();
     return hr;
 }
@@ -356,15 +354,6 @@ Observed Connect(Run& run) {
     return seen;
 }
 
-std::wstring WriteDeviceFile() {
-    wchar_t directory[MAX_PATH];
-    GetTempPathW(MAX_PATH, directory);
-    const std::wstring path =
-        std::wstring(directory) + L"brevlin-fault-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
-    std::ofstream(path.c_str(), std::ios::binary) << "Line 2\r\nLine 1\r\n";
-    return path;
-}
-
 // The answers promised for a Connect on an address already selected.
 std::vector<Promise> DialPromises() {
     return {
@@ -413,10 +402,9 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                                  // Without its root object the dialer stays so,
                                  // and calls nothing in the service.
                                  const std::size_t before = run.service->Recorder().CountOf(op::Initialize);
-                                 Bstr number(kNumber);
                                  EXPECT_HR(E_FAIL, run.dialer->InitializeTAPI());
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
-                                 EXPECT_HR(E_FAIL, run.dialer->Connect(number.Get()));
+                                 EXPECT_HR(E_FAIL, dialer_test::Dial(run.dialer.Get()));
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
                                  EXPECT_EQ(before, run.service->Recorder().CountOf(op::Initialize));
                              }
@@ -585,17 +573,17 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
 }
 
 TEST(FaultInjection, EveryReachableOperationFailsInTurn) {
-    Apartment apartment(false);
-    const std::wstring devicePath = WriteDeviceFile();
+    Apartment apartment;
+    test_support::ScratchFile deviceFile;
+    ASSERT_TRUE(deviceFile.Write("Line 2\r\nLine 1\r\n"));
     const DWORD start = GetTickCount();
     int points = 0;
-    for (const Scenario& scenario : Scenarios(devicePath)) {
+    for (const Scenario& scenario : Scenarios(deviceFile.Path())) {
         points += FaultWalk(scenario).Walk();
         if (::testing::Test::HasFatalFailure()) {
             break;
         }
     }
-    DeleteFileW(devicePath.c_str());
     std::printf("fault injection: %d injection points covered, %lu ms\n", points,
                 static_cast<unsigned long>(GetTickCount() - start));
     EXPECT_GT(points, 200);
@@ -604,7 +592,7 @@ TEST(FaultInjection, EveryReachableOperationFailsInTurn) {
 // Creation is the first road: when the telephony root object cannot be
 // made, no dialer exists, and nothing of the module or the service is held.
 TEST(FaultInjection, RootCreationFails) {
-    Apartment apartment(false);
+    Apartment apartment;
     auto service = telsim::Service::Create();
     ASSERT_HR(S_OK, service->RegisterClassObject());
     service->World().FailCreation(kInjected);

@@ -3,23 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/test_double.h"
+
 namespace reliability {
 
 FaultyStream::FaultyStream(std::string data, std::size_t troubleAt, Trouble trouble, HRESULT failure)
     : m_data(std::move(data)), m_troubleAt(troubleAt), m_trouble(trouble), m_failure(failure) {}
 
 HRESULT FaultyStream::QueryInterface(REFIID riid, void** ppv) noexcept {
-    if (!ppv) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISequentialStream) &&
-        !IsEqualIID(riid, IID_IStream)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
+    return test_support::QueryAny<IStream>(this, riid, ppv, {IID_IUnknown, IID_ISequentialStream, IID_IStream});
 }
 
 ULONG FaultyStream::AddRef() noexcept {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "../dialer/dialer_test_support.h"
+#include "dialer_test_support.h"
 #include "faulty_stream.h"
 
 using Microsoft::WRL::ComPtr;
@@ -121,7 +121,7 @@ private:
 };
 
 TEST(PersistStreamFuzz, LoadIsAllOrNothing) {
-    Apartment apartment(true);
+    Apartment apartment(Apartment::Single);
     auto service = telsim::Service::Create();
     ASSERT_HR(S_OK, service->RegisterClassObject());
     {

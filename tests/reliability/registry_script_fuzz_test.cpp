@@ -13,39 +13,18 @@
 
 #include <gtest/gtest.h>
 
-#include "../comkit/scratch_registry.h"
 #include "comkit/registrar.h"
 #include "comkit/registry_script.h"
+#include "support/hresult.h"
+#include "support/sample_registry_script.h"
+#include "support/scratch_registry.h"
 
 namespace {
 
 constexpr unsigned kSeed = 77;
 constexpr int kScripts = 3000;
 
-const char kBase[] =
-    "HKCR\r\n"
-    "{\r\n"
-    "\tReliability.Sample.1 = s 'Sample ''quoted'' Class'\r\n"
-    "\t{\r\n"
-    "\t\tCLSID = s '{0D1B2C3A-0000-4000-8000-00000000AB01}'\r\n"
-    "\t}\r\n"
-    "\tNoRemove CLSID\r\n"
-    "\t{\r\n"
-    "\t\tForceRemove {0D1B2C3A-0000-4000-8000-00000000AB01} = s 'Sample Class'\r\n"
-    "\t\t{\r\n"
-    "\t\t\tForceRemove 'Programmable'\r\n"
-    "\t\t\tInprocServer32 = s '%MODULE%'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\tval ThreadingModel = s 'Both'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\t'MiscStatus' = s '0'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\t'1' = s '132497'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\tFlags = d '17'\r\n"
-    "\t\t}\r\n"
-    "\t}\r\n"
-    "}\r\n";
+const char* const kBase = test_support::kSampleRegistryScript;
 
 struct Token {
     std::size_t begin;
@@ -242,12 +221,12 @@ HRESULT RunScript(const std::string& script, bool doRegister) {
 }
 
 TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
-    comkit_test::ScratchClassesRoot root;
+    test_support::ScratchClassesRoot root;
     // What a refusal must leave alone: the base script's keys, and a value in
     // the ForceRemove key that a premature ForceRemove would take away.
-    ASSERT_EQ(S_OK, RunScript(kBase, true));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root.Key(), L"CLSID\\{0D1B2C3A-0000-4000-8000-00000000AB01}",
-                                             L"Extra", REG_SZ, L"kept", 10));
+    ASSERT_HR(S_OK, RunScript(kBase, true));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(root.Key(), test_support::kSampleClassKey, L"Extra", REG_SZ, L"kept", 10));
     const std::wstring before = root.Dump();
     ASSERT_NE(std::wstring::npos, before.find(L"Extra=kept"));
 
@@ -260,9 +239,9 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
         // Removal walks the same script, and must refuse it just as early.
         const HRESULT registered = RunScript(script, true);
         const HRESULT removed = RunScript(script, false);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n"
+        EXPECT_HR(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n"
                                                          << Visible(script);
-        EXPECT_EQ(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n"
+        EXPECT_HR(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n"
                                                       << Visible(script);
         const std::wstring after = root.Dump();
         EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
@@ -288,13 +267,13 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
 // The refusals above start right past the limits: a key name of 255
 // characters, a value name of 16383 and string data of 4096 are written.
 TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
-    comkit_test::ScratchClassesRoot root;
+    test_support::ScratchClassesRoot root;
     const std::string key(comkit::kMaxKeyNameLength, 'k');
     const std::string value(comkit::kMaxValueNameLength, 'v');
     const std::string data(comkit::kMaxValueDataLength, 'd');
     const std::string script = "HKCR\r\n{\r\n\t" + key + " = s '" + data + "'\r\n\t{\r\n\t\tval " + value +
                                " = s 'x'\r\n\t}\r\n}\r\n";
-    ASSERT_EQ(S_OK, RunScript(script, true));
+    ASSERT_HR(S_OK, RunScript(script, true));
     // Read back one by one: the dump's buffers stop short of 4096 characters.
     const std::wstring keyName(key.begin(), key.end());
     const std::wstring valueName(value.begin(), value.end());
@@ -307,7 +286,7 @@ TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
     ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(), RRF_RT_REG_SZ,
                                           nullptr, text.data(), &size));
     EXPECT_EQ(L"x", std::wstring(text.c_str()));
-    EXPECT_EQ(S_OK, RunScript(script, false));
+    EXPECT_HR(S_OK, RunScript(script, false));
     EXPECT_EQ(L"", root.Dump());
 }
 

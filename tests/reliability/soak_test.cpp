@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "../dialer/dialer_test_support.h"
 #include "comkit/module.h"
+#include "dialer_test_support.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace dialer_test;
@@ -204,7 +204,7 @@ void RunBlock(int block, int cycles, Tally& tally) {
         ComPtr<ITAPIDialer> dialer;
         ASSERT_HR(S_OK, CreateDialer(dialer));
         ASSERT_HR(S_OK, dialer->InitializeTAPI());
-        Bstr number(L"5550100");
+        const Bstr number(kNumber);
         int failures = 0;
         for (int cycle = 0; cycle < cycles; ++cycle) {
             const HRESULT connected = dialer->Connect(number.Get());
@@ -267,13 +267,11 @@ void RunBlock(int block, int cycles, Tally& tally) {
                 ADD_FAILURE() << "failing Connect " << Hex(hr) << " in block " << block;
             }
             tally.reports += TakeReport() ? 1 : 0;
-            BSTR list = nullptr;
-            if (dialer->GetAddressNameCSVList(&list) != S_FALSE || !list ||
-                std::wstring(list) != L"Line 1,Line 2") {
+            Bstr list;
+            if (dialer->GetAddressNameCSVList(list.Receive()) != S_FALSE || list.Text() != L"Line 1,Line 2") {
                 ++failures;
                 ADD_FAILURE() << "address list in block " << block;
             }
-            SysFreeString(list);
         }
         service->Recorder().ClearFaults();
         SetErrorInfo(0, nullptr);
@@ -290,7 +288,7 @@ void RunBlock(int block, int cycles, Tally& tally) {
 }
 
 TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
-    Apartment apartment(false);
+    Apartment apartment;
 
     const double platformPerReport = PlatformHandlesPerReport();
     std::printf("soak: the platform keeps %.2f handles per error report of an unregistered class\n",

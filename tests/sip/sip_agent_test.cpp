@@ -1,5 +1,5 @@
 // The agent connection and one call's states against baresip on loopback
-// (run-agent-tests.sh starts the instances and names them in BREVLIN_SIP_*),
+// (run-baresip.sh starts the instances and names them in BREVLIN_SIP_*),
 // and against a fake agent inside this process for what baresip never sends.
 #include "telsim/sip/agent_call.h"
 

@@ -3,7 +3,6 @@
 #include "fake_sink.h"
 
 using Microsoft::WRL::ComPtr;
-using telsim_test::ComScope;
 using telsim_test::FirstAddress;
 
 namespace {
@@ -15,7 +14,7 @@ TEST_F(Accounting, CleanAfterEveryReferenceIsReleased) {
         ComPtr<ITTAPI> tapi = Initialised();
         ComPtr<ITAddress> address = FirstAddress(tapi.Get());
         ComPtr<ITAddressCapabilities> caps;
-        ASSERT_EQ(S_OK, address.As(&caps));
+        ASSERT_HR(S_OK, address.As(&caps));
         EXPECT_EQ(2u, svc->Ledger().LiveObjects()) << svc->Ledger().Leaks();  // the root and one address
     }
     EXPECT_EQ("", svc->Ledger().Leaks());
@@ -43,7 +42,7 @@ TEST_F(Accounting, RefCountSeesEveryInterfaceOfOneObject) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITMediaSupport> media;
-    ASSERT_EQ(S_OK, address.As(&media));
+    ASSERT_HR(S_OK, address.As(&media));
     EXPECT_EQ(2, svc->Ledger().RefCount(address.Get()));
     EXPECT_EQ(2, svc->Ledger().RefCount(media.Get()));
     int foreign = 0;
@@ -68,13 +67,13 @@ TEST_F(Accounting, ReleasePastZeroIsRecordedNotFatal) {
 TEST_F(Accounting, UseOfDestroyedObjectIsRecorded) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
-    ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    ASSERT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     IEnumAddress* stale = addresses.Get();
     addresses.Reset();  // the enumerator is destroyed: nothing links it
     EXPECT_EQ(0u, stale->Release());
     EXPECT_EQ(0u, stale->AddRef());
     void* itf = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_UNEXPECTED, stale->QueryInterface(IID_IUnknown, &itf));
+    EXPECT_HR(E_UNEXPECTED, stale->QueryInterface(IID_IUnknown, &itf));
     EXPECT_EQ(nullptr, itf);
     EXPECT_EQ(3u, svc->Ledger().Misuses().size()) << svc->Ledger().Leaks();
 }
@@ -82,11 +81,11 @@ TEST_F(Accounting, UseOfDestroyedObjectIsRecorded) {
 TEST_F(Accounting, RootObjectLivesUntilItsLastRelease) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(S_OK, tapi.As(&container));
+    ASSERT_HR(S_OK, tapi.As(&container));
     tapi.Reset();
     // Still alive through its other interface.
     ComPtr<IConnectionPoint> point;
-    EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &point));
+    EXPECT_HR(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &point));
     EXPECT_TRUE(svc->Ledger().Misuses().empty());
 }
 
@@ -96,8 +95,8 @@ TEST_F(Accounting, StringsAreCountedUntilFreed) {
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     BSTR first = nullptr;
     BSTR second = nullptr;
-    ASSERT_EQ(S_OK, address->get_AddressName(&first));
-    ASSERT_EQ(S_OK, address->get_AddressName(&second));
+    ASSERT_HR(S_OK, address->get_AddressName(&first));
+    ASSERT_HR(S_OK, address->get_AddressName(&second));
     EXPECT_STREQ(L"Line 1", first);
     EXPECT_EQ(2u, svc->Ledger().LiveStrings());
     EXPECT_NE(std::string::npos, svc->Ledger().Leaks().find("2 string(s)"));
@@ -111,7 +110,7 @@ TEST_F(Accounting, StringFreedTwiceIsRecordedNotFatal) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     BSTR name = nullptr;
-    ASSERT_EQ(S_OK, address->get_AddressName(&name));
+    ASSERT_HR(S_OK, address->get_AddressName(&name));
     SysFreeString(name);
     SysFreeString(name);
     ASSERT_EQ(1u, svc->Ledger().Misuses().size());
@@ -130,7 +129,7 @@ TEST_F(Accounting, StringCountingCanBeSwitchedOff) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     BSTR name = nullptr;
-    ASSERT_EQ(S_OK, address->get_AddressName(&name));
+    ASSERT_HR(S_OK, address->get_AddressName(&name));
     EXPECT_EQ(0u, svc->Ledger().LiveStrings());
     SysFreeString(name);
 }
@@ -139,14 +138,14 @@ TEST_F(Accounting, CallHoldsNoClientReferenceOnItsAddress) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITBasicCallControl> call;
-    ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
+    ASSERT_HR(S_OK, address->CreateCall(nullptr, 1, 24, &call));
     EXPECT_EQ(1, svc->Ledger().RefCount(address.Get()));
     EXPECT_EQ(1, svc->Ledger().RefCount(call.Get()));
     address.Reset();
     ComPtr<ITCallInfo> info;
-    ASSERT_EQ(S_OK, call.As(&info));
+    ASSERT_HR(S_OK, call.As(&info));
     ComPtr<ITAddress> again;
-    EXPECT_EQ(S_OK, info->get_Address(&again));
+    EXPECT_HR(S_OK, info->get_Address(&again));
     EXPECT_NE(nullptr, again.Get());
 }
 
@@ -157,16 +156,16 @@ namespace {
 // A test that leaks must still end: the service frees every object it
 // made, linked or not, without touching one already freed.
 TEST(Teardown, ServiceGoesWhileObjectsAreStillHeld) {
-    ComScope com;
+    test_support::Apartment com;
     auto svc = telsim::Service::Create();
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-    ASSERT_EQ(S_OK, tapi->Initialize());
+    ASSERT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    ASSERT_HR(S_OK, tapi->Initialize());
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITBasicCallControl> call;
-    ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
+    ASSERT_HR(S_OK, address->CreateCall(nullptr, 1, 24, &call));
     ComPtr<ITStreamControl> streams;
-    ASSERT_EQ(S_OK, call.As(&streams));
+    ASSERT_HR(S_OK, call.As(&streams));
     EXPECT_FALSE(svc->Ledger().Leaks().empty());
     svc.reset();
     // The pointers are dangling now: let them go without a release.

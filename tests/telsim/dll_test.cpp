@@ -2,10 +2,12 @@
 // never replaces another server of the telephony class.
 #include "fake_sink.h"
 
-#include <fstream>
+#include "support/bstr.h"
+#include "support/scratch_file.h"
+#include "support/scratch_registry.h"
+#include "support/thread_error.h"
 
 using Microsoft::WRL::ComPtr;
-using telsim_test::ComScope;
 using telsim_test::FakeSink;
 
 namespace {
@@ -29,7 +31,7 @@ public:
     }
     ~TelSimDll() {
         if (!module_) return;
-        EXPECT_EQ(S_OK, Plain("DllCanUnloadNow")());
+        EXPECT_HR(S_OK, Plain("DllCanUnloadNow")());
         FreeLibrary(module_);
     }
     TelSimDll(const TelSimDll&) = delete;
@@ -55,47 +57,38 @@ private:
 std::vector<std::wstring> AddressNames(ITTAPI* tapi) {
     std::vector<std::wstring> names;
     ComPtr<IEnumAddress> addresses;
-    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     ComPtr<ITAddress> address;
     while (addresses && addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        BSTR name = nullptr;
-        EXPECT_EQ(S_OK, address->get_AddressName(&name));
-        names.emplace_back(name ? name : L"(null)");
-        SysFreeString(name);
+        test_support::Bstr name;
+        EXPECT_HR(S_OK, address->get_AddressName(name.Receive()));
+        names.emplace_back(name ? name.Get() : L"(null)");
     }
     return names;
 }
 
 class WithScenario : public ::testing::Test {
 protected:
-    ComScope com;
-    std::wstring path;
+    test_support::Apartment com;
+    test_support::ScratchFile scenario;
 
     void UseScenario(const char* text) {
-        wchar_t dir[MAX_PATH];
-        wchar_t file[MAX_PATH];
-        GetTempPathW(MAX_PATH, dir);
-        GetTempFileNameW(dir, L"tsd", 0, file);
-        path = file;
-        std::ofstream(path.c_str(), std::ios::binary) << text;
-        SetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", path.c_str());
+        ASSERT_TRUE(scenario.Write(text));
+        SetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", scenario.Path().c_str());
     }
-    void TearDown() override {
-        SetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", nullptr);
-        if (!path.empty()) DeleteFileW(path.c_str());
-    }
+    void TearDown() override { SetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", nullptr); }
 };
 
 TEST_F(WithScenario, DefaultWorldWithoutAScenario) {
     TelSimDll dll;
     ASSERT_TRUE(dll.Loaded());
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, dll.CreateRoot(tapi));
-    ASSERT_EQ(S_OK, tapi->Initialize());
+    ASSERT_HR(S_OK, dll.CreateRoot(tapi));
+    ASSERT_HR(S_OK, tapi->Initialize());
     EXPECT_EQ((std::vector<std::wstring>{L"Simulated Modem", L"Simulated ISDN Line", L"Simulated Fax"}),
               AddressNames(tapi.Get()));
-    EXPECT_EQ(S_FALSE, dll.Plain("DllCanUnloadNow")());
-    EXPECT_EQ(S_OK, tapi->Shutdown());
+    EXPECT_HR(S_FALSE, dll.Plain("DllCanUnloadNow")());
+    EXPECT_HR(S_OK, tapi->Shutdown());
 }
 
 TEST_F(WithScenario, ScenarioShapesLinesAndCalls) {
@@ -103,42 +96,42 @@ TEST_F(WithScenario, ScenarioShapesLinesAndCalls) {
     TelSimDll dll;
     ASSERT_TRUE(dll.Loaded());
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, dll.CreateRoot(tapi));
-    ASSERT_EQ(S_OK, tapi->Initialize());
+    ASSERT_HR(S_OK, dll.CreateRoot(tapi));
+    ASSERT_HR(S_OK, tapi->Initialize());
     EXPECT_EQ(std::vector<std::wstring>{L"Only line"}, AddressNames(tapi.Get()));
 
     ComPtr<FakeSink> sink = FakeSink::Make();
     telsim_test::Advised root;
     {
         ComPtr<IConnectionPointContainer> container;
-        ASSERT_EQ(S_OK, tapi.As(&container));
-        ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &root.point));
-        ASSERT_EQ(S_OK, root.point->Advise(sink.Get(), &root.cookie));
-        ASSERT_EQ(S_OK, tapi->put_EventFilter(TE_CALLSTATE));
+        ASSERT_HR(S_OK, tapi.As(&container));
+        ASSERT_HR(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &root.point));
+        ASSERT_HR(S_OK, root.point->Advise(sink.Get(), &root.cookie));
+        ASSERT_HR(S_OK, tapi->put_EventFilter(TE_CALLSTATE));
     }
     ComPtr<ITBasicCallControl> call;
-    ASSERT_EQ(S_OK, telsim_test::FirstAddress(tapi.Get())->CreateCall(nullptr, 1, 24, &call));
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, telsim_test::FirstAddress(tapi.Get())->CreateCall(nullptr, 1, 24, &call));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     EXPECT_EQ((std::vector<CALL_STATE>{CS_INPROGRESS, CS_DISCONNECTED}), sink->States());
     call.Reset();
-    EXPECT_EQ(S_OK, root.point->Unadvise(root.cookie));
+    EXPECT_HR(S_OK, root.point->Unadvise(root.cookie));
     root.point.Reset();
-    EXPECT_EQ(1u, telsim_test::RefsOf(sink.Get()));
+    EXPECT_EQ(1u, test_support::RefCount(sink.Get()));
 }
 
 TEST_F(WithScenario, FailingInitializeForTheDemo) {
     UseScenario("[Faults]\nITTAPI::Initialize=0x80040059\n");
     TelSimDll dll;
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, dll.CreateRoot(tapi));
-    EXPECT_EQ(static_cast<HRESULT>(0x80040059), tapi->Initialize());
+    ASSERT_HR(S_OK, dll.CreateRoot(tapi));
+    EXPECT_HR(static_cast<HRESULT>(0x80040059), tapi->Initialize());
 }
 
 TEST_F(WithScenario, ScenarioWithAMistakeServesNothing) {
     UseScenario("[Line1]\nNmae=typo\n");
     TelSimDll dll;
     ComPtr<ITTAPI> tapi;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), dll.CreateRoot(tapi));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), dll.CreateRoot(tapi));
     EXPECT_EQ(nullptr, tapi.Get());
 }
 
@@ -146,63 +139,49 @@ TEST_F(WithScenario, ScenarioWithAMistakeServesNothing) {
 // redirected onto a key of the test's own.
 class Registration : public ::testing::Test {
 protected:
-    const std::wstring scratch = L"Software\\BrevlinTests\\TelSimScratch" + std::to_wstring(GetCurrentProcessId());
     const std::wstring classKey = L"CLSID\\{21D6D48E-A88B-11D0-83DD-00AA003CCABD}";
-    HKEY root = nullptr;
     TelSimDll dll;
+    test_support::ScratchClassesRoot root;
 
-    void SetUp() override {
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &root, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, root));
-    }
-    void TearDown() override {
-        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-        RegCloseKey(root);
-        RegDeleteTreeW(HKEY_CURRENT_USER, scratch.c_str());
-    }
     std::wstring Value(const std::wstring& key, const wchar_t* name) {
         wchar_t text[MAX_PATH * 2] = {};
         DWORD size = sizeof(text);
-        if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"";
+        if (RegGetValueW(root.Key(), key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"";
         return text;
     }
 };
 
 TEST_F(Registration, RegistersWhereNoServerIs) {
     ASSERT_TRUE(dll.Loaded());
-    EXPECT_EQ(S_OK, dll.Plain("DllRegisterServer")());
+    EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
     const std::wstring server = Value(classKey + L"\\InprocServer32", nullptr);
     EXPECT_NE(std::wstring::npos, server.find(L"TelSim.dll")) << std::string(server.begin(), server.end());
     EXPECT_EQ(L"Both", Value(classKey + L"\\InprocServer32", L"ThreadingModel"));
     // Registering again over itself is fine; unregistering removes the class.
-    EXPECT_EQ(S_OK, dll.Plain("DllRegisterServer")());
-    EXPECT_EQ(S_OK, dll.Plain("DllUnregisterServer")());
+    EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
+    EXPECT_HR(S_OK, dll.Plain("DllUnregisterServer")());
     EXPECT_EQ(L"", Value(classKey + L"\\InprocServer32", nullptr));
-    EXPECT_EQ(S_FALSE, dll.Plain("DllUnregisterServer")());
+    EXPECT_HR(S_FALSE, dll.Plain("DllUnregisterServer")());
 }
 
 TEST_F(Registration, RefusesWhenAnotherServerIsRegistered) {
     ASSERT_TRUE(dll.Loaded());
     HKEY server = nullptr;
     const std::wstring real = L"C:\\windows\\system32\\tapi3.dll";
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root.Key(), (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &server, nullptr));
     RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(real.c_str()),
                    static_cast<DWORD>((real.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(server);
 
     SetErrorInfo(0, nullptr);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), dll.Plain("DllRegisterServer")());
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
-    BSTR description = nullptr;
-    ASSERT_EQ(S_OK, info->GetDescription(&description));
-    EXPECT_NE(nullptr, wcsstr(description, L"tapi3.dll"));
-    SysFreeString(description);
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), dll.Plain("DllRegisterServer")());
+    const test_support::ThreadError error = test_support::TakeThreadError();
+    ASSERT_TRUE(error.present);
+    EXPECT_NE(std::wstring::npos, error.description.find(L"tapi3.dll"));
 
     EXPECT_EQ(real, Value(classKey + L"\\InprocServer32", nullptr));
-    EXPECT_EQ(S_FALSE, dll.Plain("DllUnregisterServer")());
+    EXPECT_HR(S_FALSE, dll.Plain("DllUnregisterServer")());
     EXPECT_EQ(real, Value(classKey + L"\\InprocServer32", nullptr));
 }
 

@@ -3,54 +3,53 @@
 
 #include <chrono>
 
+#include "support/bstr.h"
+
 using Microsoft::WRL::ComPtr;
 using telsim_test::Advised;
-using telsim_test::ComScope;
 using telsim_test::FakeSink;
 using telsim_test::FirstAddress;
 using telsim_test::MakeAdvised;
-using telsim_test::RefsOf;
+using test_support::RefCount;
 
 namespace {
 
-class Events : public ::testing::Test {
+class Events : public telsim_test::CleanServiceTest {
 protected:
-    ComScope com;
-    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
     ComPtr<FakeSink> sink = FakeSink::Make();
+
+    // Calls go through these steps once they connect.
+    void OnConnect(std::vector<telsim::CallStep> steps) {
+        telsim::CallScript script;
+        script.onConnect = std::move(steps);
+        svc->World().SetCallScript(script);
+    }
 
     ComPtr<ITBasicCallControl> NewCall(ITTAPI* tapi) {
         ComPtr<ITBasicCallControl> call;
-        BSTR number = SysAllocString(L"5550100");
-        EXPECT_EQ(S_OK, FirstAddress(tapi)->CreateCall(number, 1, 24, &call));
-        SysFreeString(number);
+        EXPECT_HR(S_OK, FirstAddress(tapi)->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
         return call;
-    }
-    void TearDown() override {
-        svc->Notifications().WaitIdle();
-        svc->Notifications().ReleaseSinks();
-        EXPECT_EQ("", svc->Ledger().Leaks());
     }
 };
 
 TEST_F(Events, AdviseHoldsTheSinkUntilUnadvise) {
     Advised root = MakeAdvised(*svc, sink.Get());
     EXPECT_NE(0u, root.cookie);
-    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    EXPECT_EQ(2u, RefCount(sink.Get()));
     EXPECT_EQ(1u, svc->Notifications().AdvisedSinks());
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie + 1));
-    EXPECT_EQ(S_OK, root.point->Unadvise(root.cookie));
-    EXPECT_EQ(1u, RefsOf(sink.Get()));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie));
+    EXPECT_HR(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie + 1));
+    EXPECT_HR(S_OK, root.point->Unadvise(root.cookie));
+    EXPECT_EQ(1u, RefCount(sink.Get()));
+    EXPECT_HR(CONNECT_E_NOCONNECTION, root.point->Unadvise(root.cookie));
 }
 
 TEST_F(Events, ShutdownKeepsTheSinkAndRootReleaseDropsIt) {
     Advised root = MakeAdvised(*svc, sink.Get());
-    ASSERT_EQ(S_OK, root.tapi->Shutdown());
-    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    ASSERT_HR(S_OK, root.tapi->Shutdown());
+    EXPECT_EQ(2u, RefCount(sink.Get()));
     root.point.Reset();
     root.tapi.Reset();
-    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(1u, RefCount(sink.Get()));
     EXPECT_EQ(0u, svc->Notifications().AdvisedSinks());
 }
 
@@ -59,27 +58,27 @@ TEST_F(Events, KeptSinkReceivesALateEvent) {
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     root = Advised();
-    EXPECT_EQ(2u, RefsOf(sink.Get()));
+    EXPECT_EQ(2u, RefCount(sink.Get()));
     telsim::EventSpec late;
     late.callState = CS_DISCONNECTED;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(late));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(late));
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_EQ(CS_DISCONNECTED, sink->Events()[0].state);
     svc->Notifications().ReleaseSinks();
-    EXPECT_EQ(1u, RefsOf(sink.Get()));
+    EXPECT_EQ(1u, RefCount(sink.Get()));
 }
 
 TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(S_OK, root.tapi.As(&container));
+    ASSERT_HR(S_OK, root.tapi.As(&container));
     DWORD cookie = 1;
-    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, root.point->Advise(container.Get(), &cookie));
+    EXPECT_HR(CONNECT_E_CANNOTCONNECT, root.point->Advise(container.Get(), &cookie));
     EXPECT_EQ(0u, cookie);
     ComPtr<IConnectionPoint> other;
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, &other));
+    EXPECT_HR(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, &other));
     IID iid{};
-    EXPECT_EQ(S_OK, root.point->GetConnectionInterface(&iid));
+    EXPECT_HR(S_OK, root.point->GetConnectionInterface(&iid));
     EXPECT_TRUE(IsEqualIID(IID_ITTAPIEventNotification, iid));
 }
 
@@ -87,15 +86,15 @@ TEST_F(Events, FilterDecidesWhatReachesTheSink) {
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), 0);
     telsim::EventSpec event;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     EXPECT_TRUE(sink->Events().empty());
-    ASSERT_EQ(S_OK, root.tapi->put_EventFilter(TE_CALLSTATE));
+    ASSERT_HR(S_OK, root.tapi->put_EventFilter(TE_CALLSTATE));
     EXPECT_EQ(TE_CALLSTATE, svc->Notifications().EventFilter());
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     event.kind = TE_ADDRESS;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     event.ignoreFilter = true;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     ASSERT_EQ(2u, sink->Events().size());
     EXPECT_EQ(TE_CALLSTATE, sink->Events()[0].kind);
     EXPECT_EQ(TE_ADDRESS, sink->Events()[1].kind);
@@ -109,7 +108,7 @@ TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
     event.call = call.Get();
     event.callState = CS_HOLD;
     event.eventState = CS_CONNECTED;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_EQ(CS_HOLD, sink->Events()[0].state);
     EXPECT_EQ(CS_HOLD, svc->World().CallStateOf(call.Get()));
@@ -126,15 +125,15 @@ TEST_F(Events, EventWithoutACallOrAState) {
     unreadable.callStateResult = E_UNEXPECTED;
     telsim::EventSpec bare;
     bare.withoutEventInterface = true;
-    for (const auto& wanted : {failing, empty, unreadable, bare}) EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(wanted));
+    for (const auto& wanted : {failing, empty, unreadable, bare}) EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(wanted));
     const auto events = sink->Events();
     ASSERT_EQ(4u, events.size());
-    EXPECT_EQ(E_FAIL, events[0].callResult);
-    EXPECT_EQ(S_OK, events[1].callResult);
+    EXPECT_HR(E_FAIL, events[0].callResult);
+    EXPECT_HR(S_OK, events[1].callResult);
     EXPECT_EQ(-1, events[1].state);
-    EXPECT_EQ(S_OK, events[2].callResult);
+    EXPECT_HR(S_OK, events[2].callResult);
     EXPECT_EQ(-1, events[2].state);
-    EXPECT_EQ(E_NOINTERFACE, events[3].callResult);
+    EXPECT_HR(E_NOINTERFACE, events[3].callResult);
 }
 
 TEST_F(Events, CallNotificationEventCarriesTheCall) {
@@ -165,28 +164,26 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
     telsim::EventSpec event;
     event.kind = TE_CALLNOTIFICATION;
     event.callState = CS_OFFERING;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     ASSERT_EQ(1u, sink->Events().size());
     // The fake sink reads call-state events only; read this one by hand.
     Capture capture;
     capture.got = &got;
     capture.state = &state;
     DWORD cookie = 0;
-    ASSERT_EQ(S_OK, root.point->Advise(&capture, &cookie)) ;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
-    EXPECT_EQ(S_OK, got);
+    ASSERT_HR(S_OK, root.point->Advise(&capture, &cookie)) ;
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, got);
     EXPECT_EQ(CS_OFFERING, state);
-    EXPECT_EQ(S_OK, root.point->Unadvise(cookie));
+    EXPECT_HR(S_OK, root.point->Unadvise(cookie));
 }
 
 TEST_F(Events, ScriptRunsOnTheNotificationThread) {
-    telsim::CallScript script;
-    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 50}};
-    svc->World().SetCallScript(script);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 50}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     svc->Notifications().WaitIdle();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
     const auto events = sink->Events();
@@ -195,14 +192,14 @@ TEST_F(Events, ScriptRunsOnTheNotificationThread) {
     EXPECT_EQ(CS_CONNECTED, events[1].state);
     EXPECT_NE(GetCurrentThreadId(), events[0].thread);
     EXPECT_EQ(events[0].thread, events[1].thread);
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Connect(VARIANT_FALSE));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Connect(VARIANT_FALSE));
 }
 
 TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     const auto events = sink->Events();
     ASSERT_EQ(2u, events.size());
     EXPECT_EQ(GetCurrentThreadId(), events[1].thread);
@@ -210,14 +207,12 @@ TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
 }
 
 TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
-    telsim::CallScript script;
-    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 2000}};
-    svc->World().SetCallScript(script);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 2000}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
-    ASSERT_EQ(S_OK, call->Disconnect(DC_NORMAL));
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
     const auto start = std::chrono::steady_clock::now();
     svc->Notifications().WaitIdle();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
@@ -230,15 +225,13 @@ TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
 TEST_F(Events, CallNeverStartedCannotBeDisconnected) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
 }
 
 // The dialer drops its call from inside Event on the notification thread;
 // the service must not hold a lock of its own there.
 TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
-    telsim::CallScript busy;
-    busy.onConnect = {{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}};
-    svc->World().SetCallScript(busy);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     HRESULT reentered = S_OK;
@@ -249,10 +242,10 @@ TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
         if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED) reentered = call->Disconnect(DC_NORMAL);
         svc->Notifications().WaitIdle();  // returns at once on the notification thread
     };
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     svc->Notifications().WaitIdle();
     EXPECT_EQ(2, enumerated);
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, reentered);
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, reentered);
     sink->onEvent = nullptr;
 }
 
@@ -260,13 +253,13 @@ TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     HRESULT nested = S_OK;
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
         if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED) nested = call->Disconnect(DC_NORMAL);
     };
-    EXPECT_EQ(S_OK, call->Disconnect(DC_NORMAL));
-    EXPECT_EQ(TAPI_E_INVALCALLSTATE, nested);
+    EXPECT_HR(S_OK, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, nested);
     sink->onEvent = nullptr;
 }
 
@@ -275,7 +268,7 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     telsim::EventSpec event;
     event.delivery = telsim::Delivery::NotificationThread;
     event.delayMs = 20;
-    EXPECT_EQ(S_OK, svc->Notifications().RaiseEvent(event));
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     svc->Notifications().WaitIdle();
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_NE(GetCurrentThreadId(), sink->Events()[0].thread);
@@ -286,7 +279,7 @@ TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     svc->Recorder().ClearOperations();
-    ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     std::vector<std::wstring> names;
     for (const auto& op : svc->Recorder().Operations()) names.push_back(op.name);
     const std::vector<std::wstring> expected{
@@ -303,20 +296,20 @@ TEST_F(Events, StreamsAndTerminals) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
     ComPtr<ITTerminalSupport> terminals;
-    ASSERT_EQ(S_OK, address.As(&terminals));
+    ASSERT_HR(S_OK, address.As(&terminals));
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     ComPtr<ITStreamControl> control;
-    ASSERT_EQ(S_OK, call.As(&control));
+    ASSERT_HR(S_OK, call.As(&control));
     ComPtr<IEnumStream> streams;
-    ASSERT_EQ(S_OK, control->EnumerateStreams(&streams));
+    ASSERT_HR(S_OK, control->EnumerateStreams(&streams));
     ComPtr<ITStream> stream;
     std::vector<HRESULT> terminalResults;
     std::vector<HRESULT> selectResults;
     while (streams->Next(1, stream.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         long media = 0;
         TERMINAL_DIRECTION direction = TD_CAPTURE;
-        ASSERT_EQ(S_OK, stream->get_MediaType(&media));
-        ASSERT_EQ(S_OK, stream->get_Direction(&direction));
+        ASSERT_HR(S_OK, stream->get_MediaType(&media));
+        ASSERT_HR(S_OK, stream->get_Direction(&direction));
         ComPtr<ITTerminal> terminal;
         terminalResults.push_back(terminals->GetDefaultStaticTerminal(media, direction, &terminal));
         if (terminal) selectResults.push_back(stream->SelectTerminal(terminal.Get()));
@@ -327,7 +320,7 @@ TEST_F(Events, StreamsAndTerminals) {
     script.hasStreamControl = false;
     svc->World().SetCallScript(script);
     ComPtr<ITBasicCallControl> bare = NewCall(root.tapi.Get());
-    EXPECT_EQ(E_NOINTERFACE, bare.As(&control));
+    EXPECT_HR(E_NOINTERFACE, bare.As(&control));
 }
 
 }  // namespace
@@ -337,9 +330,7 @@ namespace {
 // Host and notification thread at once, with the sink dropping calls from
 // inside Event: no deadlock, nothing left referenced.
 TEST_F(Events, ManyCallsWhileTheSinkReenters) {
-    telsim::CallScript script;
-    script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}};
-    svc->World().SetCallScript(script);
+    OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo* call) {
@@ -350,8 +341,8 @@ TEST_F(Events, ManyCallsWhileTheSinkReenters) {
     };
     for (int i = 0; i < 200; ++i) {
         ComPtr<ITBasicCallControl> call;
-        ASSERT_EQ(S_OK, address->CreateCall(nullptr, 1, 24, &call));
-        ASSERT_EQ(S_OK, call->Connect(VARIANT_FALSE));
+        ASSERT_HR(S_OK, address->CreateCall(nullptr, 1, 24, &call));
+        ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
         if (i % 2) call->Disconnect(DC_NORMAL);
     }
     svc->Notifications().WaitIdle();
@@ -368,13 +359,12 @@ TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
     const auto start = std::chrono::steady_clock::now();
     for (int pass = 0; pass < 3; ++pass) {
         ComPtr<IEnumAddress> addresses;
-        ASSERT_EQ(S_OK, root.tapi->EnumerateAddresses(&addresses));
+        ASSERT_HR(S_OK, root.tapi->EnumerateAddresses(&addresses));
         ComPtr<ITAddress> address;
         std::size_t seen = 0;
         while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-            BSTR name = nullptr;
-            ASSERT_EQ(S_OK, address->get_AddressName(&name));
-            SysFreeString(name);
+            test_support::Bstr name;
+            ASSERT_HR(S_OK, address->get_AddressName(name.Receive()));
             ++seen;
         }
         EXPECT_EQ(10000u, seen);

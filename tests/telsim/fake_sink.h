@@ -14,6 +14,11 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include "support/adopt.h"
+#include "support/apartment.h"
+#include "support/hresult.h"
+#include "support/test_double.h"
+
 namespace telsim_test {
 
 struct SeenEvent {
@@ -23,31 +28,10 @@ struct SeenEvent {
     DWORD thread;
 };
 
-class FakeSink final : public ITTAPIEventNotification {
+class FakeSink final : public test_support::TestDouble<ITTAPIEventNotification, &IID_ITTAPIEventNotification> {
 public:
-    static Microsoft::WRL::ComPtr<FakeSink> Make() {
-        // mingw-w64's ComPtr::Attach adds a reference (the platform's does
-        // not): take the creation reference over by assignment and release.
-        auto* raw = new FakeSink();
-        Microsoft::WRL::ComPtr<FakeSink> sink = raw;
-        raw->Release();
-        return sink;
-    }
+    static Microsoft::WRL::ComPtr<FakeSink> Make() { return test_support::Adopt(new FakeSink()); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITTAPIEventNotification)) return E_NOINTERFACE;
-        *ppv = static_cast<ITTAPIEventNotification*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() noexcept override {
-        const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return refs;
-    }
     STDMETHODIMP Event(TAPI_EVENT kind, IDispatch* event) noexcept override {
         SeenEvent seen{kind, E_NOINTERFACE, static_cast<CALL_STATE>(-1), GetCurrentThreadId()};
         Microsoft::WRL::ComPtr<ITCallStateEvent> stateEvent;
@@ -74,25 +58,16 @@ public:
         for (const SeenEvent& e : Events()) states.push_back(e.state);
         return states;
     }
-    LONG Refs() const { return refs_; }
-
     // Runs inside Event, after the event has been recorded.
     std::function<void(TAPI_EVENT, ITCallInfo*)> onEvent;
 
 private:
     FakeSink() = default;
-    ~FakeSink() = default;
+    ~FakeSink() override = default;
 
-    LONG refs_ = 1;
     mutable std::mutex mu_;
     std::vector<SeenEvent> events_;
 };
-
-// The reference count of any COM object, by AddRef and Release.
-inline ULONG RefsOf(IUnknown* object) {
-    object->AddRef();
-    return object->Release();
-}
 
 // A root object of svc, initialised, with the sink advised and the filter set.
 struct Advised {
@@ -103,49 +78,47 @@ struct Advised {
 
 inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink, long filter = TE_CALLSTATE) {
     Advised result;
-    EXPECT_EQ(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
-    EXPECT_EQ(S_OK, result.tapi->Initialize());
+    EXPECT_HR(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
+    EXPECT_HR(S_OK, result.tapi->Initialize());
     Microsoft::WRL::ComPtr<IConnectionPointContainer> container;
-    EXPECT_EQ(S_OK, result.tapi.As(&container));
-    EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &result.point));
-    EXPECT_EQ(S_OK, result.point->Advise(sink, &result.cookie));
-    EXPECT_EQ(S_OK, result.tapi->put_EventFilter(filter));
+    EXPECT_HR(S_OK, result.tapi.As(&container));
+    EXPECT_HR(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &result.point));
+    EXPECT_HR(S_OK, result.point->Advise(sink, &result.cookie));
+    EXPECT_HR(S_OK, result.tapi->put_EventFilter(filter));
     return result;
 }
 
 inline Microsoft::WRL::ComPtr<ITAddress> FirstAddress(ITTAPI* tapi) {
     Microsoft::WRL::ComPtr<IEnumAddress> addresses;
     Microsoft::WRL::ComPtr<ITAddress> address;
-    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     if (addresses) {
-        EXPECT_EQ(S_OK, addresses->Next(1, &address, nullptr));
+        EXPECT_HR(S_OK, addresses->Next(1, &address, nullptr));
     }
     return address;
 }
 
-// COM for the test thread.
-class ComScope {
-public:
-    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
-};
-
 // A test with its own service; Initialised() gives a new, initialised root.
 class ServiceTest : public ::testing::Test {
 protected:
-    ComScope com;
+    test_support::Apartment com;
     std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
 
     Microsoft::WRL::ComPtr<ITTAPI> Initialised() {
         Microsoft::WRL::ComPtr<ITTAPI> tapi;
-        EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-        EXPECT_EQ(S_OK, tapi->Initialize());
+        EXPECT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+        EXPECT_HR(S_OK, tapi->Initialize());
         return tapi;
+    }
+};
+
+// A ServiceTest that ends with the sinks let go and nothing of the service left.
+class CleanServiceTest : public ServiceTest {
+protected:
+    void TearDown() override {
+        svc->Notifications().WaitIdle();
+        svc->Notifications().ReleaseSinks();
+        EXPECT_EQ("", svc->Ledger().Leaks());
     }
 };
 

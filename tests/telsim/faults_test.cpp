@@ -2,26 +2,20 @@
 // operation the dialer reaches.
 #include "fake_sink.h"
 
+#include "support/bstr.h"
+
 using Microsoft::WRL::ComPtr;
-using telsim_test::ComScope;
 using telsim_test::FirstAddress;
 
 namespace {
 
-class Faults : public telsim_test::ServiceTest {
-protected:
-    void TearDown() override {
-        svc->Notifications().WaitIdle();
-        svc->Notifications().ReleaseSinks();
-        EXPECT_EQ("", svc->Ledger().Leaks());
-    }
-};
+using Faults = telsim_test::CleanServiceTest;
 
 TEST_F(Faults, OperationFailsWithTheChosenResult) {
     svc->Recorder().FailOperation(telsim::op::Initialize, 0x80040059);
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-    EXPECT_EQ(static_cast<HRESULT>(0x80040059), tapi->Initialize());
+    ASSERT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_HR(static_cast<HRESULT>(0x80040059), tapi->Initialize());
     EXPECT_FALSE(svc->Notifications().Initialized());
 }
 
@@ -30,13 +24,12 @@ TEST_F(Faults, SkipAndCountChooseWhichCallsFail) {
     svc->Recorder().FailOperation(telsim::op::GetAddressName, E_ACCESSDENIED, 1, 1);
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
-    ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    ASSERT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     std::vector<HRESULT> results;
     ComPtr<ITAddress> address;
     while (addresses->Next(1, address.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        BSTR name = nullptr;
-        results.push_back(address->get_AddressName(&name));
-        SysFreeString(name);
+        test_support::Bstr name;
+        results.push_back(address->get_AddressName(name.Receive()));
     }
     EXPECT_EQ((std::vector<HRESULT>{S_OK, E_ACCESSDENIED, S_OK}), results);
 }
@@ -46,24 +39,22 @@ TEST_F(Faults, NullOutSucceedsWithoutAnObject) {
     svc->Recorder().NullOut(telsim::op::TranslateAddress);
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
-    EXPECT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     EXPECT_EQ(nullptr, addresses.Get());
     svc->Recorder().ClearFaults();
     ComPtr<ITAddressTranslation> translation;
-    ASSERT_EQ(S_OK, FirstAddress(tapi.Get()).As(&translation));
+    ASSERT_HR(S_OK, FirstAddress(tapi.Get()).As(&translation));
     svc->Recorder().NullOut(telsim::op::TranslateAddress);
     ComPtr<ITAddressTranslationInfo> info;
-    BSTR number = SysAllocString(L"5550100");
-    EXPECT_EQ(S_OK, translation->TranslateAddress(number, 0, 0, &info));
+    EXPECT_HR(S_OK, translation->TranslateAddress(test_support::Bstr(L"5550100").Get(), 0, 0, &info));
     EXPECT_EQ(nullptr, info.Get());
-    SysFreeString(number);
 }
 
 TEST_F(Faults, NullOutOfAStringHandsOutNull) {
     svc->Recorder().NullOut(telsim::op::GetAddressName);
     ComPtr<ITTAPI> tapi = Initialised();
     BSTR name = reinterpret_cast<BSTR>(1);
-    EXPECT_EQ(S_OK, FirstAddress(tapi.Get())->get_AddressName(&name));
+    EXPECT_HR(S_OK, FirstAddress(tapi.Get())->get_AddressName(&name));
     EXPECT_EQ(nullptr, name);
 }
 
@@ -72,10 +63,10 @@ TEST_F(Faults, QueryForAnOptionalInterfaceCanFail) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     ComPtr<ITAddressTranslation> translation;
-    EXPECT_EQ(E_OUTOFMEMORY, address.As(&translation));
+    EXPECT_HR(E_OUTOFMEMORY, address.As(&translation));
     EXPECT_EQ(nullptr, translation.Get());
     ComPtr<ITMediaSupport> media;
-    EXPECT_EQ(S_OK, address.As(&media));
+    EXPECT_HR(S_OK, address.As(&media));
 }
 
 TEST_F(Faults, AddressSpecShapesTheAnswers) {
@@ -90,68 +81,66 @@ TEST_F(Faults, AddressSpecShapesTheAnswers) {
     svc->World().SetAddresses({odd, unnamed});
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<IEnumAddress> addresses;
-    ASSERT_EQ(S_OK, tapi->EnumerateAddresses(&addresses));
+    ASSERT_HR(S_OK, tapi->EnumerateAddresses(&addresses));
     ComPtr<ITAddress> first;
     ComPtr<ITAddress> second;
     ComPtr<ITAddress> none;
-    ASSERT_EQ(S_OK, addresses->Next(1, &first, nullptr));
-    ASSERT_EQ(S_OK, addresses->Next(1, &second, nullptr));
-    EXPECT_EQ(S_FALSE, addresses->Next(1, &none, nullptr));
+    ASSERT_HR(S_OK, addresses->Next(1, &first, nullptr));
+    ASSERT_HR(S_OK, addresses->Next(1, &second, nullptr));
+    EXPECT_HR(S_FALSE, addresses->Next(1, &none, nullptr));
     EXPECT_EQ(nullptr, none.Get());
 
     ComPtr<ITAddressCapabilities> caps;
-    ASSERT_EQ(S_OK, first.As(&caps));
+    ASSERT_HR(S_OK, first.As(&caps));
     long types = 0;
-    EXPECT_EQ(S_OK, caps->get_AddressCapability(AC_ADDRESSTYPES, &types));
+    EXPECT_HR(S_OK, caps->get_AddressCapability(AC_ADDRESSTYPES, &types));
     EXPECT_EQ(0x2, types);
     ComPtr<ITMediaSupport> media;
-    ASSERT_EQ(S_OK, first.As(&media));
+    ASSERT_HR(S_OK, first.As(&media));
     VARIANT_BOOL answer = VARIANT_FALSE;
-    EXPECT_EQ(S_OK, media->QueryMediaType(24, &answer));
+    EXPECT_HR(S_OK, media->QueryMediaType(24, &answer));
     EXPECT_EQ(1, answer);
     ComPtr<ITAddressTranslation> translation;
-    EXPECT_EQ(E_NOINTERFACE, first.As(&translation));
+    EXPECT_HR(E_NOINTERFACE, first.As(&translation));
 
     BSTR name = reinterpret_cast<BSTR>(1);
-    EXPECT_EQ(S_OK, second->get_AddressName(&name));
+    EXPECT_HR(S_OK, second->get_AddressName(&name));
     EXPECT_EQ(nullptr, name);
-    EXPECT_EQ(E_NOINTERFACE, second.As(&caps));
+    EXPECT_HR(E_NOINTERFACE, second.As(&caps));
 }
 
 TEST_F(Faults, UninitialisedRootRefusesWork) {
     ComPtr<ITTAPI> tapi;
-    ASSERT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    ASSERT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
     ComPtr<IEnumAddress> addresses;
-    EXPECT_EQ(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
-    EXPECT_EQ(TAPI_E_NOT_INITIALIZED, tapi->put_EventFilter(TE_CALLSTATE));
-    ASSERT_EQ(S_OK, tapi->Initialize());
-    ASSERT_EQ(S_OK, tapi->Shutdown());
-    EXPECT_EQ(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
+    EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->put_EventFilter(TE_CALLSTATE));
+    ASSERT_HR(S_OK, tapi->Initialize());
+    ASSERT_HR(S_OK, tapi->Shutdown());
+    EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
 }
 
 TEST_F(Faults, CreationFailureReachesTheCreator) {
     svc->World().FailCreation(REGDB_E_CLASSNOTREG);
     ComPtr<ITTAPI> tapi;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_HR(REGDB_E_CLASSNOTREG, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
     EXPECT_EQ(nullptr, tapi.Get());
     svc->World().FailCreation(S_OK);
     ComPtr<IUnknown> outer;
-    EXPECT_EQ(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, svc->CreateRoot(tapi.Get(), IID_IUnknown, &outer));
+    EXPECT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_HR(CLASS_E_NOAGGREGATION, svc->CreateRoot(tapi.Get(), IID_IUnknown, &outer));
 }
 
 TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     long handle = 0;
-    ASSERT_EQ(S_OK, tapi->RegisterCallNotifications(address.Get(), VARIANT_TRUE, VARIANT_FALSE, 24, 7, &handle));
-    EXPECT_EQ(E_INVALIDARG, tapi->UnregisterNotifications(handle + 100));
+    ASSERT_HR(S_OK, tapi->RegisterCallNotifications(address.Get(), VARIANT_TRUE, VARIANT_FALSE, 24, 7, &handle));
+    EXPECT_HR(E_INVALIDARG, tapi->UnregisterNotifications(handle + 100));
     ComPtr<ITBasicCallControl> call;
-    BSTR number = SysAllocString(L"5550100");
-    ASSERT_EQ(S_OK, address->CreateCall(number, 1, 24, &call));
-    SysFreeString(number);
+    ASSERT_HR(S_OK, address->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
     ComPtr<ITAddressCapabilities> caps;
-    ASSERT_EQ(S_OK, address.As(&caps));
+    ASSERT_HR(S_OK, address.As(&caps));
 
     std::vector<std::wstring> seen;
     for (const telsim::Operation& op : svc->Recorder().Operations()) seen.push_back(op.ToString());
@@ -164,7 +153,7 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
         L"ITAddress::CreateCall(\"5550100\",1,24)",
     };
     EXPECT_EQ(expected, seen);
-    EXPECT_EQ(E_INVALIDARG, svc->Recorder().Operations()[4].result);
+    EXPECT_HR(E_INVALIDARG, svc->Recorder().Operations()[4].result);
     EXPECT_EQ(1, svc->Notifications().RegistrationsHeld());
     EXPECT_EQ(1u, svc->Recorder().CountOf(telsim::op::CreateCall));
 
@@ -194,16 +183,16 @@ TEST_F(Faults, RecordingCapKeepsCounting) {
 namespace {
 
 TEST(ClassObject, CoCreateInstanceReachesTheServiceWhileRegistered) {
-    ComScope com;
+    test_support::Apartment com;
     auto svc = telsim::Service::Create();
-    ASSERT_EQ(S_OK, svc->RegisterClassObject());
+    ASSERT_HR(S_OK, svc->RegisterClassObject());
     {
         ComPtr<ITTAPI> tapi;
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &tapi));
+        ASSERT_HR(S_OK, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &tapi));
         EXPECT_EQ(1, svc->Ledger().RefCount(tapi.Get()));
         svc->World().FailCreation(E_OUTOFMEMORY);
         ComPtr<ITTAPI> refused;
-        EXPECT_EQ(E_OUTOFMEMORY, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &refused));
+        EXPECT_HR(E_OUTOFMEMORY, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &refused));
     }
     svc->RevokeClassObject();
     ComPtr<ITTAPI> after;

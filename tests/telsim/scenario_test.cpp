@@ -1,33 +1,22 @@
 // The scenario reader behind TelSim.dll.
 #include "telsim/scenario.h"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
+
+#include "support/hresult.h"
+#include "support/scratch_file.h"
 
 namespace {
 
 class ScenarioFile : public ::testing::Test {
 protected:
-    std::wstring path;
+    test_support::ScratchFile file;
 
-    void SetUp() override {
-        wchar_t dir[MAX_PATH];
-        GetTempPathW(MAX_PATH, dir);
-        wchar_t file[MAX_PATH];
-        GetTempFileNameW(dir, L"tsc", 0, file);
-        path = file;
-    }
-    void TearDown() override { DeleteFileW(path.c_str()); }
-
-    void Write(const char* text) {
-        std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    void Write(const char* text) { ASSERT_TRUE(file.Write(text)); }
     telsim::Scenario Read(HRESULT expected = S_OK) {
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_EQ(expected, telsim::ReadScenario(path, scenario, error)) << std::string(error.begin(), error.end());
+        EXPECT_EQ(expected, telsim::ReadScenario(file.Path(), scenario, error)) << std::string(error.begin(), error.end());
         lastError = error;
         return scenario;
     }
@@ -62,7 +51,7 @@ TEST_F(ScenarioFile, LinesWithNamesAndCapabilities) {
     EXPECT_EQ(6, scenario.addresses[1].addressTypes);
     EXPECT_FALSE(scenario.addresses[2].name.has_value());
     EXPECT_FALSE(scenario.addresses[2].capabilities);
-    EXPECT_EQ(E_FAIL, scenario.addresses[2].nameResult);
+    EXPECT_HR(E_FAIL, scenario.addresses[2].nameResult);
 }
 
 TEST_F(ScenarioFile, LinesCountAllowsNoLinesAtAll) {
@@ -102,11 +91,11 @@ TEST_F(ScenarioFile, FaultsByOperationName) {
           "[Faults]\nITTAPI::Initialize=0x80040059\nitaddress::createcall=0x80040052 skip 1 count 2\n"
           "ITTAPI::EnumerateAddresses=null\n");
     const auto scenario = Read();
-    EXPECT_EQ(static_cast<HRESULT>(0x80040154), scenario.creationFailure);
+    EXPECT_HR(static_cast<HRESULT>(0x80040154), scenario.creationFailure);
     EXPECT_EQ(telsim::Delivery::Synchronous, scenario.delivery);
     ASSERT_EQ(3u, scenario.faults.size());
     EXPECT_EQ(telsim::op::Initialize, scenario.faults[0].first);
-    EXPECT_EQ(static_cast<HRESULT>(0x80040059), scenario.faults[0].second.hr);
+    EXPECT_HR(static_cast<HRESULT>(0x80040059), scenario.faults[0].second.hr);
     EXPECT_EQ(telsim::op::CreateCall, scenario.faults[1].first);
     EXPECT_EQ(1, scenario.faults[1].second.skip);
     EXPECT_EQ(2, scenario.faults[1].second.count);
@@ -131,7 +120,7 @@ TEST_F(ScenarioFile, MistakesAreRefusedWithTheirPlace) {
 }
 
 TEST_F(ScenarioFile, MissingFileIsAnError) {
-    DeleteFileW(path.c_str());
+    DeleteFileW(file.Path().c_str());
     Read(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_NE(std::wstring::npos, lastError.find(L"not found"));
 }
@@ -150,7 +139,7 @@ TEST(ShippedScenarios, AllParse) {
     for (const wchar_t* name : {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini", L"slow-connect.ini"}) {
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_EQ(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario, error))
+        EXPECT_HR(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario, error))
             << std::string(error.begin(), error.end());
     }
 }

@@ -2,7 +2,7 @@
 # Runs every shipped scenario through the example hosts (dial.vbs, dial.js
 # and dial.exe) against the registered Brevlin.dll and TelSim.dll, in a Wine
 # prefix of its own, and checks each outcome.
-#   scenarios.sh SOURCE_DIR DIST_DIR WORK_DIR
+#   run-scenarios.sh SOURCE_DIR DIST_DIR WORK_DIR
 set -uo pipefail
 src="$1"; dist="$2"; work="$3"
 export WINEPREFIX="$work/prefix"

@@ -4,7 +4,7 @@
 # C++ compiler, and a C file using the header's C bindings. Then registers
 # the archive's x64 DLLs in a Wine prefix of its own and runs that dial.exe:
 # a call that connects, and one that fails with the dialer's description.
-#   client.sh SOURCE_DIR WORK_DIR CXX CC
+#   run-client.sh SOURCE_DIR WORK_DIR CXX CC
 set -uo pipefail
 src="$1"; work="$2"; cxx="$3"; cc="$4"
 version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"

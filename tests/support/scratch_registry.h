@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace comkit_test {
+namespace test_support {
 
 class ScratchClassesRoot {
  public:
@@ -29,4 +29,4 @@ class ScratchClassesRoot {
   std::wstring m_path;
 };
 
-}  // namespace comkit_test
+}  // namespace test_support

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Registers Brevlin.dll with Wine's regsvr32 in a fresh prefix, checks the
 # registry through `reg query`, unregisters it and checks what is left.
-#   regsvr32-test BREVLIN_DLL PREFIX_DIR
+#   run-regsvr32.sh BREVLIN_DLL PREFIX_DIR
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 dll="$1"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the agent-connection cases of a Windows test program under Wine
 # against baresip on loopback:
-#   run-agent-tests.sh PROGRAM WORKDIR
+#   run-baresip.sh PROGRAM WORKDIR
 # Three instances: the caller (the agent the tests drive), one answering at
 # once, one ringing until a test rejects the call over its control port.
 # The last case kills the caller by process id in the middle of a call.

@@ -7,7 +7,7 @@
 
 #include <wrl/client.h>
 
-namespace comkit_test {
+namespace test_support {
 
 class TestOuter final : public IUnknown {
  public:
@@ -31,4 +31,4 @@ class TestOuter final : public IUnknown {
   Microsoft::WRL::ComPtr<IUnknown> inner;
 };
 
-}  // namespace comkit_test
+}  // namespace test_support

@@ -2,7 +2,7 @@
 # Runs the script-host tests: registers Brevlin.dll and TelSim.dll with
 # regsvr32 in a Wine prefix of their own, then runs each script with
 # cscript as Wine's script engines run it, and reports every result.
-#   run-script-tests BREVLIN_DLL TELSIM_DLL PREFIX_DIR
+#   run-script-hosts.sh BREVLIN_DLL TELSIM_DLL PREFIX_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"

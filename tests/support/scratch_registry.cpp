@@ -1,10 +1,10 @@
-#include "scratch_registry.h"
+#include "support/scratch_registry.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
 
-namespace comkit_test {
+namespace test_support {
 namespace {
 
 // Buffers on the heap: keys may nest deep.
@@ -82,4 +82,4 @@ std::wstring ScratchClassesRoot::Dump() const {
   return out;
 }
 
-}  // namespace comkit_test
+}  // namespace test_support

@@ -3,7 +3,7 @@
 # nothing else: both architectures' stripped DLLs and dial.exe, the header
 # and the IDL, the example hosts and scenarios, the READMEs and SHA256SUMS,
 # which must match; and in the symbols archive, each binary's debug file.
-#   archive.sh SOURCE_DIR
+#   run-archive.sh SOURCE_DIR
 set -uo pipefail
 src="$1"
 version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"

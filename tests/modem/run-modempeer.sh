@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine against modempeer:
-#   run-peer-tests.sh PROGRAM WORKDIR [ARGS...]
+#   run-modempeer.sh PROGRAM WORKDIR [ARGS...]
 # Starts a peer that answers (echo on; numbers 5550111 busy, 5550122 no
 # carrier, 5550133 no dial tone, 5550144 no answer, 5550155 silent, 5550166
 # drops the carrier, anything else connects) on COM41 and a mute one on
@@ -12,28 +12,18 @@ root="$(cd "$here/../.." && pwd)"
 program="$1"; work="$2"; shift 2
 port="${BREVLIN_MODEM_TEST_PORT:-41}"
 mute_port=$((port + 1))
+. "$here/modem-peers.sh"
 
-if ! peer="$("$root/tools/modempeer/build.sh" "$root/build/modempeer/modempeer" 2>"$work.build.log")"; then
-  echo "SKIP: modempeer cannot be built with the host compiler:"; cat "$work.build.log"; exit 77
-fi
 export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
+modem_peers_init "$work" "$WINEPREFIX/dosdevices/com$port" "$WINEPREFIX/dosdevices/com$mute_port"
 "$root/scripts/wine-run" cmd /c exit >/dev/null 2>&1 || true
 
-rm -rf "$work"; mkdir -p "$work"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -f "$WINEPREFIX/dosdevices/com$port" "$WINEPREFIX/dosdevices/com$mute_port"
-}
-trap cleanup EXIT
-
-"$peer" serve --link "$work/tty-answer" --log "$work/peer.log" --echo --delay 300 \
+"$PEER" serve --link "$work/tty-answer" --log "$work/peer.log" --echo --delay 300 \
   --number 5550111=busy --number 5550122=nocarrier --number 5550133=nodialtone \
   --number 5550144=noanswer --number 5550155=silent --number 5550166=drop \
-  --timeout 120 >"$work/peer.out" 2>&1 &
-pids+=($!)
-"$peer" serve --link "$work/tty-mute" --log "$work/mute.log" --mute --timeout 120 >"$work/mute.out" 2>&1 &
-pids+=($!)
+  --timeout 120 >"$work/peer.out" 2>&1 & peer_started
+"$PEER" serve --link "$work/tty-mute" --log "$work/mute.log" --mute \
+  --timeout 120 >"$work/mute.out" 2>&1 & peer_started
 for _ in $(seq 50); do
   [ -L "$work/tty-answer" ] && [ -L "$work/tty-mute" ] && break
   sleep 0.1

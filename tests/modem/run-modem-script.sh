@@ -4,11 +4,11 @@
 # cscript dialling through it against modempeer (and, when it can run,
 # against iaxmodem). The peers' logs must show exactly the initialisation
 # and the dial strings the translation rules give.
-#   run-modem-script-tests BREVLIN_DLL TELSIM_DLL PREFIX_DIR WORK_DIR PEER
+#   run-modem-script.sh BREVLIN_DLL TELSIM_DLL PREFIX_DIR WORK_DIR PEER
 # PEER: modempeer or iaxmodem. Exits 77 (skipped) when the peer cannot run.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-root="$(cd "$here/../../.." && pwd)"
+root="$(cd "$here/../.." && pwd)"
 brevlin="$1" telsim="$2" work="$4" which="$5"
 export WINEPREFIX="$3"
 port=45
@@ -18,15 +18,8 @@ winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 wine_run() { "$root/scripts/wine-run" "$@"; }
 fail() { echo "FAIL: $*"; status=1; }
 
-peer="$("$root/tools/modempeer/build.sh" "$root/build/modempeer/modempeer")" || { echo "SKIP: modempeer cannot be built"; exit 77; }
-rm -rf "$work"; mkdir -p "$work"
-pids=()
-stop_all() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  pids=()
-}
-trap 'stop_all; rm -f "$WINEPREFIX/dosdevices/com$port" "$WINEPREFIX/dosdevices/com$iax_port"' EXIT
+. "$here/modem-peers.sh"
+modem_peers_init "$work" "$WINEPREFIX/dosdevices/com$port" "$WINEPREFIX/dosdevices/com$iax_port"
 
 for dll in "$brevlin" "$telsim"; do
   wine_run regsvr32 /s "$(winpath "$dll")" || { echo "FAIL: regsvr32 $(basename "$dll")"; exit 1; }
@@ -59,9 +52,9 @@ last_session() { awk '/^OPEN$/ {buf=""} {buf = buf $0 "\n"} END {printf "%s", bu
 status=0
 
 if [ "$which" = modempeer ]; then
-"$peer" serve --link "$work/tty-peer" --log "$work/peer.log" --delay 300 \
+"$PEER" serve --link "$work/tty-peer" --log "$work/peer.log" --delay 300 \
   --number 5550111=busy --number 5550122=nocarrier --number 5550133=nodialtone \
-  --timeout 300 >"$work/peer.out" 2>&1 & pids+=($!)
+  --timeout 300 >"$work/peer.out" 2>&1 & peer_started
 for _ in $(seq 50); do [ -L "$work/tty-peer" ] && break; sleep 0.1; done
 ln -sfn "$work/tty-peer" "$WINEPREFIX/dosdevices/com$port"
 scenario "$work/peer.ini" "$port"
@@ -95,51 +88,22 @@ echo "== a port that cannot be opened fails Connect"
 scenario "$work/missing.ini" 251
 rm -f "$WINEPREFIX/dosdevices/com251"
 run_script "$work/missing.ini" "5550100" openfails
-stop_all
+modem_peers_stop
 exit $status
 fi
 
-if ! command -v iaxmodem >/dev/null 2>&1 || [ ! -d /etc/iaxmodem ]; then
-  echo "SKIP: iaxmodem is not installed (scripts/bootstrap installs it)"; exit 77
-else
-  cfg() {  # name udp other
-    cat >"$work/$1.conf" <<CONF
-device $work/tty-$1
-owner $(id -un):$(id -gn)
-mode 660
-port $2
-refresh 0
-server 127.0.0.1:$3
-peername brevlin
-secret test
-cidname Brevlin $1
-cidnumber 5550100
-codec slinear
-CONF
-  }
-  cfg near 4681 4682; cfg far 4682 4681
-  # iaxmodem signals its whole process group when it stops: own sessions.
-  setsid iaxmodem "../..$work/near.conf" >"$work/near.out" 2>&1 & pids+=($!)
-  sleep 1
-  setsid iaxmodem "../..$work/far.conf" >"$work/far.out" 2>&1 & pids+=($!)
-  for _ in $(seq 50); do [ -L "$work/tty-near" ] && [ -L "$work/tty-far" ] && break; sleep 0.1; done
-  if [ ! -L "$work/tty-near" ] || [ ! -L "$work/tty-far" ]; then
-    cat "$work/near.out" "$work/far.out"; echo "SKIP: iaxmodem did not start"; exit 77
-  else
-    "$peer" answer --device "$work/tty-far" --init ATZ --init ATE0V1 --init AT+FCLASS=1 \
-      --log "$work/far.log" --timeout 90 >"$work/answer.out" 2>&1 & pids+=($!)
-    for _ in $(seq 60); do grep -q READY "$work/far.log" 2>/dev/null && break; sleep 0.1; done
-    ln -sfn "$work/tty-near" "$WINEPREFIX/dosdevices/com$iax_port"
-    scenario "$work/iax.ini" "$iax_port" "Init=ATZ|ATE0V1|AT+FCLASS=1" "CommandGapMs=1000"
-    echo "== iaxmodem: connects to the far modem, Disconnect hangs up"
-    # The fax handshake takes a few seconds after the far side answers.
-    run_script "$work/iax.ini" "+1 (555) 010-0100" connect 8
-    sleep 2
-    stop_all
-    echo "---- far side"; cat "$work/far.log"
-    for want in "RX RING" "TX ATA" "RX CONNECT" "RX NO CARRIER"; do
-      grep -qx -- "$want" "$work/far.log" || fail "iaxmodem far side did not see: $want"
-    done
-  fi
-fi
+iaxmodem_available || { echo "SKIP: iaxmodem is not installed (scripts/bootstrap installs it)"; exit 77; }
+iaxmodem_pair 4681 4682 "$work" || { echo "SKIP: iaxmodem did not start"; exit 77; }
+iaxmodem_answer "$work" 90 || true
+ln -sfn "$work/tty-near" "$WINEPREFIX/dosdevices/com$iax_port"
+scenario "$work/iax.ini" "$iax_port" "Init=ATZ|ATE0V1|AT+FCLASS=1" "CommandGapMs=1000"
+echo "== iaxmodem: connects to the far modem, Disconnect hangs up"
+# The fax handshake takes a few seconds after the far side answers.
+run_script "$work/iax.ini" "+1 (555) 010-0100" connect 8
+sleep 2
+modem_peers_stop
+echo "---- far side"; cat "$work/far.log"
+for want in "RX RING" "TX ATA" "RX CONNECT" "RX NO CARRIER"; do
+  grep -qx -- "$want" "$work/far.log" || fail "iaxmodem far side did not see: $want"
+done
 exit $status
