@@ -159,13 +159,14 @@ AgentCall::~AgentCall() {
                             [&] { return call_.State() == SipCallState::Disconnected; });
         }
     }
+    // The connection first: a handler still running may touch the timer.
+    if (connection_) {
+        connection_->Close();
+    }
     if (timer_) {
         SetThreadpoolTimer(timer_, nullptr, 0, 0);
         WaitForThreadpoolTimerCallbacks(timer_, TRUE);
         CloseThreadpoolTimer(timer_);
-    }
-    if (connection_) {
-        connection_->Close();
     }
 }
 
