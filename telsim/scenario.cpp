@@ -148,12 +148,14 @@ void ReadKind(const Profile& file, const std::wstring& section, AddressSpec& lin
     // Kinds may share a key's name (timeouts): a key is refused only when
     // the line's own kind does not read it.
     const auto reads = [](const LineKind* which, const wchar_t* key) {
-        return which && std::any_of(which->keys.begin(), which->keys.end(), [&](const wchar_t* k) { return Named(k, key); });
+        return which &&
+               std::any_of(which->keys.begin(), which->keys.end(), [&](const wchar_t* k) { return Named(k, key); });
     };
     for (const LineKind* other : LineKinds()) {
         for (const wchar_t* key : other->keys) {
             if (file.Get(section, key, value) && !reads(kind, key)) {
-                throw ScenarioFailure{L"[" + section + L"] " + key + L": only a line of Kind=" + other->name + L" has it"};
+                throw ScenarioFailure{L"[" + section + L"] " + key + L": only a line of Kind=" + other->name +
+                                      L" has it"};
             }
         }
     }

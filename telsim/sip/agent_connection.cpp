@@ -66,9 +66,10 @@ int WaitWritable(SOCKET socket, DWORD timeoutMs, bool& failed) {
 }
 
 // baresip's control module keeps one connection: another one closes it, and
-// the answers to commands sent on it go to the newcomer. So this module
-// holds at most one connection to each agent, the next waiting for the one
-// before to close (a call hanging up ends its connection in milliseconds).
+// everything the agent says from then on goes to the newcomer. So this
+// module holds at most one connection to each agent, the next waiting for
+// the one before to close (a call hanging up ends its connection in
+// milliseconds).
 class AgentClaims {
 public:
     static bool Claim(ULONG64 agent, DWORD waitMs) {

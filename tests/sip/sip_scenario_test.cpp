@@ -27,7 +27,8 @@ TEST(SipScenario, LineKeysAreRead) {
     ASSERT_EQ(S_OK, ReadText("[Line1]\nKind=SIP\nAgent=localhost:4444\nUri=sips:{number}@{domain};user=phone\n"
                              "Domain=sip.example.net:5061\nConnectTimeoutMs=500\nUnreachableTimeoutMs=7000\n"
                              "AnswerTimeoutMs=30000\nHangUpTimeoutMs=1500\n"
-                             "[Line2]\nKind=sip\nAgent=10.0.0.7:4444\nAllowRemoteAgent=yes\nUri=sip:{number}@pbx.local\n",
+                             "[Line2]\nKind=sip\nAgent=10.0.0.7:4444\nAllowRemoteAgent=yes\n"
+                             "Uri=sip:{number}@pbx.local\n",
                              scenario, error))
         << std::string(error.begin(), error.end());
     const auto* line = dynamic_cast<const telsim::sip::SipLine*>(scenario.addresses.at(0).device.get());
