@@ -1,6 +1,7 @@
 #include "telsim/line_kinds.h"
 
 #include "telsim/modem/modem_driver.h"
+#include "telsim/sip/sip_line.h"
 
 #include <cwchar>
 #include <string>
@@ -8,7 +9,7 @@
 namespace telsim {
 
 const std::vector<const LineKind*>& LineKinds() {
-    static const std::vector<const LineKind*> kinds{&modem::ModemLineKind()};
+    static const std::vector<const LineKind*> kinds{&modem::ModemLineKind(), &sip::SipLineKind()};
     return kinds;
 }
 

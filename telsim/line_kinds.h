@@ -6,6 +6,7 @@
 #include "telsim/call_driver.h"
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct LineKind {
     HRESULT (*setOption)(LineDevice& device, std::wstring_view key, std::wstring_view value);
     // Threads of this kind still running in the module (it must not unload).
     long (*threadsRunning)() noexcept;
+    // Once every key is applied: what is missing or does not fit together,
+    // empty when the line is complete. Null: nothing to check.
+    std::wstring (*complete)(LineDevice& device);
 };
 
 const std::vector<const LineKind*>& LineKinds();

@@ -145,19 +145,32 @@ void ReadKind(const Profile& file, const std::wstring& section, AddressSpec& lin
             throw ScenarioFailure{L"[" + section + L"] Kind: \"" + value + L"\" is not a kind of line (" + known + L")"};
         }
     }
-    std::shared_ptr<LineDevice> device = kind ? kind->create() : nullptr;
+    // Kinds may share a key's name (timeouts): a key is refused only when
+    // the line's own kind does not read it.
+    const auto reads = [](const LineKind* which, const wchar_t* key) {
+        return which &&
+               std::any_of(which->keys.begin(), which->keys.end(), [&](const wchar_t* k) { return Named(k, key); });
+    };
     for (const LineKind* other : LineKinds()) {
         for (const wchar_t* key : other->keys) {
-            if (!file.Get(section, key, value)) {
-                continue;
+            if (file.Get(section, key, value) && !reads(kind, key)) {
+                throw ScenarioFailure{L"[" + section + L"] " + key + L": only a line of Kind=" + other->name +
+                                      L" has it"};
             }
-            const std::wstring where = L"[" + section + L"] " + key;
-            if (other != kind) {
-                throw ScenarioFailure{where + L": only a line of Kind=" + other->name + L" has it"};
-            }
-            if (kind->setOption(*device, key, value) != S_OK) {
-                throw ScenarioFailure{where + L": \"" + value + L"\" is not understood"};
-            }
+        }
+    }
+    if (!kind) {
+        return;
+    }
+    std::shared_ptr<LineDevice> device = kind->create();
+    for (const wchar_t* key : kind->keys) {
+        if (file.Get(section, key, value) && kind->setOption(*device, key, value) != S_OK) {
+            throw ScenarioFailure{L"[" + section + L"] " + key + L": \"" + value + L"\" is not understood"};
+        }
+    }
+    if (kind->complete) {
+        if (const std::wstring problem = kind->complete(*device); !problem.empty()) {
+            throw ScenarioFailure{L"[" + section + L"] " + problem};
         }
     }
     line.device = std::move(device);

@@ -1,5 +1,6 @@
 #include "telsim/modem/modem_config.h"
 
+#include "telsim/line_options.h"
 #include "telsim/modem/serial_port.h"
 
 #include <cwctype>
@@ -14,23 +15,6 @@ std::wstring Lower(std::wstring_view text) {
         c = static_cast<wchar_t>(std::towlower(c));
     }
     return out;
-}
-
-std::optional<DWORD> ParseNumber(std::wstring_view text, DWORD max) {
-    if (text.empty() || text.size() > 9) {
-        return std::nullopt;
-    }
-    DWORD value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<DWORD>(c - L'0');
-    }
-    if (value > max) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // A command goes to the modem as typed; only printable ASCII, so nothing
@@ -67,7 +51,7 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
         if (Lower(value.substr(0, 3)) == L"com") {
             digits.remove_prefix(3);
         }
-        const auto port = ParseNumber(digits, 256);
+        const auto port = ParseOptionNumber(digits, 256);
         if (!port || *port == 0) {
             return E_INVALIDARG;
         }
@@ -75,7 +59,7 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
         return S_OK;
     }
     if (name == L"speed") {
-        const auto baud = ParseNumber(value, 4000000);
+        const auto baud = ParseOptionNumber(value, 4000000);
         if (!baud || *baud == 0) {
             return E_INVALIDARG;
         }
@@ -106,14 +90,11 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
         return S_OK;
     }
     if (name == L"voice") {
-        const std::wstring flag = Lower(value);
-        if (flag == L"yes" || flag == L"true" || flag == L"1") {
-            config.voice = true;
-        } else if (flag == L"no" || flag == L"false" || flag == L"0") {
-            config.voice = false;
-        } else {
+        const auto flag = ParseOptionFlag(value);
+        if (!flag) {
             return E_INVALIDARG;
         }
+        config.voice = *flag;
         return S_OK;
     }
     DWORD* timeout = name == L"commandtimeoutms" ? &config.commandTimeoutMs
@@ -124,7 +105,7 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
     if (!timeout) {
         return S_FALSE;
     }
-    const auto ms = ParseNumber(value, 600000);
+    const auto ms = ParseOptionNumber(value, 600000);
     if (!ms) {
         return E_INVALIDARG;
     }

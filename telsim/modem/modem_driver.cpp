@@ -112,6 +112,7 @@ const LineKind& ModemLineKind() {
             return SetModemOption(static_cast<ModemConfig&>(device), key, value);
         },
         [] () noexcept { return ModemDial::Running(); },
+        nullptr,
     };
     return kind;
 }

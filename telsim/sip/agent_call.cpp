@@ -63,29 +63,47 @@ void AgentCall::Report(const SipCallUpdate& update) {
 }
 
 void AgentCall::OnMessage(const AgentMessage& message) {
-    std::lock_guard lock(mu_);
-    SipCallUpdate update;
-    std::string send;
-    const bool changed = call_.OnMessage(message, update, send);
-    if (!send.empty()) {
-        connection_->Send(send);
+    {
+        std::lock_guard lock(mu_);
+        // Until the dial is sent nothing the agent says is about this call.
+        if (!dialled_) {
+            return;
+        }
+        SipCallUpdate update;
+        std::string send;
+        const bool changed = call_.OnMessage(message, update, send);
+        if (!send.empty()) {
+            connection_->Send(send);
+        }
+        if (changed) {
+            Report(update);
+        }
     }
-    if (changed) {
-        Report(update);
-    }
+    FinishIfEnded();
 }
 
 void AgentCall::OnDropped(HRESULT why) {
-    std::lock_guard lock(mu_);
-    dropped_ = why;
-    SipCallUpdate update;
-    if (call_.End(CloseReason::Failed, "agent connection lost", update)) {
-        Report(update);
+    {
+        std::lock_guard lock(mu_);
+        dropped_ = why;
+        // Before the dial, Start fails instead.
+        SipCallUpdate update;
+        if (dialled_ && call_.End(CloseReason::Failed, "agent connection lost", update)) {
+            Report(update);
+        }
     }
+    FinishIfEnded();
 }
 
 void AgentCall::OnTick() {
-    std::lock_guard lock(mu_);
+    {
+        std::lock_guard lock(mu_);
+        TickLocked();
+    }
+    FinishIfEnded();
+}
+
+void AgentCall::TickLocked() {
     if (call_.State() == SipCallState::Disconnected) {
         return;
     }
@@ -101,6 +119,16 @@ void AgentCall::OnTick() {
     } else if (call_.State() != SipCallState::Connected && now - started_ >= timeouts_.answerMs) {
         HangUpLocked(CloseReason::NoAnswer);
     }
+}
+
+void AgentCall::FinishIfEnded() noexcept {
+    if (State() != SipCallState::Disconnected) {
+        return;
+    }
+    // The agent's single control connection is free for the next call, and
+    // nothing is left to time.
+    SetThreadpoolTimer(timer_, nullptr, 0, 0);
+    connection_->Close();
 }
 
 void AgentCall::HangUpLocked(CloseReason why) {
@@ -131,13 +159,14 @@ AgentCall::~AgentCall() {
                             [&] { return call_.State() == SipCallState::Disconnected; });
         }
     }
+    // The connection first: a handler still running may touch the timer.
+    if (connection_) {
+        connection_->Close();
+    }
     if (timer_) {
         SetThreadpoolTimer(timer_, nullptr, 0, 0);
         WaitForThreadpoolTimerCallbacks(timer_, TRUE);
         CloseThreadpoolTimer(timer_);
-    }
-    if (connection_) {
-        connection_->Close();
     }
 }
 

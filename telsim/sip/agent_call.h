@@ -43,6 +43,8 @@ public:
 
     // Hangs up a call still running and waits for the agent's confirmation
     // (hangUpMs at most), then closes the connection and stops the timer.
+    // (A call that ends by itself closes its connection and stops its timer
+    // at once.)
     ~AgentCall();
     AgentCall(const AgentCall&) = delete;
     AgentCall& operator=(const AgentCall&) = delete;
@@ -57,7 +59,10 @@ private:
     void OnDropped(HRESULT why);
     static void CALLBACK Tick(PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER);
     void OnTick();
+    // Without mu_.
+    void FinishIfEnded() noexcept;
     // With mu_ held.
+    void TickLocked();
     void HangUpLocked(CloseReason why);
     void Report(const SipCallUpdate& update);
 

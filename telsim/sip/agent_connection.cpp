@@ -2,11 +2,15 @@
 
 #include "telsim/sip/json_reader.h"
 #include "telsim/sip/netstring.h"
+#include "telephony/tapi.h"
 
 #include <winsock2.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <set>
 
 namespace telsim::sip {
 namespace {
@@ -61,11 +65,51 @@ int WaitWritable(SOCKET socket, DWORD timeoutMs, bool& failed) {
     return ready;
 }
 
+// baresip's control module keeps one connection: another one closes it, and
+// everything the agent says from then on goes to the newcomer. So this
+// module holds at most one connection to each agent, the next waiting for
+// the one before to close (a call hanging up ends its connection in
+// milliseconds).
+class AgentClaims {
+public:
+    static bool Claim(ULONG64 agent, DWORD waitMs) {
+        std::unique_lock lock(Mu());
+        const bool free =
+            Released().wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return Held().count(agent) == 0; });
+        if (free) {
+            Held().insert(agent);
+        }
+        return free;
+    }
+    static void Release(ULONG64 agent) {
+        {
+            std::lock_guard lock(Mu());
+            Held().erase(agent);
+        }
+        Released().notify_all();
+    }
+
+private:
+    static std::mutex& Mu() {
+        static std::mutex mu;
+        return mu;
+    }
+    static std::condition_variable& Released() {
+        static std::condition_variable released;
+        return released;
+    }
+    static std::set<ULONG64>& Held() {
+        static std::set<ULONG64> held;
+        return held;
+    }
+};
+
 }  // namespace
 
 // Lives as long as the connection object or its reader, whichever is longer.
 struct AgentConnection::Shared {
     ~Shared() {
+        ReleaseClaim();
         if (socket != INVALID_SOCKET) {
             closesocket(socket);
         }
@@ -78,6 +122,11 @@ struct AgentConnection::Shared {
         if (!winsock.Started()) {
             return HRESULT_FROM_WIN32(WSASYSNOTREADY);
         }
+        agent = (static_cast<ULONG64>(endpoint.address) << 16) | endpoint.port;
+        if (!AgentClaims::Claim(agent, timeoutMs)) {
+            return TAPI_E_INUSE;
+        }
+        claimed.store(true);
         socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (socket == INVALID_SOCKET) {
             return SocketError(WSAGetLastError());
@@ -144,13 +193,27 @@ struct AgentConnection::Shared {
     }
 
     // Marks the connection closed and waits out a handler still running
-    // (unless this is its own thread), so none runs after this returns.
+    // (unless this is its own thread), so none runs after this returns;
+    // then ends the connection, which lets the next one to the agent open.
     void Stop() {
         closed.store(true);
         SetEvent(stop.h);
-        std::lock_guard lock(handlerMu);
-        onMessage = nullptr;
-        onDropped = nullptr;
+        {
+            std::lock_guard lock(handlerMu);
+            onMessage = nullptr;
+            onDropped = nullptr;
+        }
+        {
+            std::lock_guard lock(sendMu);
+            shutdown(socket, SD_BOTH);
+        }
+        ReleaseClaim();
+    }
+
+    void ReleaseClaim() {
+        if (claimed.exchange(false)) {
+            AgentClaims::Release(agent);
+        }
     }
 
     void Run() {
@@ -215,10 +278,14 @@ struct AgentConnection::Shared {
     void Dropped(HRESULT why) {
         {
             std::lock_guard lock(sendMu);
-            closed.store(true);
+            if (closed.exchange(true)) {
+                // Stop closed it: the end is its own, not a drop.
+                return;
+            }
             // Nothing more is read or sent: a malformed stream ends here too.
             shutdown(socket, SD_BOTH);
         }
+        ReleaseClaim();
         std::lock_guard lock(handlerMu);
         if (onDropped) {
             const DropHandler handler = onDropped;
@@ -229,6 +296,8 @@ struct AgentConnection::Shared {
     }
 
     WinsockUse winsock;
+    ULONG64 agent = 0;
+    std::atomic<bool> claimed{false};
     SOCKET socket = INVALID_SOCKET;
     WSAEVENT network = WSA_INVALID_EVENT;
     Handle stop;

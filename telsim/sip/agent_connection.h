@@ -30,7 +30,10 @@ public:
     // Connects, waiting at most connectTimeoutMs. An agent that does not
     // listen fails with HRESULT_FROM_WIN32(WSAECONNREFUSED) (at once, on
     // loopback), one that does not answer with HRESULT_FROM_WIN32(WSAETIMEDOUT);
-    // no thread is started then.
+    // no thread is started then. The agent takes one control connection at
+    // a time: while another connection of this module to it is open, Open
+    // first waits for that one to close (connectTimeoutMs at most), else
+    // fails with TAPI_E_INUSE.
     static HRESULT Open(const AgentEndpoint& endpoint, DWORD connectTimeoutMs, MessageHandler onMessage,
                         DropHandler onDropped, std::unique_ptr<AgentConnection>& out) noexcept;
 
@@ -38,7 +41,7 @@ public:
     // HRESULT_FROM_WIN32(WSAENOTCONN) once the connection is closed or dropped.
     HRESULT Send(std::string_view frame) noexcept;
 
-    // Stops the reader and closes the socket; safe from any thread, again
+    // Stops the reader and ends the connection; safe from any thread, again
     // and again. From another thread it returns once the reader has ended;
     // from a handler, the reader ends as soon as the handler returns.
     void Close() noexcept;

@@ -1,16 +1,22 @@
-# Starts and stops baresip instances on loopback for the SIP-line tests.
-# Source it, then:
+# Starts and stops baresip instances on loopback for the SIP-line tests and
+# the SIP demo. Source it, then:
 #   sip_peers_init WORKDIR        (a trap stops every peer on exit)
-#   sip_peer_start NAME MODE      MODE: caller | answer (answers at once) |
-#                                 manual (rings until told over its control port)
+#   sip_peer_start NAME MODE [USER]
+#                                 MODE: caller | answer (answers at once) |
+#                                 manual (rings until told over its control port);
+#                                 USER: its account's user (caller or callee)
 #   ${SIP_PORT[NAME]} ${CTRL_PORT[NAME]} ${PEER_PID[NAME]} ${PEER_DIR[NAME]}
+#   sip_peer_watch NAME           holds the peer's control connection (it takes
+#                                 one at a time), writes its call events to
+#                                 ${PEER_DIR[NAME]}/events (TYPE<tab>PARAM<tab>PEER)
+#   sip_peer_hangup NAME          the watched peer hangs up its current call
 #   sip_peer_stop NAME [SIGNAL]   (by process id; TERM unless given)
 #   sip_free_port                 sets FREE_PORT to a port nobody uses
 # Every instance has its own configuration folder, its own ports (SIP on
 # UDP and TCP, its TLS transport one above, the control port) and plays an
 # 8 kHz tone that lasts longer than any test call: baresip ends a call when
 # its audio file runs out.
-declare -A SIP_PORT CTRL_PORT PEER_PID PEER_DIR
+declare -A SIP_PORT CTRL_PORT PEER_PID PEER_DIR WATCH_PID
 SIP_WORK=""
 SIP_TAKEN=" "
 FREE_PORT=""
@@ -54,7 +60,7 @@ PY
   echo "sip_free_port: no free port found" >&2; return 1
 }
 
-sip_peer_start() {  # name mode
+sip_peer_start() {  # name mode [user]
   local name="$1" mode="$2" dir="$SIP_WORK/$1" sip ctrl rtp answer=""
   sip_free_port; sip=$FREE_PORT
   sip_free_port; ctrl=$FREE_PORT
@@ -78,6 +84,7 @@ rtp_ports          $rtp-$((rtp + 7))
 CONF
   [ "$mode" = answer ] && answer=";answermode=auto"
   local user=callee; [ "$mode" = caller ] && user=caller
+  [ -n "${3:-}" ] && user="$3"
   echo "<sip:$user@127.0.0.1>;regint=0$answer" >"$dir/accounts"
   baresip -f "$dir" </dev/null >"$dir/out.log" 2>&1 &
   PEER_PID[$name]=$!; SIP_PORT[$name]=$sip; CTRL_PORT[$name]=$ctrl; PEER_DIR[$name]=$dir
@@ -90,10 +97,56 @@ CONF
   return 1
 }
 
+sip_peer_watch() {  # name
+  local name="$1" events="${PEER_DIR[$1]}/events"
+  rm -f "$events"
+  python3 - "${CTRL_PORT[$name]}" "$events" <<'PY' &
+import json, signal, socket, sys
+agent = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+out = open(sys.argv[2], "w", buffering=1)
+
+def hangup(*_):
+    body = json.dumps({"command": "hangup", "params": "", "token": "watch"}).encode()
+    agent.sendall(b"%d:%s," % (len(body), body))
+
+signal.signal(signal.SIGUSR1, hangup)
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+data = b""
+while True:
+    chunk = agent.recv(65536)
+    if not chunk:
+        break
+    data += chunk
+    while b":" in data:
+        size, _, rest = data.partition(b":")
+        if len(rest) <= int(size):
+            break
+        message, data = json.loads(rest[:int(size)]), rest[int(size) + 1:]
+        if message.get("event"):
+            out.write("\t".join(str(message.get(k, "")) for k in ("type", "param", "peeruri")) + "\n")
+PY
+  WATCH_PID[$name]=$!
+  for _ in $(seq 50); do [ -e "$events" ] && return 0; sleep 0.1; done
+  echo "sip_peer_watch: no control connection to $name"; return 1
+}
+
+sip_peer_hangup() {  # name
+  kill -USR1 "${WATCH_PID[$1]}"
+}
+
+# A peer that still has a call when told to stop (its far end killed) waits
+# for its goodbye to time out, about 32 s: a second TERM ends it at once.
 sip_peer_stop() {  # name [signal]
-  local pid="${PEER_PID[$1]:-}"
+  local pid="${PEER_PID[$1]:-}" watcher="${WATCH_PID[$1]:-}"
+  if [ -n "$watcher" ]; then
+    kill "$watcher" 2>/dev/null || true
+    wait "$watcher" 2>/dev/null || true
+    unset "WATCH_PID[$1]"
+  fi
   [ -n "$pid" ] || return 0
   kill -"${2:-TERM}" "$pid" 2>/dev/null || true
+  for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -TERM "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   unset "PEER_PID[$1]"
 }
