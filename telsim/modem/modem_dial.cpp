@@ -1,5 +1,8 @@
 #include "telsim/modem/modem_dial.h"
 
+#include "comkit/result.h"
+#include "telsim/line_thread.h"
+
 #include <atomic>
 #include <mutex>
 
@@ -66,34 +69,15 @@ ModemDial::ModemDial(std::shared_ptr<Shared> shared) : shared_(std::move(shared)
 HRESULT ModemDial::Start(const ModemConfig& config, std::string dialable, Callback callback,
                          std::unique_ptr<ModemDial>& call) noexcept {
     call.reset();
-    try {
+    return comkit::GuardCall([&]() -> HRESULT {
         auto shared = std::make_shared<Shared>(config, std::move(dialable), std::move(callback));
-        const HRESULT opened = shared->session.Open();
-        if (FAILED(opened)) {
-            return opened;
-        }
+        RETURN_IF_FAILED(shared->session.Open());
         std::unique_ptr<ModemDial> started(new ModemDial(shared));
-        ++g_running;
-        try {
-            started->thread_ = std::thread([shared] {
-                // Nothing may leave a thread; the port closes with `shared`.
-                try {
-                    shared->Run();
-                } catch (...) {
-                }
-                --g_running;
-            });
-        } catch (...) {
-            --g_running;
-            throw;
-        }
+        // The port closes with the last of `shared`.
+        started->thread_ = StartCountedThread(g_running, [shared] { shared->Run(); });
         call = std::move(started);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 void ModemDial::HangUp() noexcept { shared_->abort.store(true); }

@@ -1,5 +1,7 @@
 #include "telsim/sip/agent_call.h"
 
+#include "comkit/result.h"
+
 namespace telsim::sip {
 namespace {
 
@@ -17,7 +19,7 @@ AgentCall::AgentCall(std::string uri, const SipLineTimeouts& timeouts, Post post
 HRESULT AgentCall::Start(const AgentEndpoint& endpoint, std::string uri, const SipLineTimeouts& timeouts, Post post,
                          std::unique_ptr<AgentCall>& out) noexcept {
     out.reset();
-    try {
+    return comkit::GuardCall([&]() -> HRESULT {
         std::unique_ptr<AgentCall> call(new AgentCall(std::move(uri), timeouts, std::move(post)));
         AgentCall* self = call.get();
         HRESULT hr = AgentConnection::Open(
@@ -46,11 +48,7 @@ HRESULT AgentCall::Start(const AgentEndpoint& endpoint, std::string uri, const S
         SetThreadpoolTimer(call->timer_, &dueTime, kTickMs, 0);
         out = std::move(call);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 void AgentCall::Report(const SipCallUpdate& update) {

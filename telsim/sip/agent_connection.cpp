@@ -1,5 +1,8 @@
 #include "telsim/sip/agent_connection.h"
 
+#include "comkit/result.h"
+#include "telsim/line_thread.h"
+
 #include "telsim/sip/json_reader.h"
 #include "telsim/sip/netstring.h"
 #include "telephony/tapi.h"
@@ -315,36 +318,17 @@ long AgentConnection::Running() noexcept { return g_running.load(); }
 HRESULT AgentConnection::Open(const AgentEndpoint& endpoint, DWORD connectTimeoutMs, MessageHandler onMessage,
                               DropHandler onDropped, std::unique_ptr<AgentConnection>& out) noexcept {
     out.reset();
-    try {
+    return comkit::GuardCall([&]() -> HRESULT {
         auto shared = std::make_shared<Shared>();
-        const HRESULT hr = shared->Connect(endpoint, connectTimeoutMs);
-        if (FAILED(hr)) {
-            return hr;
-        }
+        RETURN_IF_FAILED(shared->Connect(endpoint, connectTimeoutMs));
         shared->onMessage = std::move(onMessage);
         shared->onDropped = std::move(onDropped);
         std::unique_ptr<AgentConnection> connection(new AgentConnection(shared));
-        ++g_running;
-        try {
-            connection->reader_ = std::thread([shared] {
-                // Nothing may leave a thread; the socket closes with `shared`.
-                try {
-                    shared->Run();
-                } catch (...) {
-                }
-                --g_running;
-            });
-        } catch (...) {
-            --g_running;
-            throw;
-        }
+        // The socket closes with the last of `shared`.
+        connection->reader_ = StartCountedThread(g_running, [shared] { shared->Run(); });
         out = std::move(connection);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT AgentConnection::Send(std::string_view frame) noexcept {
