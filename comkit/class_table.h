@@ -21,33 +21,33 @@
 namespace comkit {
 
 struct ClassEntry {
-  const CLSID* clsid;
-  CreatorFunc create;
-  UINT registryScriptId;  // resource of type "REGISTRY"
-  std::atomic<IClassFactory*> classObject{nullptr};
+    const CLSID* clsid;
+    CreatorFunc create;
+    UINT registryScriptId;  // resource of type "REGISTRY"
+    std::atomic<IClassFactory*> classObject{nullptr};
 };
 
 class ClassTable {
- public:
-  template <size_t N>
-  explicit ClassTable(ClassEntry (&entries)[N]) noexcept : m_begin(entries), m_end(entries + N) {}
+public:
+    template <size_t N>
+    explicit ClassTable(ClassEntry (&entries)[N]) noexcept : m_begin(entries), m_end(entries + N) {}
 
-  // CLASS_E_CLASSNOTAVAILABLE for a class not in the table; *ppv is null on
-  // every failure.
-  HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
-  // At detach: releases the kept class objects.
-  void ReleaseClassObjects() noexcept;
+    // CLASS_E_CLASSNOTAVAILABLE for a class not in the table; *ppv is null on
+    // every failure.
+    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
+    // At detach: releases the kept class objects.
+    void ReleaseClassObjects() noexcept;
 
-  // Runs each class's registry script from module's resources with
-  // %MODULE% set to module's path, then registers the type library that
-  // the module carries. S_OK or the first failure.
-  HRESULT RegisterServer(HMODULE module) noexcept;
-  // Each script in removal mode, then the type library unregistered.
-  HRESULT UnregisterServer(HMODULE module) noexcept;
+    // Runs each class's registry script from module's resources with
+    // %MODULE% set to module's path, then registers the type library that
+    // the module carries. S_OK or the first failure.
+    HRESULT RegisterServer(HMODULE module) noexcept;
+    // Each script in removal mode, then the type library unregistered.
+    HRESULT UnregisterServer(HMODULE module) noexcept;
 
- private:
-  ClassEntry* m_begin;
-  ClassEntry* m_end;
+private:
+    ClassEntry* m_begin;
+    ClassEntry* m_end;
 };
 
 }  // namespace comkit

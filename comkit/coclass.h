@@ -12,15 +12,17 @@ namespace comkit {
 
 template <class T, const CLSID* pclsid>
 class CComCoClass {
- public:
-  static const CLSID& GetObjectCLSID() noexcept { return *pclsid; }
+public:
+    static const CLSID& GetObjectCLSID() noexcept { return *pclsid; }
 
-  static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer) return CComAggObject<T>::CreateInstance(outer, riid, ppv);
-    return CComObject<T>::CreateInstance(nullptr, riid, ppv);
-  }
+    static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer)
+            return CComAggObject<T>::CreateInstance(outer, riid, ppv);
+        return CComObject<T>::CreateInstance(nullptr, riid, ppv);
+    }
 };
 
 }  // namespace comkit

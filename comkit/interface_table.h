@@ -22,28 +22,29 @@ namespace comkit {
 
 template <class I>
 struct Entry {
-  Entry() noexcept : iid(&__uuidof(I)) {}
-  explicit Entry(const IID& id) noexcept : iid(&id) {}
+    Entry() noexcept : iid(&__uuidof(I)) {}
+    explicit Entry(const IID& id) noexcept : iid(&id) {}
 
-  template <class T>
-  static IUnknown* Cast(T* self) noexcept {
-    return static_cast<I*>(self);
-  }
+    template <class T>
+    static IUnknown* Cast(T* self) noexcept {
+        return static_cast<I*>(self);
+    }
 
-  const IID* iid;
+    const IID* iid;
 };
 
 namespace detail {
 
 template <class T>
 IUnknown* FindEntry(T*, REFIID) noexcept {
-  return nullptr;
+    return nullptr;
 }
 
 template <class T, class E, class... Rest>
 IUnknown* FindEntry(T* self, REFIID riid, const E& entry, const Rest&... rest) noexcept {
-  if (IsEqualIID(riid, *entry.iid)) return E::Cast(self);
-  return FindEntry(self, riid, rest...);
+    if (IsEqualIID(riid, *entry.iid))
+        return E::Cast(self);
+    return FindEntry(self, riid, rest...);
 }
 
 }  // namespace detail
@@ -51,14 +52,17 @@ IUnknown* FindEntry(T* self, REFIID riid, const E& entry, const Rest&... rest) n
 template <class T, class First, class... Rest>
 HRESULT QueryInterfaceTable(T* self, REFIID riid, void** ppv, const First& first,
                             const Rest&... rest) noexcept {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  IUnknown* found = IsEqualIID(riid, IID_IUnknown) ? First::Cast(self)
-                                                   : detail::FindEntry(self, riid, first, rest...);
-  if (!found) return E_NOINTERFACE;
-  found->AddRef();
-  *ppv = found;
-  return S_OK;
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    IUnknown* found = IsEqualIID(riid, IID_IUnknown)
+                          ? First::Cast(self)
+                          : detail::FindEntry(self, riid, first, rest...);
+    if (!found)
+        return E_NOINTERFACE;
+    found->AddRef();
+    *ppv = found;
+    return S_OK;
 }
 
 }  // namespace comkit

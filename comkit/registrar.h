@@ -22,35 +22,35 @@
 namespace comkit {
 
 class Registrar {
- public:
-  Registrar() noexcept = default;
-  Registrar(Registrar&&) noexcept = default;
-  Registrar& operator=(Registrar&&) noexcept = default;
-  ~Registrar() = default;
+public:
+    Registrar() noexcept = default;
+    Registrar(Registrar&&) noexcept = default;
+    Registrar& operator=(Registrar&&) noexcept = default;
+    ~Registrar() = default;
 
-  // Offers %name% (matched without regard to case) to the script. "%%" stands
-  // for one percent sign; any other name is a malformed script.
-  HRESULT AddReplacement(std::wstring_view name, std::wstring_view value) noexcept;
+    // Offers %name% (matched without regard to case) to the script. "%%" stands
+    // for one percent sign; any other name is a malformed script.
+    HRESULT AddReplacement(std::wstring_view name, std::wstring_view value) noexcept;
 
-  // script: 8-bit text in the ANSI code page, as stored in a REGISTRY resource.
-  HRESULT Register(std::string_view script) noexcept;
-  HRESULT Unregister(std::string_view script) noexcept;
+    // script: 8-bit text in the ANSI code page, as stored in a REGISTRY resource.
+    HRESULT Register(std::string_view script) noexcept;
+    HRESULT Unregister(std::string_view script) noexcept;
 
-  // Runs the resource of type "REGISTRY" with the given id from module.
-  HRESULT RunResource(HMODULE module, UINT id, bool doRegister) noexcept;
+    // Runs the resource of type "REGISTRY" with the given id from module.
+    HRESULT RunResource(HMODULE module, UINT id, bool doRegister) noexcept;
 
- private:
-  struct Replacement {
-    WideBuffer name;
-    WideBuffer value;
-    std::unique_ptr<Replacement> next;
-  };
+private:
+    struct Replacement {
+        WideBuffer name;
+        WideBuffer value;
+        std::unique_ptr<Replacement> next;
+    };
 
-  HRESULT Run(std::string_view script, bool doRegister) noexcept;
-  HRESULT Expand(std::string_view script, WideBuffer& text) const noexcept;
-  const Replacement* Find(std::wstring_view name) const noexcept;
+    HRESULT Run(std::string_view script, bool doRegister) noexcept;
+    HRESULT Expand(std::string_view script, WideBuffer& text) const noexcept;
+    const Replacement* Find(std::wstring_view name) const noexcept;
 
-  std::unique_ptr<Replacement> m_replacements;  // in the order they were added
+    std::unique_ptr<Replacement> m_replacements;  // in the order they were added
 };
 
 // Copies text to out with each single quote doubled, so that it can stand

@@ -47,56 +47,56 @@ inline constexpr int kMaxKeyDepth = 64;
 
 // Owner of an open registry key.
 class UniqueHkey {
- public:
-  UniqueHkey() noexcept = default;
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  ~UniqueHkey() { Reset(); }
-  HKEY Get() const noexcept { return m_key; }
-  HKEY* Receive() noexcept {
-    Reset();
-    return &m_key;
-  }
-  void Reset() noexcept {
-    if (m_key) {
-      RegCloseKey(m_key);
+public:
+    UniqueHkey() noexcept = default;
+    UniqueHkey(const UniqueHkey&) = delete;
+    UniqueHkey& operator=(const UniqueHkey&) = delete;
+    ~UniqueHkey() { Reset(); }
+    HKEY Get() const noexcept { return m_key; }
+    HKEY* Receive() noexcept {
+        Reset();
+        return &m_key;
     }
-    m_key = nullptr;
-  }
+    void Reset() noexcept {
+        if (m_key) {
+            RegCloseKey(m_key);
+        }
+        m_key = nullptr;
+    }
 
- private:
-  HKEY m_key = nullptr;
+private:
+    HKEY m_key = nullptr;
 };
 
 struct ScriptValue {
-  const wchar_t* name = L"";  // L"": the key's unnamed value
-  DWORD type = REG_SZ;
-  const wchar_t* text = L"";  // REG_SZ data, NUL-terminated
-  size_t length = 0;          // of text, in characters
-  DWORD number = 0;           // REG_DWORD data
+    const wchar_t* name = L"";  // L"": the key's unnamed value
+    DWORD type = REG_SZ;
+    const wchar_t* text = L"";  // REG_SZ data, NUL-terminated
+    size_t length = 0;          // of text, in characters
+    DWORD number = 0;           // REG_DWORD data
 };
 
 struct ScriptKey {
-  enum class Mark { None, NoRemove, ForceRemove };
-  Mark mark = Mark::None;
-  const wchar_t* name = L"";
-  const ScriptValue* defaultValue = nullptr;  // null when the script gives none
+    enum class Mark { None, NoRemove, ForceRemove };
+    Mark mark = Mark::None;
+    const wchar_t* name = L"";
+    const ScriptValue* defaultValue = nullptr;  // null when the script gives none
 };
 
 // What a walk does at each key and value. A failure ends the walk with it.
 class ScriptActions {
- public:
-  // key, under parent (a root key or a key that Enter opened). *opened
-  // receives the key for its values and subkeys; left empty, the walk passes
-  // over them and Leave is not called.
-  virtual HRESULT Enter(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept = 0;
-  // A "val" line of the key that Enter opened.
-  virtual HRESULT Value(HKEY key, const ScriptValue& value) noexcept = 0;
-  // After the key's values and subkeys; may close opened.
-  virtual HRESULT Leave(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept = 0;
+public:
+    // key, under parent (a root key or a key that Enter opened). *opened
+    // receives the key for its values and subkeys; left empty, the walk passes
+    // over them and Leave is not called.
+    virtual HRESULT Enter(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept = 0;
+    // A "val" line of the key that Enter opened.
+    virtual HRESULT Value(HKEY key, const ScriptValue& value) noexcept = 0;
+    // After the key's values and subkeys; may close opened.
+    virtual HRESULT Leave(HKEY parent, const ScriptKey& key, UniqueHkey& opened) noexcept = 0;
 
- protected:
-  ~ScriptActions() = default;
+protected:
+    ~ScriptActions() = default;
 };
 
 // Checks text (replacements already made): E_REGISTRY_SCRIPT when it is

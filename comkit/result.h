@@ -8,13 +8,14 @@
 
 // Evaluates expr once; if it is a failure HRESULT, returns it from the
 // enclosing function.
-#define RETURN_IF_FAILED(expr)                                                     \
-  do {                                                                             \
-    const auto comkit_hr_ = (expr);                                                \
-    static_assert(std::is_same_v<decltype(comkit_hr_), const HRESULT>,            \
-                  "RETURN_IF_FAILED needs an HRESULT");                            \
-    if (FAILED(comkit_hr_)) return comkit_hr_;                                     \
-  } while (0)
+#define RETURN_IF_FAILED(expr)                                             \
+    do {                                                                   \
+        const auto comkit_hr_ = (expr);                                    \
+        static_assert(std::is_same_v<decltype(comkit_hr_), const HRESULT>, \
+                      "RETURN_IF_FAILED needs an HRESULT");                \
+        if (FAILED(comkit_hr_))                                            \
+            return comkit_hr_;                                             \
+    } while (0)
 
 namespace comkit {
 
@@ -24,15 +25,15 @@ namespace comkit {
 template <class Fn>
 HRESULT GuardCall(Fn&& fn) noexcept {
 #if __cpp_exceptions
-  try {
-    return fn();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+    try {
+        return fn();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
 #else
-  return fn();
+    return fn();
 #endif
 }
 

@@ -20,11 +20,21 @@ void operator delete(void* p) noexcept {
         HeapFree(GetProcessHeap(), 0, p);
     }
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { operator delete(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { operator delete(p); }
+void operator delete[](void* p) noexcept {
+    operator delete(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    operator delete(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    operator delete(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    operator delete(p);
+}
 
 // The compiler guards the first initialisation of a function-local static
 // with these. The guard's first byte is set once the object is built (the
@@ -37,8 +47,12 @@ namespace {
 SRWLOCK g_guardLock = SRWLOCK_INIT;
 CONDITION_VARIABLE g_guardChanged = CONDITION_VARIABLE_INIT;
 
-volatile char* Done(long long* guard) noexcept { return reinterpret_cast<volatile char*>(guard); }
-volatile char* Building(long long* guard) noexcept { return reinterpret_cast<volatile char*>(guard) + 1; }
+volatile char* Done(long long* guard) noexcept {
+    return reinterpret_cast<volatile char*>(guard);
+}
+volatile char* Building(long long* guard) noexcept {
+    return reinterpret_cast<volatile char*>(guard) + 1;
+}
 
 }  // namespace
 
@@ -77,4 +91,6 @@ extern "C" void __cxa_guard_abort(long long* guard) noexcept {
 
 // A pure virtual function called (through an object being destroyed): the
 // process cannot go on sensibly; end it as the platform's runtime would.
-extern "C" void __cxa_pure_virtual() { std::abort(); }
+extern "C" void __cxa_pure_virtual() {
+    std::abort();
+}

@@ -19,28 +19,30 @@ comkit::ClassTable g_classTable(g_classes);
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    comkit::Module& module = comkit::GetModule();
-    module.SetResourceInstance(instance);
-    module.SetLibId(LIBID_BREVLINLib);
-    DisableThreadLibraryCalls(instance);
-  } else if (reason == DLL_PROCESS_DETACH) {
-    g_classTable.ReleaseClassObjects();
-    comkit::GetModule().Term();
-  }
-  return TRUE;
+    if (reason == DLL_PROCESS_ATTACH) {
+        comkit::Module& module = comkit::GetModule();
+        module.SetResourceInstance(instance);
+        module.SetLibId(LIBID_BREVLINLib);
+        DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        g_classTable.ReleaseClassObjects();
+        comkit::GetModule().Term();
+    }
+    return TRUE;
 }
 
-STDAPI DllCanUnloadNow() { return comkit::GetModule().GetLockCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+    return comkit::GetModule().GetLockCount() == 0 ? S_OK : S_FALSE;
+}
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-  return g_classTable.GetClassObject(rclsid, riid, ppv);
+    return g_classTable.GetClassObject(rclsid, riid, ppv);
 }
 
 STDAPI DllRegisterServer() {
-  return g_classTable.RegisterServer(comkit::GetModule().GetResourceInstance());
+    return g_classTable.RegisterServer(comkit::GetModule().GetResourceInstance());
 }
 
 STDAPI DllUnregisterServer() {
-  return g_classTable.UnregisterServer(comkit::GetModule().GetResourceInstance());
+    return g_classTable.UnregisterServer(comkit::GetModule().GetResourceInstance());
 }

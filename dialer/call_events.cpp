@@ -42,8 +42,8 @@ HRESULT CTAPIDialer::AdviseEventSink() noexcept {
         if (!container) {
             return E_NOINTERFACE;
         }
-        RETURN_IF_FAILED(container->FindConnectionPoint(IID_ITTAPIEventNotification,
-                                                        &connectionPoint));
+        RETURN_IF_FAILED(
+            container->FindConnectionPoint(IID_ITTAPIEventNotification, &connectionPoint));
         if (!connectionPoint) {
             return E_POINTER;
         }

@@ -12,7 +12,9 @@ namespace {
 
 class ExclusiveLock {
 public:
-    explicit ExclusiveLock(SRWLOCK& lock) noexcept : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    explicit ExclusiveLock(SRWLOCK& lock) noexcept : m_lock(lock) {
+        AcquireSRWLockExclusive(&m_lock);
+    }
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
     ~ExclusiveLock() { ReleaseSRWLockExclusive(&m_lock); }
@@ -51,7 +53,11 @@ HRESULT CallOfEvent(IDispatch* event, ComPtr<ITCallInfo>& call) noexcept {
 }  // namespace
 
 CTAPIDialerEventNotification::CTAPIDialerEventNotification() noexcept
-    : m_cRef(1), m_lCallState(CS_IDLE), m_pOwner(nullptr), m_cOwnerCalls(0), m_pFollowedCall(nullptr) {
+    : m_cRef(1),
+      m_lCallState(CS_IDLE),
+      m_pOwner(nullptr),
+      m_cOwnerCalls(0),
+      m_pFollowedCall(nullptr) {
     InitializeSRWLock(&m_lock);
     InitializeConditionVariable(&m_ownerIdle);
     comkit::GetModule().Lock();

@@ -41,11 +41,13 @@ bool IsDeviceName(const wchar_t* begin, const wchar_t* end) noexcept {
             return true;
         }
     }
-    if (end - begin != 4 || !(EqualsWord(begin, begin + 3, L"COM") || EqualsWord(begin, begin + 3, L"LPT"))) {
+    if (end - begin != 4 ||
+        !(EqualsWord(begin, begin + 3, L"COM") || EqualsWord(begin, begin + 3, L"LPT"))) {
         return false;
     }
     const wchar_t digit = begin[3];
-    return (digit >= L'0' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+    return (digit >= L'0' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 ||
+           digit == 0x00B3;
 }
 
 // The last part of the path, before any extension or stream name, and
@@ -87,7 +89,8 @@ bool IsFileShare(const wchar_t* afterSlashes) noexcept {
     while (*shareEnd && !IsSeparator(*shareEnd)) {
         ++shareEnd;
     }
-    if (shareEnd == share || EqualsWord(share, shareEnd, L"PIPE") || EqualsWord(share, shareEnd, L"MAILSLOT")) {
+    if (shareEnd == share || EqualsWord(share, shareEnd, L"PIPE") ||
+        EqualsWord(share, shareEnd, L"MAILSLOT")) {
         return false;
     }
     return *shareEnd && shareEnd[1];
@@ -101,9 +104,10 @@ bool PathCanNameOnlyAFile(const wchar_t* path) noexcept {
     }
     // \\?\, \\.\ and \??\ reach the device namespace: only a drive path or
     // a share behind them is a file.
-    const bool devicePrefix = (IsSeparator(path[0]) && IsSeparator(path[1]) &&
-                               (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) ||
-                              (path[0] == L'\\' && path[1] == L'?' && path[2] == L'?' && path[3] == L'\\');
+    const bool devicePrefix =
+        (IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') &&
+         IsSeparator(path[3])) ||
+        (path[0] == L'\\' && path[1] == L'?' && path[2] == L'?' && path[3] == L'\\');
     if (devicePrefix) {
         const wchar_t* rest = path + 4;
         if (StartsWithWord(rest, L"UNC") && IsSeparator(rest[3])) {
@@ -121,8 +125,9 @@ UniqueFile OpenOrdinaryFileForReading(const wchar_t* path) noexcept {
     if (!PathCanNameOnlyAFile(path)) {
         return nullptr;
     }
-    HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

@@ -39,8 +39,8 @@ HRESULT CTAPIDialer::OnDraw(HDC dc, const RECTL& bounds) noexcept {
 }
 
 HRESULT CTAPIDialer::FinalConstruct() noexcept {
-    RETURN_IF_FAILED(CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_PPV_ARGS(&m_pTapi)));
+    RETURN_IF_FAILED(
+        CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&m_pTapi)));
     return S_OK;
 }
 

@@ -48,8 +48,9 @@ public:
             Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless),
             Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObject),
             Entry<IOleInPlaceObjectWindowless>(IID_IOleWindow),
-            Entry<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject), Entry<IOleControl>(IID_IOleControl),
-            Entry<IOleObject>(IID_IOleObject), Entry<IPersistStreamInit>(IID_IPersistStreamInit),
+            Entry<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject),
+            Entry<IOleControl>(IID_IOleControl), Entry<IOleObject>(IID_IOleObject),
+            Entry<IPersistStreamInit>(IID_IPersistStreamInit),
             Entry<IPersistStreamInit>(IID_IPersist), Entry<IObjectSafety>(IID_IObjectSafety));
     }
 
@@ -69,7 +70,8 @@ public:
     STDMETHOD(Disconnect)() noexcept override;
     STDMETHOD(get_Connected)(VARIANT_BOOL* pVal) noexcept override;
     STDMETHOD(GetAddressNameCSVList)(BSTR* strAddressNameCSVList) noexcept override;
-    STDMETHOD(ReadDeviceAddressFromFile)(BSTR strFileSpec, VARIANT_BOOL* bSuccess) noexcept override;
+    STDMETHOD(ReadDeviceAddressFromFile)
+    (BSTR strFileSpec, VARIANT_BOOL* bSuccess) noexcept override;
     STDMETHOD(SetDeviceAddress)(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept override;
 
     // The sink's way in when the call it follows reports disconnected

@@ -25,39 +25,41 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 struct Options {
-  std::wstring number = L"+1 (555) 010-0100";
-  std::wstring line;
-  std::wstring lineFile;
-  bool listOnly = false;
-  double holdSeconds = 3;
-  double waitSeconds = 10;
+    std::wstring number = L"+1 (555) 010-0100";
+    std::wstring line;
+    std::wstring lineFile;
+    bool listOnly = false;
+    double holdSeconds = 3;
+    double waitSeconds = 10;
 };
 
 class Timeline {
- public:
-  void Say(const std::wstring& text) const {
-    const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    std::wprintf(L"%7.2f s  %ls\n", t, text.c_str());
-    std::fflush(stdout);
-  }
+public:
+    void Say(const std::wstring& text) const {
+        const double t =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        std::wprintf(L"%7.2f s  %ls\n", t, text.c_str());
+        std::fflush(stdout);
+    }
 
- private:
-  std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
 class Bstr {
- public:
-  explicit Bstr(const std::wstring& s) : m_s(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-  Bstr() = default;
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(m_s); }
-  BSTR Get() const { return m_s; }
-  BSTR* Out() { return &m_s; }
-  std::wstring Str() const { return m_s ? std::wstring(m_s, SysStringLen(m_s)) : std::wstring(); }
+public:
+    explicit Bstr(const std::wstring& s)
+        : m_s(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+    Bstr() = default;
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() { SysFreeString(m_s); }
+    BSTR Get() const { return m_s; }
+    BSTR* Out() { return &m_s; }
+    std::wstring Str() const { return m_s ? std::wstring(m_s, SysStringLen(m_s)) : std::wstring(); }
 
- private:
-  BSTR m_s = nullptr;
+private:
+    BSTR m_s = nullptr;
 };
 
 // The dialer leaves a description only for the failures it diagnoses itself
@@ -66,151 +68,163 @@ class Bstr {
 // after a failure the error object counts only when it is the dialer's.
 template <class Member>
 HRESULT Call(Member&& member) {
-  SetErrorInfo(0, nullptr);
-  return member();
+    SetErrorInfo(0, nullptr);
+    return member();
 }
 
 std::wstring Describe(const wchar_t* what, HRESULT hr) {
-  wchar_t code[16];
-  std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-  std::wstring text = std::wstring(what) + L" failed: " + code;
-  ComPtr<IErrorInfo> info;
-  GUID source = {};
-  if (GetErrorInfo(0, &info) == S_OK && info && SUCCEEDED(info->GetGUID(&source)) &&
-      IsEqualGUID(source, IID_ITAPIDialer)) {
-    Bstr description;
-    if (SUCCEEDED(info->GetDescription(description.Out())) && description.Get())
-      text += L"  " + description.Str();
-  }
-  return text;
+    wchar_t code[16];
+    std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring text = std::wstring(what) + L" failed: " + code;
+    ComPtr<IErrorInfo> info;
+    GUID source = {};
+    if (GetErrorInfo(0, &info) == S_OK && info && SUCCEEDED(info->GetGUID(&source)) &&
+        IsEqualGUID(source, IID_ITAPIDialer)) {
+        Bstr description;
+        if (SUCCEEDED(info->GetDescription(description.Out())) && description.Get())
+            text += L"  " + description.Str();
+    }
+    return text;
 }
 
 bool ParseArguments(int argc, wchar_t** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == L"--list") {
-      options.listOnly = true;
-    } else if (arg == L"--line" && hasValue) {
-      options.line = argv[++i];
-    } else if (arg == L"--line-file" && hasValue) {
-      options.lineFile = argv[++i];
-    } else if (arg == L"--hold" && hasValue) {
-      options.holdSeconds = _wtof(argv[++i]);
-    } else if (arg == L"--wait" && hasValue) {
-      options.waitSeconds = _wtof(argv[++i]);
-    } else if (!arg.empty() && arg[0] == L'-' && arg.size() > 1 && !iswdigit(arg[1])) {
-      return false;
-    } else {
-      options.number = arg;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == L"--list") {
+            options.listOnly = true;
+        } else if (arg == L"--line" && hasValue) {
+            options.line = argv[++i];
+        } else if (arg == L"--line-file" && hasValue) {
+            options.lineFile = argv[++i];
+        } else if (arg == L"--hold" && hasValue) {
+            options.holdSeconds = _wtof(argv[++i]);
+        } else if (arg == L"--wait" && hasValue) {
+            options.waitSeconds = _wtof(argv[++i]);
+        } else if (!arg.empty() && arg[0] == L'-' && arg.size() > 1 && !iswdigit(arg[1])) {
+            return false;
+        } else {
+            options.number = arg;
+        }
     }
-  }
-  return options.line.empty() || options.lineFile.empty();
+    return options.line.empty() || options.lineFile.empty();
 }
 
 bool StillConnected(ITAPIDialer* dialer) {
-  VARIANT_BOOL connected = VARIANT_FALSE;
-  return SUCCEEDED(dialer->get_Connected(&connected)) && connected == VARIANT_TRUE;
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    return SUCCEEDED(dialer->get_Connected(&connected)) && connected == VARIANT_TRUE;
 }
 
 int Dial(const Options& options) {
-  Timeline timeline;
-  ComPtr<ITAPIDialer> dialer;
-  HRESULT hr = CoCreateInstance(CLSID_TAPIDialer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialer));
-  if (FAILED(hr)) {
-    timeline.Say(Describe(L"creating Brevlin.TAPIDialer", hr));
-    return 1;
-  }
-  if (FAILED(hr = Call([&] { return dialer->InitializeTAPI(); }))) {
-    timeline.Say(Describe(L"InitializeTAPI", hr));
-    return 1;
-  }
-  timeline.Say(L"telephony initialised");
-
-  Bstr lines;
-  if (FAILED(hr = Call([&] { return dialer->GetAddressNameCSVList(lines.Out()); }))) {
-    timeline.Say(Describe(L"GetAddressNameCSVList", hr));
-    return 1;
-  }
-  timeline.Say(L"lines: " + (lines.Str().empty() ? std::wstring(L"(none suitable)") : lines.Str()));
-  if (options.listOnly) {
-    dialer->ShutdownTAPI();
-    return 0;
-  }
-
-  VARIANT_BOOL chosen = VARIANT_FALSE;
-  if (!options.line.empty()) {
-    Bstr name(options.line);
-    if (FAILED(hr = Call([&] { return dialer->SetDeviceAddress(name.Get(), &chosen); }))) {
-      timeline.Say(Describe(L"SetDeviceAddress", hr));
-      return 1;
+    Timeline timeline;
+    ComPtr<ITAPIDialer> dialer;
+    HRESULT hr =
+        CoCreateInstance(CLSID_TAPIDialer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialer));
+    if (FAILED(hr)) {
+        timeline.Say(Describe(L"creating Brevlin.TAPIDialer", hr));
+        return 1;
     }
-    timeline.Say(L"line \"" + options.line + L"\" chosen: " + (chosen ? L"True" : L"False"));
-  } else if (!options.lineFile.empty()) {
-    Bstr file(options.lineFile);
-    if (FAILED(hr = Call([&] { return dialer->ReadDeviceAddressFromFile(file.Get(), &chosen); }))) {
-      timeline.Say(Describe(L"ReadDeviceAddressFromFile", hr));
-      return 1;
+    if (FAILED(hr = Call([&] { return dialer->InitializeTAPI(); }))) {
+        timeline.Say(Describe(L"InitializeTAPI", hr));
+        return 1;
     }
-    timeline.Say(L"line from " + options.lineFile + L" chosen: " + (chosen ? L"True" : L"False"));
-  }
+    timeline.Say(L"telephony initialised");
 
-  Bstr number(options.number);
-  if (FAILED(hr = Call([&] { return dialer->Connect(number.Get()); }))) {
-    timeline.Say(Describe((L"Connect \"" + options.number + L"\"").c_str(), hr));
-    return 1;
-  }
-  timeline.Say(L"Connect \"" + options.number + L"\": S_OK, dialling");
-
-  using Clock = std::chrono::steady_clock;
-  const auto seconds = [](double s) { return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s)); };
-  int outcome = 2;
-  bool seen = false;
-  for (auto deadline = Clock::now() + seconds(options.waitSeconds); Clock::now() < deadline; Sleep(50)) {
-    if (StillConnected(dialer.Get())) {
-      seen = true;
-      timeline.Say(L"Connected: True");
-      break;
+    Bstr lines;
+    if (FAILED(hr = Call([&] { return dialer->GetAddressNameCSVList(lines.Out()); }))) {
+        timeline.Say(Describe(L"GetAddressNameCSVList", hr));
+        return 1;
     }
-  }
-  if (seen) {
-    outcome = 0;
-    for (auto deadline = Clock::now() + seconds(options.holdSeconds); Clock::now() < deadline; Sleep(50)) {
-      if (!StillConnected(dialer.Get())) {
-        timeline.Say(L"Connected: False  (the call ended by itself)");
-        outcome = 3;
-        break;
-      }
+    timeline.Say(L"lines: " +
+                 (lines.Str().empty() ? std::wstring(L"(none suitable)") : lines.Str()));
+    if (options.listOnly) {
+        dialer->ShutdownTAPI();
+        return 0;
     }
-    if (outcome == 0) timeline.Say(L"held for " + std::to_wstring(options.holdSeconds).substr(0, 4) + L" s");
-  } else {
-    timeline.Say(L"Connected stayed False");
-  }
 
-  if (FAILED(hr = Call([&] { return dialer->Disconnect(); }))) {
-    timeline.Say(Describe(L"Disconnect", hr));
-    return 1;
-  }
-  timeline.Say(L"hung up");
-  if (FAILED(hr = Call([&] { return dialer->ShutdownTAPI(); }))) {
-    timeline.Say(Describe(L"ShutdownTAPI", hr));
-    return 1;
-  }
-  timeline.Say(L"telephony shut down");
-  return outcome;
+    VARIANT_BOOL chosen = VARIANT_FALSE;
+    if (!options.line.empty()) {
+        Bstr name(options.line);
+        if (FAILED(hr = Call([&] { return dialer->SetDeviceAddress(name.Get(), &chosen); }))) {
+            timeline.Say(Describe(L"SetDeviceAddress", hr));
+            return 1;
+        }
+        timeline.Say(L"line \"" + options.line + L"\" chosen: " + (chosen ? L"True" : L"False"));
+    } else if (!options.lineFile.empty()) {
+        Bstr file(options.lineFile);
+        if (FAILED(hr = Call(
+                       [&] { return dialer->ReadDeviceAddressFromFile(file.Get(), &chosen); }))) {
+            timeline.Say(Describe(L"ReadDeviceAddressFromFile", hr));
+            return 1;
+        }
+        timeline.Say(L"line from " + options.lineFile + L" chosen: " +
+                     (chosen ? L"True" : L"False"));
+    }
+
+    Bstr number(options.number);
+    if (FAILED(hr = Call([&] { return dialer->Connect(number.Get()); }))) {
+        timeline.Say(Describe((L"Connect \"" + options.number + L"\"").c_str(), hr));
+        return 1;
+    }
+    timeline.Say(L"Connect \"" + options.number + L"\": S_OK, dialling");
+
+    using Clock = std::chrono::steady_clock;
+    const auto seconds = [](double s) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    };
+    int outcome = 2;
+    bool seen = false;
+    for (auto deadline = Clock::now() + seconds(options.waitSeconds); Clock::now() < deadline;
+         Sleep(50)) {
+        if (StillConnected(dialer.Get())) {
+            seen = true;
+            timeline.Say(L"Connected: True");
+            break;
+        }
+    }
+    if (seen) {
+        outcome = 0;
+        for (auto deadline = Clock::now() + seconds(options.holdSeconds); Clock::now() < deadline;
+             Sleep(50)) {
+            if (!StillConnected(dialer.Get())) {
+                timeline.Say(L"Connected: False  (the call ended by itself)");
+                outcome = 3;
+                break;
+            }
+        }
+        if (outcome == 0)
+            timeline.Say(L"held for " + std::to_wstring(options.holdSeconds).substr(0, 4) + L" s");
+    } else {
+        timeline.Say(L"Connected stayed False");
+    }
+
+    if (FAILED(hr = Call([&] { return dialer->Disconnect(); }))) {
+        timeline.Say(Describe(L"Disconnect", hr));
+        return 1;
+    }
+    timeline.Say(L"hung up");
+    if (FAILED(hr = Call([&] { return dialer->ShutdownTAPI(); }))) {
+        timeline.Say(Describe(L"ShutdownTAPI", hr));
+        return 1;
+    }
+    timeline.Say(L"telephony shut down");
+    return outcome;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  Options options;
-  if (!ParseArguments(argc, argv, options)) {
-    std::fwprintf(stderr, L"usage: dial [--line NAME | --line-file FILE] [--list] [--hold S] [--wait S] [NUMBER]\n");
-    return 1;
-  }
-  // A script host's thread is a single-threaded apartment; do the same.
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  const int status = Dial(options);
-  CoUninitialize();
-  return status;
+    Options options;
+    if (!ParseArguments(argc, argv, options)) {
+        std::fwprintf(stderr,
+                      L"usage: dial [--line NAME | --line-file FILE] [--list] [--hold S] [--wait "
+                      L"S] [NUMBER]\n");
+        return 1;
+    }
+    // A script host's thread is a single-threaded apartment; do the same.
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return 1;
+    const int status = Dial(options);
+    CoUninitialize();
+    return status;
 }

@@ -9,27 +9,32 @@ Address::Address(Service& service, AddressSpec wanted) noexcept
     : SimObject(service, L"Address"), spec_(std::move(wanted)) {}
 
 std::wstring Address::Describe() const {
-    return SimObject::Describe() + L"(" + (spec_.name ? Quote(spec_.name->c_str()) : L"null") + L")";
+    return SimObject::Describe() + L"(" + (spec_.name ? Quote(spec_.name->c_str()) : L"null") +
+           L")";
 }
 
 HRESULT Address::Query(REFIID riid, void** ppv) noexcept {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITAddress)) {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, IID_ITAddress)) {
         *ppv = static_cast<ITAddress*>(this);
         AddRef();
         return S_OK;
     }
     if (IsEqualIID(riid, IID_ITAddressCapabilities)) {
-        return QueryOptional(op::QueryCapabilities, spec_.capabilities, static_cast<ITAddressCapabilities*>(this), ppv);
+        return QueryOptional(op::QueryCapabilities, spec_.capabilities,
+                             static_cast<ITAddressCapabilities*>(this), ppv);
     }
     if (IsEqualIID(riid, IID_ITMediaSupport)) {
-        return QueryOptional(op::QueryMediaSupport, spec_.mediaSupport, static_cast<ITMediaSupport*>(this), ppv);
+        return QueryOptional(op::QueryMediaSupport, spec_.mediaSupport,
+                             static_cast<ITMediaSupport*>(this), ppv);
     }
     if (IsEqualIID(riid, IID_ITAddressTranslation)) {
-        return QueryOptional(op::QueryTranslation, spec_.translation, static_cast<ITAddressTranslation*>(this), ppv);
+        return QueryOptional(op::QueryTranslation, spec_.translation,
+                             static_cast<ITAddressTranslation*>(this), ppv);
     }
     if (IsEqualIID(riid, IID_ITTerminalSupport)) {
-        return QueryOptional(op::QueryTerminalSupport, spec_.terminalSupport, static_cast<ITTerminalSupport*>(this),
-                             ppv);
+        return QueryOptional(op::QueryTerminalSupport, spec_.terminalSupport,
+                             static_cast<ITTerminalSupport*>(this), ppv);
     }
     return E_NOINTERFACE;
 }
@@ -39,14 +44,16 @@ HRESULT Address::get_State(ADDRESS_STATE* state) noexcept {
 }
 
 HRESULT Address::get_AddressName(BSTR* name) noexcept {
-    return Recorder().Run(op::GetAddressName, [this] { return Describe(); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(name));
-        RETURN_IF_FAILED(spec_.nameResult);
-        if (gate.nullOut || !spec_.name) {
-            return S_OK;
-        }
-        return HandOutString(*spec_.name, name);
-    });
+    return Recorder().Run(
+        op::GetAddressName, [this] { return Describe(); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.AdmitOut(name));
+            RETURN_IF_FAILED(spec_.nameResult);
+            if (gate.nullOut || !spec_.name) {
+                return S_OK;
+            }
+            return HandOutString(*spec_.name, name);
+        });
 }
 
 HRESULT Address::get_ServiceProviderName(BSTR* name) noexcept {
@@ -57,11 +64,13 @@ HRESULT Address::get_TAPIObject(ITTAPI** tapi) noexcept {
     return NotImplemented(tapi);
 }
 
-HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes, ITBasicCallControl** call) noexcept {
+HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
+                            ITBasicCallControl** call) noexcept {
     const auto args = [&] { return ArgList(Quote(destination), addressType, mediaTypes); };
     return Recorder().RunHandOut(op::CreateCall, args, call, [&]() -> HRESULT {
-        Call* created = Ledger().Make<Call>(service_, this, destination ? destination : L"", addressType, mediaTypes,
-                                            World().Script(), spec_.device.get());
+        Call* created =
+            Ledger().Make<Call>(service_, this, destination ? destination : L"", addressType,
+                                mediaTypes, World().Script(), spec_.device.get());
         World().AddCall(created);
         created->AddRef();
         *call = created;
@@ -82,24 +91,29 @@ HRESULT Address::get_AddressCapability(ADDRESS_CAPABILITY capability, long* valu
 }
 
 HRESULT Address::get_MediaTypes(long* mediaTypes) noexcept {
-    return ReadProperty(mediaTypes, spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0);
+    return ReadProperty(mediaTypes,
+                        spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0);
 }
 
 HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcept {
-    return Recorder().Run(op::QueryMediaType, [&] { return ArgList(mediaType); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.AdmitOut(supported, VARIANT_FALSE));
-        RETURN_IF_FAILED(spec_.mediaResult);
-        *supported = spec_.mediaAnswer;
-        return S_OK;
-    });
+    return Recorder().Run(
+        op::QueryMediaType, [&] { return ArgList(mediaType); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.AdmitOut(supported, VARIANT_FALSE));
+            RETURN_IF_FAILED(spec_.mediaResult);
+            *supported = spec_.mediaAnswer;
+            return S_OK;
+        });
 }
 
-HRESULT Address::TranslateAddress(BSTR number, long card, long options, ITAddressTranslationInfo** result) noexcept {
+HRESULT Address::TranslateAddress(BSTR number, long card, long options,
+                                  ITAddressTranslationInfo** result) noexcept {
     const auto args = [&] { return ArgList(Quote(number), card, options); };
     return Recorder().RunHandOut(op::TranslateAddress, args, result, [&]() -> HRESULT {
         // Without a location there are no dialling rules: the dialable
         // string is the number as given.
-        std::wstring dialable = number ? std::wstring(number, SysStringLen(number)) : std::wstring();
+        std::wstring dialable =
+            number ? std::wstring(number, SysStringLen(number)) : std::wstring();
         if (const auto location = World().CurrentLocation()) {
             dialable = TranslateNumber(dialable, *location);
         }
@@ -125,9 +139,8 @@ TranslationInfo::TranslationInfo(Service& service, std::wstring dialable) noexce
 
 HRESULT TranslationInfo::get_DialableString(BSTR* text) noexcept {
     const auto args = [this] { return Quote(dialable_.c_str()); };
-    return Recorder().RunHandOut(op::GetDialableString, args, text, [&]() -> HRESULT {
-        return HandOutString(dialable_, text);
-    });
+    return Recorder().RunHandOut(op::GetDialableString, args, text,
+                                 [&]() -> HRESULT { return HandOutString(dialable_, text); });
 }
 
 }  // namespace telsim

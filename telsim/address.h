@@ -32,17 +32,26 @@ public:
     STDMETHODIMP get_Calls(VARIANT*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP EnumerateCalls(IEnumCall**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_DialableAddress(BSTR*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP CreateForwardInfoObject(ITForwardInformation**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Forward(ITForwardInformation*, ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_CurrentForwardInfo(ITForwardInformation**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP CreateForwardInfoObject(ITForwardInformation**) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Forward(ITForwardInformation*, ITBasicCallControl*) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP get_CurrentForwardInfo(ITForwardInformation**) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP put_MessageWaiting(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_MessageWaiting(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP put_DoNotDisturb(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_DoNotDisturb(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
 
     // ITAddressCapabilities
-    STDMETHODIMP get_AddressCapability(ADDRESS_CAPABILITY capability, long* value) noexcept override;
-    STDMETHODIMP get_AddressCapabilityString(ADDRESS_CAPABILITY_STRING, BSTR*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_AddressCapability(ADDRESS_CAPABILITY capability,
+                                       long* value) noexcept override;
+    STDMETHODIMP get_AddressCapabilityString(ADDRESS_CAPABILITY_STRING, BSTR*) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP get_CallTreatments(VARIANT*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP EnumerateCallTreatments(IEnumBstr**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_CompletionMessages(VARIANT*) noexcept override { return E_NOTIMPL; }
@@ -67,8 +76,12 @@ public:
     STDMETHODIMP get_StaticTerminals(VARIANT*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP EnumerateStaticTerminals(IEnumTerminal**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_DynamicTerminalClasses(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateDynamicTerminalClasses(IEnumTerminalClass**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP CreateTerminal(BSTR, long, TERMINAL_DIRECTION, ITTerminal**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumerateDynamicTerminalClasses(IEnumTerminalClass**) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP CreateTerminal(BSTR, long, TERMINAL_DIRECTION, ITTerminal**) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION direction,
                                           ITTerminal** terminal) noexcept override;
 
@@ -79,7 +92,8 @@ private:
 };
 
 inline constexpr wchar_t kAddressEnumKind[] = L"EnumAddress";
-using AddressEnum = SimEnum<IEnumAddress, ITAddress, Address, IID_IEnumAddress, kAddressEnumKind, op::AddressNext>;
+using AddressEnum =
+    SimEnum<IEnumAddress, ITAddress, Address, IID_IEnumAddress, kAddressEnumKind, op::AddressNext>;
 
 class TranslationInfo final : public SimObject, public ITAddressTranslationInfo {
 public:
@@ -89,14 +103,23 @@ public:
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_DialableString(BSTR* text) noexcept override;
-    STDMETHODIMP get_DisplayableString(BSTR* text) noexcept override { return HandOutString(dialable_, text); }
-    STDMETHODIMP get_CurrentCountryCode(long* code) noexcept override { return ReadProperty(code, 1); }
-    STDMETHODIMP get_DestinationCountryCode(long* code) noexcept override { return ReadProperty(code, 1); }
-    STDMETHODIMP get_TranslationResults(long* results) noexcept override { return ReadProperty(results, 0); }
+    STDMETHODIMP get_DisplayableString(BSTR* text) noexcept override {
+        return HandOutString(dialable_, text);
+    }
+    STDMETHODIMP get_CurrentCountryCode(long* code) noexcept override {
+        return ReadProperty(code, 1);
+    }
+    STDMETHODIMP get_DestinationCountryCode(long* code) noexcept override {
+        return ReadProperty(code, 1);
+    }
+    STDMETHODIMP get_TranslationResults(long* results) noexcept override {
+        return ReadProperty(results, 0);
+    }
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept {
-        return QueryOne(riid, IID_ITAddressTranslationInfo, static_cast<ITAddressTranslationInfo*>(this), ppv);
+        return QueryOne(riid, IID_ITAddressTranslationInfo,
+                        static_cast<ITAddressTranslationInfo*>(this), ppv);
     }
 
     const std::wstring dialable_;
@@ -112,12 +135,21 @@ public:
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_Name(BSTR* name) noexcept override {
-        return HandOutString(direction_ == TD_CAPTURE ? L"Simulated capture" : L"Simulated render", name);
+        return HandOutString(direction_ == TD_CAPTURE ? L"Simulated capture" : L"Simulated render",
+                             name);
     }
-    STDMETHODIMP get_State(TERMINAL_STATE* state) noexcept override { return ReadProperty(state, TS_NOTINUSE); }
-    STDMETHODIMP get_TerminalType(TERMINAL_TYPE* type) noexcept override { return ReadProperty(type, TT_STATIC); }
-    STDMETHODIMP get_TerminalClass(BSTR* terminalClass) noexcept override { return NotImplemented(terminalClass); }
-    STDMETHODIMP get_MediaType(long* mediaType) noexcept override { return ReadProperty(mediaType, mediaType_); }
+    STDMETHODIMP get_State(TERMINAL_STATE* state) noexcept override {
+        return ReadProperty(state, TS_NOTINUSE);
+    }
+    STDMETHODIMP get_TerminalType(TERMINAL_TYPE* type) noexcept override {
+        return ReadProperty(type, TT_STATIC);
+    }
+    STDMETHODIMP get_TerminalClass(BSTR* terminalClass) noexcept override {
+        return NotImplemented(terminalClass);
+    }
+    STDMETHODIMP get_MediaType(long* mediaType) noexcept override {
+        return ReadProperty(mediaType, mediaType_);
+    }
     STDMETHODIMP get_Direction(TERMINAL_DIRECTION* direction) noexcept override {
         return ReadProperty(direction, direction_);
     }

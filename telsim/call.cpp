@@ -8,8 +8,8 @@
 
 namespace telsim {
 
-Call::Call(Service& service, Address* address, std::wstring destination, long addressType, long mediaTypes,
-           CallScript script, const LineDevice* device)
+Call::Call(Service& service, Address* address, std::wstring destination, long addressType,
+           long mediaTypes, CallScript script, const LineDevice* device)
     : SimObject(service, L"Call"),
       address_(address),
       destination_(std::move(destination)),
@@ -23,7 +23,8 @@ Call::Call(Service& service, Address* address, std::wstring destination, long ad
     if (device) {
         driver_ = device->MakeDriver(reports);
     } else {
-        driver_ = std::make_unique<ScriptedDriver>(script_.onConnect, script_.onDisconnect, reports);
+        driver_ =
+            std::make_unique<ScriptedDriver>(script_.onConnect, script_.onDisconnect, reports);
     }
 }
 
@@ -33,8 +34,8 @@ std::wstring Call::Describe() const {
 
 HRESULT Call::Query(REFIID riid, void** ppv) noexcept {
     if (IsEqualIID(riid, IID_ITStreamControl)) {
-        return QueryOptional(op::QueryStreamControl, script_.hasStreamControl, static_cast<ITStreamControl*>(this),
-                             ppv);
+        return QueryOptional(op::QueryStreamControl, script_.hasStreamControl,
+                             static_cast<ITStreamControl*>(this), ppv);
     }
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
         IsEqualIID(riid, IID_ITBasicCallControl)) {
@@ -55,18 +56,21 @@ void Call::OnDestroy() noexcept {
 }
 
 HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
-    return Recorder().Run(op::CallConnect, [&] { return ArgList(sync); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.Admit());
-        if (connectStarted_.exchange(true)) {
-            return TAPI_E_INVALCALLSTATE;
-        }
-        const bool synchronous = sync == VARIANT_TRUE || World().CurrentDelivery() == Delivery::Synchronous;
-        const HRESULT hr = driver_->Connect(destination_, synchronous);
-        if (FAILED(hr)) {
-            connectStarted_.store(false);
-        }
-        return hr;
-    });
+    return Recorder().Run(
+        op::CallConnect, [&] { return ArgList(sync); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.Admit());
+            if (connectStarted_.exchange(true)) {
+                return TAPI_E_INVALCALLSTATE;
+            }
+            const bool synchronous =
+                sync == VARIANT_TRUE || World().CurrentDelivery() == Delivery::Synchronous;
+            const HRESULT hr = driver_->Connect(destination_, synchronous);
+            if (FAILED(hr)) {
+                connectStarted_.store(false);
+            }
+            return hr;
+        });
 }
 
 HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
@@ -75,7 +79,8 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
         RETURN_IF_FAILED(gate.Admit());
         // As the real service: a call never started, already dropped, or
         // whose far end has gone, cannot be disconnected.
-        if (!connectStarted_.load() || state_.load() == CS_DISCONNECTED || disconnectRequested_.exchange(true)) {
+        if (!connectStarted_.load() || state_.load() == CS_DISCONNECTED ||
+            disconnectRequested_.exchange(true)) {
             return TAPI_E_INVALCALLSTATE;
         }
         return driver_->Disconnect(World().CurrentDelivery() == Delivery::Synchronous);
@@ -95,13 +100,15 @@ HRESULT Call::get_Address(ITAddress** address) noexcept {
 }
 
 HRESULT Call::get_CallState(CALL_STATE* state) noexcept {
-    return Recorder().Run(op::GetCallState, [this] { return Describe(); }, [&](const Gate& gate) -> HRESULT {
-        // A failing read leaves the output as it was.
-        RETURN_IF_FAILED(gate.Admit(state));
-        RETURN_IF_FAILED(stateReadResult_.load());
-        *state = state_.load();
-        return S_OK;
-    });
+    return Recorder().Run(
+        op::GetCallState, [this] { return Describe(); },
+        [&](const Gate& gate) -> HRESULT {
+            // A failing read leaves the output as it was.
+            RETURN_IF_FAILED(gate.Admit(state));
+            RETURN_IF_FAILED(stateReadResult_.load());
+            *state = state_.load();
+            return S_OK;
+        });
 }
 
 HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
@@ -110,13 +117,15 @@ HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
 
 HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
     const auto args = [] { return std::wstring(); };
-    return Recorder().RunHandOut(op::EnumerateStreams, args, result,
-                                 [&]() -> HRESULT { return HandOut<StreamEnum>(result, streams_); });
+    return Recorder().RunHandOut(op::EnumerateStreams, args, result, [&]() -> HRESULT {
+        return HandOut<StreamEnum>(result, streams_);
+    });
 }
 
 // ---- Stream
 
-Stream::Stream(Service& service, StreamSpec wanted) noexcept : SimObject(service, L"Stream"), spec_(wanted) {}
+Stream::Stream(Service& service, StreamSpec wanted) noexcept
+    : SimObject(service, L"Stream"), spec_(wanted) {}
 
 HRESULT Stream::Query(REFIID riid, void** ppv) noexcept {
     return QueryOne(riid, IID_ITStream, static_cast<ITStream*>(this), ppv);
@@ -139,12 +148,14 @@ std::size_t Stream::SelectedCount() const {
 
 template <class T>
 HRESULT Stream::Read(const wchar_t* op, T* out, HRESULT result, T value) noexcept {
-    return Recorder().Run(op, [this] { return Describe(); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.Admit(out));
-        RETURN_IF_FAILED(result);
-        *out = value;
-        return S_OK;
-    });
+    return Recorder().Run(
+        op, [this] { return Describe(); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.Admit(out));
+            RETURN_IF_FAILED(result);
+            *out = value;
+            return S_OK;
+        });
 }
 
 HRESULT Stream::get_MediaType(long* mediaType) noexcept {
@@ -182,13 +193,15 @@ HRESULT Stream::UnselectTerminal(ITTerminal* terminal) noexcept {
     Microsoft::WRL::ComPtr<ITTerminal> droppedForeign;
     std::lock_guard<std::mutex> lock(mu_);
     Terminal* ours = Ledger().FindAs<Terminal>(terminal);
-    auto it = std::find_if(selected_.begin(), selected_.end(), [&](const Held<Terminal>& t) { return t.Get() == ours; });
+    auto it = std::find_if(selected_.begin(), selected_.end(),
+                           [&](const Held<Terminal>& t) { return t.Get() == ours; });
     if (ours && it != selected_.end()) {
         dropped = std::move(*it);
         selected_.erase(it);
         return S_OK;
     }
-    auto other = std::find_if(foreign_.begin(), foreign_.end(), [&](const auto& t) { return t.Get() == terminal; });
+    auto other = std::find_if(foreign_.begin(), foreign_.end(),
+                              [&](const auto& t) { return t.Get() == terminal; });
     if (other == foreign_.end()) {
         return TAPI_E_INVALIDTERMINAL;
     }

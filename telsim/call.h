@@ -25,8 +25,8 @@ class Call final : public SimObject,
 public:
     // address may be null (a call raised by hand for no address); device
     // null: the call follows the script.
-    Call(Service& service, Address* address, std::wstring destination, long addressType, long mediaTypes,
-         CallScript script, const LineDevice* device = nullptr);
+    Call(Service& service, Address* address, std::wstring destination, long addressType,
+         long mediaTypes, CallScript script, const LineDevice* device = nullptr);
     std::wstring Describe() const override;
 
     TELSIM_IUNKNOWN
@@ -48,7 +48,9 @@ public:
     STDMETHODIMP Hold(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP HandoffDirect(BSTR) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP HandoffIndirect(long) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Conference(ITBasicCallControl*, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Conference(ITBasicCallControl*, VARIANT_BOOL) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Transfer(ITBasicCallControl*, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP BlindTransfer(BSTR) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP SwapHold(ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
@@ -75,14 +77,24 @@ public:
     STDMETHODIMP put_CallInfoLong(CALLINFO_LONG, long) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_CallInfoString(CALLINFO_STRING, BSTR*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP put_CallInfoString(CALLINFO_STRING, BSTR) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_CallInfoBuffer(CALLINFO_BUFFER, VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP put_CallInfoBuffer(CALLINFO_BUFFER, VARIANT) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetCallInfoBuffer(CALLINFO_BUFFER, DWORD*, BYTE**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP SetCallInfoBuffer(CALLINFO_BUFFER, DWORD, BYTE*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallInfoBuffer(CALLINFO_BUFFER, VARIANT*) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP put_CallInfoBuffer(CALLINFO_BUFFER, VARIANT) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetCallInfoBuffer(CALLINFO_BUFFER, DWORD*, BYTE**) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP SetCallInfoBuffer(CALLINFO_BUFFER, DWORD, BYTE*) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP ReleaseUserUserInfo() noexcept override { return E_NOTIMPL; }
 
     // ITStreamControl
-    STDMETHODIMP CreateStream(long, TERMINAL_DIRECTION, ITStream**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP CreateStream(long, TERMINAL_DIRECTION, ITStream**) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP RemoveStream(ITStream*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP EnumerateStreams(IEnumStream** result) noexcept override;
     STDMETHODIMP get_Streams(VARIANT*) noexcept override { return E_NOTIMPL; }
@@ -110,7 +122,8 @@ private:
 };
 
 inline constexpr wchar_t kStreamEnumKind[] = L"EnumStream";
-using StreamEnum = SimEnum<IEnumStream, ITStream, Stream, IID_IEnumStream, kStreamEnumKind, op::StreamNext>;
+using StreamEnum =
+    SimEnum<IEnumStream, ITStream, Stream, IID_IEnumStream, kStreamEnumKind, op::StreamNext>;
 
 class Terminal;
 

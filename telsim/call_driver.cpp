@@ -11,7 +11,8 @@ void HangUpAndWait(const std::vector<CallDriver*>& drivers) noexcept {
     }
     const ULONGLONG deadline = GetTickCount64() + longest;
     while (GetTickCount64() < deadline &&
-           std::any_of(drivers.begin(), drivers.end(), [](const CallDriver* driver) { return driver->Running(); })) {
+           std::any_of(drivers.begin(), drivers.end(),
+                       [](const CallDriver* driver) { return driver->Running(); })) {
         Sleep(20);
     }
 }

@@ -33,7 +33,9 @@ public:
 
     // A state change seen on a driver's own thread, delivered from the
     // notification thread.
-    void Report(CALL_STATE state, CALL_STATE_EVENT_CAUSE cause) noexcept { Report({CallStep{state, 0, cause}}, false); }
+    void Report(CALL_STATE state, CALL_STATE_EVENT_CAUSE cause) noexcept {
+        Report({CallStep{state, 0, cause}}, false);
+    }
 
 protected:
     ~CallReports() = default;

@@ -29,27 +29,32 @@ HRESULT EventBase::GetCall(const wchar_t* op, ITCallInfo** out) noexcept {
     });
 }
 
-HRESULT EventBase::QueryEvent(REFIID riid, REFIID iid, const wchar_t* queryOp, IDispatch* itf, void** ppv) noexcept {
+HRESULT EventBase::QueryEvent(REFIID riid, REFIID iid, const wchar_t* queryOp, IDispatch* itf,
+                              void** ppv) noexcept {
     if (IsEqualIID(riid, iid)) {
         return QueryOptional(queryOp, withInterface_, itf, ppv);
     }
     return QueryOne(riid, IID_IDispatch, itf, ppv);
 }
 
-CallStateEvent::CallStateEvent(Service& service, EventCall call, CALL_STATE state, CALL_STATE_EVENT_CAUSE cause,
-                               long callbackInstance, bool withInterface) noexcept
-    : EventBase(service, L"CallStateEvent", call, callbackInstance, withInterface), state_(state), cause_(cause) {}
+CallStateEvent::CallStateEvent(Service& service, EventCall call, CALL_STATE state,
+                               CALL_STATE_EVENT_CAUSE cause, long callbackInstance,
+                               bool withInterface) noexcept
+    : EventBase(service, L"CallStateEvent", call, callbackInstance, withInterface),
+      state_(state),
+      cause_(cause) {}
 
 HRESULT CallStateEvent::Query(REFIID riid, void** ppv) noexcept {
-    return QueryEvent(riid, IID_ITCallStateEvent, op::QueryCallStateEvent, static_cast<ITCallStateEvent*>(this), ppv);
+    return QueryEvent(riid, IID_ITCallStateEvent, op::QueryCallStateEvent,
+                      static_cast<ITCallStateEvent*>(this), ppv);
 }
 
 HRESULT CallStateEvent::get_Call(ITCallInfo** call) noexcept {
     return GetCall(op::CallStateEventGetCall, call);
 }
 
-CallNotificationEvent::CallNotificationEvent(Service& service, EventCall call, long callbackInstance,
-                                             bool withInterface) noexcept
+CallNotificationEvent::CallNotificationEvent(Service& service, EventCall call,
+                                             long callbackInstance, bool withInterface) noexcept
     : EventBase(service, L"CallNotificationEvent", call, callbackInstance, withInterface) {}
 
 HRESULT CallNotificationEvent::Query(REFIID riid, void** ppv) noexcept {

@@ -25,7 +25,8 @@ protected:
     HRESULT GetCall(const wchar_t* op, ITCallInfo** out) noexcept;
     // The event interface iid (taken away by withInterface false; its query
     // recorded under queryOp), IDispatch and IUnknown.
-    HRESULT QueryEvent(REFIID riid, REFIID iid, const wchar_t* queryOp, IDispatch* itf, void** ppv) noexcept;
+    HRESULT QueryEvent(REFIID riid, REFIID iid, const wchar_t* queryOp, IDispatch* itf,
+                       void** ppv) noexcept;
     void OnDestroy() noexcept override { call_.Reset(); }
 
     const long callbackInstance_;
@@ -45,8 +46,12 @@ public:
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_Call(ITCallInfo** call) noexcept override;
-    STDMETHODIMP get_State(CALL_STATE* state) noexcept override { return ReadProperty(state, state_); }
-    STDMETHODIMP get_Cause(CALL_STATE_EVENT_CAUSE* cause) noexcept override { return ReadProperty(cause, cause_); }
+    STDMETHODIMP get_State(CALL_STATE* state) noexcept override {
+        return ReadProperty(state, state_);
+    }
+    STDMETHODIMP get_Cause(CALL_STATE_EVENT_CAUSE* cause) noexcept override {
+        return ReadProperty(cause, cause_);
+    }
     STDMETHODIMP get_CallbackInstance(long* instance) noexcept override {
         return ReadProperty(instance, callbackInstance_);
     }
@@ -60,13 +65,16 @@ private:
 
 class CallNotificationEvent final : public EventBase, public ITCallNotificationEvent {
 public:
-    CallNotificationEvent(Service& service, EventCall call, long callbackInstance, bool withInterface) noexcept;
+    CallNotificationEvent(Service& service, EventCall call, long callbackInstance,
+                          bool withInterface) noexcept;
 
     TELSIM_IUNKNOWN
     TELSIM_NO_DISPATCH
 
     STDMETHODIMP get_Call(ITCallInfo** call) noexcept override;
-    STDMETHODIMP get_Event(CALL_NOTIFICATION_EVENT* event) noexcept override { return ReadProperty(event, CNE_MONITOR); }
+    STDMETHODIMP get_Event(CALL_NOTIFICATION_EVENT* event) noexcept override {
+        return ReadProperty(event, CNE_MONITOR);
+    }
     STDMETHODIMP get_CallbackInstance(long* instance) noexcept override {
         return ReadProperty(instance, callbackInstance_);
     }

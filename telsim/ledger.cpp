@@ -89,9 +89,9 @@ std::vector<std::wstring> Ledger::Misuses() const {
 
 std::size_t Ledger::LiveObjects() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return static_cast<std::size_t>(std::count_if(objects_.begin(), objects_.end(), [](const auto& object) {
-        return !object->Destroyed() && object->ClientRefs() > 0;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        objects_.begin(), objects_.end(),
+        [](const auto& object) { return !object->Destroyed() && object->ClientRefs() > 0; }));
 }
 
 std::size_t Ledger::LiveStrings() const {

@@ -49,7 +49,8 @@ void Notifications::FilterSet(long filter) {
 
 bool Notifications::Initialized() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return std::any_of(roots_.begin(), roots_.end(), [](const Root* root) { return root->IsInitialized(); });
+    return std::any_of(roots_.begin(), roots_.end(),
+                       [](const Root* root) { return root->IsInitialized(); });
 }
 
 long Notifications::EventFilter() const {
@@ -67,8 +68,9 @@ DWORD Notifications::AddSink(Root* root, ComPtr<ITTAPIEventNotification> sink) {
 bool Notifications::RemoveSink(Root* root, DWORD cookie) {
     ComPtr<ITTAPIEventNotification> released;
     std::lock_guard<std::mutex> lock(mu_);
-    auto it = std::find_if(sinks_.begin(), sinks_.end(),
-                           [&](const SinkEntry& e) { return e.root == root && e.cookie == cookie; });
+    auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const SinkEntry& e) {
+        return e.root == root && e.cookie == cookie;
+    });
     if (it == sinks_.end()) {
         return false;
     }
@@ -113,8 +115,9 @@ long Notifications::AddRegistration(Root* root, long callbackInstance) {
 
 bool Notifications::RemoveRegistration(Root* root, long handle) {
     std::lock_guard<std::mutex> lock(mu_);
-    auto it = std::find_if(registrations_.begin(), registrations_.end(),
-                           [&](const Registration& r) { return r.root == root && r.handle == handle; });
+    auto it =
+        std::find_if(registrations_.begin(), registrations_.end(),
+                     [&](const Registration& r) { return r.root == root && r.handle == handle; });
     if (it == registrations_.end()) {
         return false;
     }
@@ -161,7 +164,8 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
     service_.Ledger().ReportMisuse(L"call states lost for lack of memory");
 }
 
-std::vector<ComPtr<ITTAPIEventNotification>> Notifications::TargetsOf(const EventSpec& wanted) const {
+std::vector<ComPtr<ITTAPIEventNotification>> Notifications::TargetsOf(
+    const EventSpec& wanted) const {
     std::vector<ComPtr<ITTAPIEventNotification>> targets;
     std::lock_guard<std::mutex> lock(mu_);
     for (const SinkEntry& entry : sinks_) {
@@ -193,12 +197,14 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call) {
     Held<SimObject> event;
     IDispatch* dispatch = nullptr;
     if (wanted.kind == TE_CALLNOTIFICATION) {
-        auto* made = ledger.Make<CallNotificationEvent>(service_, about, instance, !wanted.withoutEventInterface);
+        auto* made = ledger.Make<CallNotificationEvent>(service_, about, instance,
+                                                        !wanted.withoutEventInterface);
         event = Held<SimObject>(made);
         dispatch = made;
     } else {
-        auto* made = ledger.Make<CallStateEvent>(service_, about, wanted.eventState.value_or(wanted.callState),
-                                                 wanted.cause, instance, !wanted.withoutEventInterface);
+        auto* made = ledger.Make<CallStateEvent>(
+            service_, about, wanted.eventState.value_or(wanted.callState), wanted.cause, instance,
+            !wanted.withoutEventInterface);
         event = Held<SimObject>(made);
         dispatch = made;
     }
@@ -207,7 +213,9 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call) {
     for (const auto& sink : TargetsOf(wanted)) {
         const HRESULT hr = service_.Recorder().Run(
             op::SinkEvent,
-            [&] { return ArgList(static_cast<long>(wanted.kind), static_cast<long>(wanted.callState)); },
+            [&] {
+                return ArgList(static_cast<long>(wanted.kind), static_cast<long>(wanted.callState));
+            },
             [&](const Gate&) { return sink->Event(wanted.kind, dispatch); });
         if (FAILED(hr)) {
             result = hr;
@@ -228,8 +236,9 @@ HRESULT Notifications::RaiseEvent(const EventSpec& wanted) {
                 return E_INVALIDARG;
             }
         } else {
-            call = service_.Ledger().Make<Call>(service_, nullptr, std::wstring(), LINEADDRESSTYPE_PHONENUMBER,
-                                                telephony::DIALER_MEDIA_TYPES, service_.World().Script());
+            call = service_.Ledger().Make<Call>(
+                service_, nullptr, std::wstring(), LINEADDRESSTYPE_PHONENUMBER,
+                telephony::DIALER_MEDIA_TYPES, service_.World().Script());
         }
         Held<Call> held(call);
         if (wanted.delivery.value_or(service_.World().CurrentDelivery()) == Delivery::Synchronous) {

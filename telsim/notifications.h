@@ -85,7 +85,8 @@ public:
     // notification thread. `generation` is the call's generation when the
     // steps were started; a later one makes them stale. Steps that cannot be
     // queued for lack of memory are lost (and reported).
-    void RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation, bool synchronous) noexcept;
+    void RunSteps(Call* call, const std::vector<CallStep>& steps, unsigned generation,
+                  bool synchronous) noexcept;
     // Raises an event to every advised sink of every root object (whose
     // filter passes it, unless ignoreFilter). Returns what the sinks
     // answered for a synchronous delivery (the last failure, else S_OK),
@@ -113,7 +114,8 @@ private:
 
     // Delivers one event to the sinks that take it, on this thread.
     HRESULT Deliver(const EventSpec& wanted, Call* call);
-    std::vector<Microsoft::WRL::ComPtr<ITTAPIEventNotification>> TargetsOf(const EventSpec& wanted) const;
+    std::vector<Microsoft::WRL::ComPtr<ITTAPIEventNotification>> TargetsOf(
+        const EventSpec& wanted) const;
 
     Service& service_;
     mutable std::mutex mu_;

@@ -15,7 +15,8 @@ struct Later {
 
 }  // namespace
 
-void Notifier::Post(Clock::time_point due, std::function<void()> task, std::function<bool()> stale) {
+void Notifier::Post(Clock::time_point due, std::function<void()> task,
+                    std::function<bool()> stale) {
     std::lock_guard<std::mutex> lock(mu_);
     if (stop_) {
         return;

@@ -26,7 +26,8 @@ public:
     // the time it reaches the front of the queue is dropped without waiting
     // for its due time (stale is called with the queue's lock held: keep it
     // to a read of an atomic).
-    void Post(Clock::time_point due, std::function<void()> task, std::function<bool()> stale = nullptr);
+    void Post(Clock::time_point due, std::function<void()> task,
+              std::function<bool()> stale = nullptr);
     // Returns when nothing is queued or running (at once on the thread itself).
     void WaitIdle();
     // Drops what is queued, lets a running task end and joins the thread; a

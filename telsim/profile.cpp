@@ -14,11 +14,12 @@ constexpr wchar_t kAbsent[] = L"\x01";
 
 }  // namespace
 
-std::vector<std::pair<std::wstring, std::wstring>> Profile::Entries(const std::wstring& section) const {
+std::vector<std::pair<std::wstring, std::wstring>> Profile::Entries(
+    const std::wstring& section) const {
     std::vector<wchar_t> buffer(4096);
     while (true) {
-        const DWORD got = GetPrivateProfileSectionW(section.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                    path_.c_str());
+        const DWORD got = GetPrivateProfileSectionW(
+            section.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()), path_.c_str());
         if (got + 2 < buffer.size()) {
             buffer.resize(got + 1);
             break;
@@ -32,7 +33,8 @@ std::vector<std::pair<std::wstring, std::wstring>> Profile::Entries(const std::w
         if (equals == std::wstring::npos) {
             entries.emplace_back(words::Trim(text), std::wstring());
         } else {
-            entries.emplace_back(words::Trim(text.substr(0, equals)), words::Trim(text.substr(equals + 1)));
+            entries.emplace_back(words::Trim(text.substr(0, equals)),
+                                 words::Trim(text.substr(equals + 1)));
         }
     }
     return entries;
@@ -49,8 +51,9 @@ std::vector<std::wstring> Profile::Keys(const std::wstring& section) const {
 bool Profile::Get(const std::wstring& section, const wchar_t* key, std::wstring& value) const {
     std::vector<wchar_t> buffer(1024);
     while (true) {
-        const DWORD got = GetPrivateProfileStringW(section.c_str(), key, kAbsent, buffer.data(),
-                                                   static_cast<DWORD>(buffer.size()), path_.c_str());
+        const DWORD got =
+            GetPrivateProfileStringW(section.c_str(), key, kAbsent, buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), path_.c_str());
         if (got + 1 < buffer.size()) {
             value.assign(buffer.data(), got);
             break;

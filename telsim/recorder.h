@@ -34,7 +34,7 @@ struct Operation {
     std::wstring name;  // one of the op:: names
     std::wstring args;  // e.g. L"\"5550100\",1,24"; empty for none
     HRESULT result = S_OK;
-    bool query = false;  // a QueryInterface for an optional interface
+    bool query = false;             // a QueryInterface for an optional interface
     std::wstring ToString() const;  // name(args)
 };
 
@@ -44,7 +44,7 @@ struct Operation {
 // returns the injected failure, S_OK when there is none.
 struct Gate {
     HRESULT fault = S_OK;
-    bool nullOut = false;  // succeed with a null out object or string
+    bool nullOut = false;                              // succeed with a null out object or string
     std::size_t index = static_cast<std::size_t>(-1);  // into the record
 
     HRESULT Admit() const noexcept { return fault; }
@@ -76,7 +76,8 @@ public:
     }
     template <class Body>
     HRESULT Run(const wchar_t* name, Body&& body) noexcept {
-        return Run(name, [] { return std::wstring(); }, body);
+        return Run(
+            name, [] { return std::wstring(); }, body);
     }
     // An operation that hands out an object or string through out, checking
     // nothing first: after Gate::AdmitOut, a NullOut fault succeeds with out

@@ -9,10 +9,11 @@ Root::Root(Service& service) noexcept : SimObject(service, L"TAPI") {}
 
 HRESULT Root::Query(REFIID riid, void** ppv) noexcept {
     if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-        return QueryOptional(op::QueryConnectionPointContainer, true, static_cast<IConnectionPointContainer*>(this),
-                             ppv);
+        return QueryOptional(op::QueryConnectionPointContainer, true,
+                             static_cast<IConnectionPointContainer*>(this), ppv);
     }
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_ITTAPI)) {
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+        !IsEqualIID(riid, IID_ITTAPI)) {
         return E_NOINTERFACE;
     }
     *ppv = static_cast<ITTAPI*>(this);
@@ -70,9 +71,12 @@ HRESULT Root::EnumerateAddresses(IEnumAddress** result) noexcept {
     });
 }
 
-HRESULT Root::RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor, VARIANT_BOOL owner,
-                                        long mediaTypes, long callbackInstance, long* handle) noexcept {
-    const auto args = [&] { return ArgList(DescribeArgument(address), monitor, owner, mediaTypes, callbackInstance); };
+HRESULT Root::RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor,
+                                        VARIANT_BOOL owner, long mediaTypes, long callbackInstance,
+                                        long* handle) noexcept {
+    const auto args = [&] {
+        return ArgList(DescribeArgument(address), monitor, owner, mediaTypes, callbackInstance);
+    };
     return Recorder().Run(op::RegisterCallNotifications, args, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.AdmitOut(handle, 0));
         if (!IsInitialized()) {
@@ -90,22 +94,26 @@ HRESULT Root::RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor
 }
 
 HRESULT Root::UnregisterNotifications(long handle) noexcept {
-    return Recorder().Run(op::UnregisterNotifications, [&] { return ArgList(handle); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.Admit());
-        return Notifications().RemoveRegistration(this, handle) ? S_OK : E_INVALIDARG;
-    });
+    return Recorder().Run(
+        op::UnregisterNotifications, [&] { return ArgList(handle); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.Admit());
+            return Notifications().RemoveRegistration(this, handle) ? S_OK : E_INVALIDARG;
+        });
 }
 
 HRESULT Root::put_EventFilter(long filter) noexcept {
-    return Recorder().Run(op::PutEventFilter, [&] { return ArgList(filter); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.Admit());
-        if (!IsInitialized()) {
-            return TAPI_E_NOT_INITIALIZED;
-        }
-        filter_ = filter;
-        Notifications().FilterSet(filter);
-        return S_OK;
-    });
+    return Recorder().Run(
+        op::PutEventFilter, [&] { return ArgList(filter); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.Admit());
+            if (!IsInitialized()) {
+                return TAPI_E_NOT_INITIALIZED;
+            }
+            filter_ = filter;
+            Notifications().FilterSet(filter);
+            return S_OK;
+        });
 }
 
 HRESULT Root::get_EventFilter(long* filter) noexcept {
@@ -155,7 +163,8 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
         *cookie = 0;
         RETURN_IF_FAILED(gate.Admit(sink));
         Microsoft::WRL::ComPtr<ITTAPIEventNotification> notification;
-        if (FAILED(sink->QueryInterface(IID_ITTAPIEventNotification, &notification)) || !notification) {
+        if (FAILED(sink->QueryInterface(IID_ITTAPIEventNotification, &notification)) ||
+            !notification) {
             return CONNECT_E_CANNOTCONNECT;
         }
         *cookie = Notifications().AddSink(root_.Get(), std::move(notification));
@@ -164,10 +173,12 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD cookie) noexcept {
-    return Recorder().Run(op::Unadvise, [&] { return ArgList(cookie); }, [&](const Gate& gate) -> HRESULT {
-        RETURN_IF_FAILED(gate.Admit());
-        return Notifications().RemoveSink(root_.Get(), cookie) ? S_OK : CONNECT_E_NOCONNECTION;
-    });
+    return Recorder().Run(
+        op::Unadvise, [&] { return ArgList(cookie); },
+        [&](const Gate& gate) -> HRESULT {
+            RETURN_IF_FAILED(gate.Admit());
+            return Notifications().RemoveSink(root_.Get(), cookie) ? S_OK : CONNECT_E_NOCONNECTION;
+        });
 }
 
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** result) noexcept {

@@ -26,17 +26,24 @@ public:
     STDMETHODIMP Shutdown() noexcept override;
     STDMETHODIMP get_Addresses(VARIANT* addresses) noexcept override;
     STDMETHODIMP EnumerateAddresses(IEnumAddress** result) noexcept override;
-    STDMETHODIMP RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor, VARIANT_BOOL owner,
-                                           long mediaTypes, long callbackInstance, long* handle) noexcept override;
+    STDMETHODIMP RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor,
+                                           VARIANT_BOOL owner, long mediaTypes,
+                                           long callbackInstance, long* handle) noexcept override;
     STDMETHODIMP UnregisterNotifications(long handle) noexcept override;
     STDMETHODIMP get_CallHubs(VARIANT*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP EnumerateCallHubs(IEnumCallHub**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP SetCallHubTracking(VARIANT, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP EnumeratePrivateTAPIObjects(IEnumUnknown**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP get_PrivateTAPIObjects(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP RegisterRequestRecipient(long, long, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP SetAssistedTelephonyPriority(BSTR, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP SetApplicationPriority(BSTR, long, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP RegisterRequestRecipient(long, long, VARIANT_BOOL) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP SetAssistedTelephonyPriority(BSTR, VARIANT_BOOL) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP SetApplicationPriority(BSTR, long, VARIANT_BOOL) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP put_EventFilter(long filter) noexcept override;
     STDMETHODIMP get_EventFilter(long* filter) noexcept override;
 

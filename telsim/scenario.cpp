@@ -59,26 +59,28 @@ struct ServiceSection {
 };
 
 const Key<ServiceSection> kServiceKeys[] = {
-    {L"Delivery", [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
-         s.scenario.delivery = ParseDelivery(v, w);
-     }},
-    {L"CreateFails", [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
+    {L"Delivery", [](ServiceSection& s, const std::wstring& v,
+                     const std::wstring& w) { s.scenario.delivery = ParseDelivery(v, w); }},
+    {L"CreateFails",
+     [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
          s.scenario.creationFailure = static_cast<HRESULT>(ParseNumber(v, w));
      }},
-    {L"Lines", [](ServiceSection& s, const std::wstring& v, const std::wstring& w) { s.lines = ParseNumber(v, w); }},
+    {L"Lines", [](ServiceSection& s, const std::wstring& v,
+                  const std::wstring& w) { s.lines = ParseNumber(v, w); }},
 };
 
 const Key<AddressSpec> kLineKeys[] = {
     {L"Name", [](AddressSpec& line, const std::wstring& v, const std::wstring&) { line.name = v; }},
-    {L"NullName", [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
+    {L"NullName",
+     [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
          if (ParseBool(v, w)) {
              line.name.reset();
          }
      }},
-    {L"AddressTypes", [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
-         line.addressTypes = ParseNumber(v, w);
-     }},
-    {L"MediaAnswer", [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
+    {L"AddressTypes", [](AddressSpec& line, const std::wstring& v,
+                         const std::wstring& w) { line.addressTypes = ParseNumber(v, w); }},
+    {L"MediaAnswer",
+     [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
          line.mediaAnswer = static_cast<VARIANT_BOOL>(ParseNumber(v, w));
      }},
     {L"Capabilities", &Flag<&AddressSpec::capabilities>},
@@ -91,10 +93,13 @@ const Key<AddressSpec> kLineKeys[] = {
 };
 
 const Key<CallScript> kCallKeys[] = {
-    {L"Progress", [](CallScript& s, const std::wstring& v, const std::wstring& w) { s.onConnect = ParseSteps(v, w); }},
-    {L"Hangup", [](CallScript& s, const std::wstring& v, const std::wstring& w) { s.onDisconnect = ParseSteps(v, w); }},
+    {L"Progress", [](CallScript& s, const std::wstring& v,
+                     const std::wstring& w) { s.onConnect = ParseSteps(v, w); }},
+    {L"Hangup", [](CallScript& s, const std::wstring& v,
+                   const std::wstring& w) { s.onDisconnect = ParseSteps(v, w); }},
     {L"StreamControl", &Flag<&CallScript::hasStreamControl>},
-    {L"Streams", [](CallScript& s, const std::wstring& v, const std::wstring& w) { s.streams = ParseStreams(v, w); }},
+    {L"Streams", [](CallScript& s, const std::wstring& v,
+                    const std::wstring& w) { s.streams = ParseStreams(v, w); }},
 };
 
 const Key<Location> kLocationKeys[] = {
@@ -112,12 +117,13 @@ bool Named(const wchar_t* name, const std::wstring& key) {
 // Reads a section through its table. A key the section does not know (nor
 // `alsoKnown`) is refused: a typo must not pass silently as the default.
 template <class Target, std::size_t N>
-void ReadSection(const Profile& file, const std::wstring& section, const Key<Target> (&keys)[N], Target& target,
-                 const std::vector<const wchar_t*>& alsoKnown = {}) {
+void ReadSection(const Profile& file, const std::wstring& section, const Key<Target> (&keys)[N],
+                 Target& target, const std::vector<const wchar_t*>& alsoKnown = {}) {
     for (const std::wstring& key : file.Keys(section)) {
-        const bool known =
-            std::any_of(std::begin(keys), std::end(keys), [&](const Key<Target>& k) { return Named(k.name, key); }) ||
-            std::any_of(alsoKnown.begin(), alsoKnown.end(), [&](const wchar_t* k) { return Named(k, key); });
+        const bool known = std::any_of(std::begin(keys), std::end(keys),
+                                       [&](const Key<Target>& k) { return Named(k.name, key); }) ||
+                           std::any_of(alsoKnown.begin(), alsoKnown.end(),
+                                       [&](const wchar_t* k) { return Named(k, key); });
         if (!known) {
             throw ScenarioFailure{L"[" + section + L"] unknown key \"" + key + L"\""};
         }
@@ -142,20 +148,21 @@ void ReadKind(const Profile& file, const std::wstring& section, AddressSpec& lin
             for (const LineKind* other : LineKinds()) {
                 known += std::wstring(L", ") + other->name;
             }
-            throw ScenarioFailure{L"[" + section + L"] Kind: \"" + value + L"\" is not a kind of line (" + known + L")"};
+            throw ScenarioFailure{L"[" + section + L"] Kind: \"" + value +
+                                  L"\" is not a kind of line (" + known + L")"};
         }
     }
     // Kinds may share a key's name (timeouts): a key is refused only when
     // the line's own kind does not read it.
     const auto reads = [](const LineKind* which, const wchar_t* key) {
-        return which &&
-               std::any_of(which->keys.begin(), which->keys.end(), [&](const wchar_t* k) { return Named(k, key); });
+        return which && std::any_of(which->keys.begin(), which->keys.end(),
+                                    [&](const wchar_t* k) { return Named(k, key); });
     };
     for (const LineKind* other : LineKinds()) {
         for (const wchar_t* key : other->keys) {
             if (file.Get(section, key, value) && !reads(kind, key)) {
-                throw ScenarioFailure{L"[" + section + L"] " + key + L": only a line of Kind=" + other->name +
-                                      L" has it"};
+                throw ScenarioFailure{L"[" + section + L"] " + key + L": only a line of Kind=" +
+                                      other->name + L" has it"};
             }
         }
     }
@@ -165,7 +172,8 @@ void ReadKind(const Profile& file, const std::wstring& section, AddressSpec& lin
     std::shared_ptr<LineDevice> device = kind->create();
     for (const wchar_t* key : kind->keys) {
         if (file.Get(section, key, value) && kind->setOption(*device, key, value) != S_OK) {
-            throw ScenarioFailure{L"[" + section + L"] " + key + L": \"" + value + L"\" is not understood"};
+            throw ScenarioFailure{L"[" + section + L"] " + key + L": \"" + value +
+                                  L"\" is not understood"};
         }
     }
     if (kind->complete) {
@@ -193,7 +201,9 @@ void Read(const Profile& file, Scenario& scenario) {
     ReadSection(file, L"Service", kServiceKeys, service);
     if (service.lines >= 0 || file.HasSection(L"Line1")) {
         scenario.addresses.clear();
-        for (int n = 1; service.lines < 0 ? file.HasSection(L"Line" + std::to_wstring(n)) : n <= service.lines; ++n) {
+        for (int n = 1;
+             service.lines < 0 ? file.HasSection(L"Line" + std::to_wstring(n)) : n <= service.lines;
+             ++n) {
             scenario.addresses.push_back(ReadLine(file, L"Line" + std::to_wstring(n), n));
         }
     }
@@ -211,7 +221,8 @@ void Read(const Profile& file, Scenario& scenario) {
     }
 
     for (const auto& [key, text] : file.Entries(L"Faults")) {
-        auto it = std::find_if(std::begin(op::kAll), std::end(op::kAll), [&](const wchar_t* name) { return Named(name, key); });
+        auto it = std::find_if(std::begin(op::kAll), std::end(op::kAll),
+                               [&](const wchar_t* name) { return Named(name, key); });
         if (it == std::end(op::kAll)) {
             throw ScenarioFailure{L"[Faults] unknown operation \"" + key + L"\""};
         }
@@ -225,7 +236,8 @@ Scenario DefaultScenario() {
     Scenario scenario;
     AddressSpec fax{L"Simulated Fax"};
     fax.mediaAnswer = VARIANT_FALSE;
-    scenario.addresses = {AddressSpec{L"Simulated Modem"}, AddressSpec{L"Simulated ISDN Line"}, fax};
+    scenario.addresses = {AddressSpec{L"Simulated Modem"}, AddressSpec{L"Simulated ISDN Line"},
+                          fax};
     scenario.script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1500}};
     return scenario;
 }
@@ -233,7 +245,8 @@ Scenario DefaultScenario() {
 HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring& error) {
     error.clear();
     wchar_t full[MAX_PATH * 4];
-    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
     if (!length || length >= std::size(full)) {
         error = L"scenario path \"" + path + L"\" cannot be resolved";
         return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
@@ -258,7 +271,8 @@ HRESULT ReadScenario(const std::wstring& path, Scenario& scenario, std::wstring&
 
 std::wstring ScenarioPath() {
     wchar_t buffer[MAX_PATH * 4];
-    const DWORD got = GetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", buffer, static_cast<DWORD>(std::size(buffer)));
+    const DWORD got = GetEnvironmentVariableW(L"BREVLIN_TELSIM_SCENARIO", buffer,
+                                              static_cast<DWORD>(std::size(buffer)));
     if (got && got < std::size(buffer)) {
         return buffer;
     }

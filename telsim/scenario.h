@@ -1,5 +1,6 @@
 // Scenario files for TelSim.dll: the simulated world described in an INI
-// file (format in the README, "The simulated telephony service"), read with the platform's profile API.
+// file (format in the README, "The simulated telephony service"), read with the platform's profile
+// API.
 #pragma once
 
 #include "telsim/recorder.h"
@@ -19,7 +20,7 @@ struct Scenario {
     CallScript script;
     Delivery delivery = Delivery::NotificationThread;
     std::vector<std::pair<std::wstring, Fault>> faults;
-    HRESULT creationFailure = S_OK;  // every root object creation fails so
+    HRESULT creationFailure = S_OK;    // every root object creation fails so
     std::optional<Location> location;  // [Location]: numbers are translated
 };
 

@@ -30,20 +30,20 @@ const Word<long> kMedia[] = {{L"audio", TAPIMEDIATYPE_AUDIO},
                              {L"fax", TAPIMEDIATYPE_G3FAX}};
 const Word<TERMINAL_DIRECTION> kDirections[] = {
     {L"capture", TD_CAPTURE}, {L"render", TD_RENDER}, {L"bidirectional", TD_BIDIRECTIONAL}};
-const Word<CALL_STATE> kStates[] = {{L"idle", CS_IDLE},         {L"inprogress", CS_INPROGRESS},
-                                    {L"connected", CS_CONNECTED}, {L"disconnected", CS_DISCONNECTED},
-                                    {L"offering", CS_OFFERING}, {L"hold", CS_HOLD},
-                                    {L"queued", CS_QUEUED}};
-const Word<CALL_STATE_EVENT_CAUSE> kCauses[] = {
-    {L"none", CEC_NONE},
-    {L"normal", CEC_DISCONNECT_NORMAL},
-    {L"busy", CEC_DISCONNECT_BUSY},
-    {L"badaddress", CEC_DISCONNECT_BADADDRESS},
-    {L"noanswer", CEC_DISCONNECT_NOANSWER},
-    {L"cancelled", CEC_DISCONNECT_CANCELLED},
-    {L"rejected", CEC_DISCONNECT_REJECTED},
-    {L"failed", CEC_DISCONNECT_FAILED},
-    {L"blocked", CEC_DISCONNECT_BLOCKED}};
+const Word<CALL_STATE> kStates[] = {
+    {L"idle", CS_IDLE},           {L"inprogress", CS_INPROGRESS},
+    {L"connected", CS_CONNECTED}, {L"disconnected", CS_DISCONNECTED},
+    {L"offering", CS_OFFERING},   {L"hold", CS_HOLD},
+    {L"queued", CS_QUEUED}};
+const Word<CALL_STATE_EVENT_CAUSE> kCauses[] = {{L"none", CEC_NONE},
+                                                {L"normal", CEC_DISCONNECT_NORMAL},
+                                                {L"busy", CEC_DISCONNECT_BUSY},
+                                                {L"badaddress", CEC_DISCONNECT_BADADDRESS},
+                                                {L"noanswer", CEC_DISCONNECT_NOANSWER},
+                                                {L"cancelled", CEC_DISCONNECT_CANCELLED},
+                                                {L"rejected", CEC_DISCONNECT_REJECTED},
+                                                {L"failed", CEC_DISCONNECT_FAILED},
+                                                {L"blocked", CEC_DISCONNECT_BLOCKED}};
 
 // The words of text between blanks.
 std::vector<std::wstring> Tokens(const std::wstring& text) {
@@ -71,7 +71,8 @@ TERMINAL_DIRECTION ParseDirection(const std::wstring& text, const std::wstring& 
 }  // namespace
 
 std::wstring Lower(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return std::towlower(c); });
     return text;
 }
 
@@ -89,7 +90,8 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
     std::size_t start = 0;
     while (true) {
         const auto at = text.find(separator, start);
-        parts.push_back(Trim(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start)));
+        parts.push_back(
+            Trim(text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start)));
         if (at == std::wstring::npos) {
             return parts;
         }

@@ -11,7 +11,8 @@ namespace telsim {
 
 class ScriptedDriver final : public CallDriver {
 public:
-    ScriptedDriver(std::vector<CallStep> onConnect, std::vector<CallStep> onDisconnect, CallReports& reports);
+    ScriptedDriver(std::vector<CallStep> onConnect, std::vector<CallStep> onDisconnect,
+                   CallReports& reports);
 
     HRESULT Connect(const std::wstring& destination, bool synchronous) noexcept override;
     // Steps of the connect not delivered yet are dropped.

@@ -88,8 +88,8 @@ HRESULT Service::RegisterClassObject() {
         g_registered = weak_from_this();
     }
     DWORD cookie = 0;
-    RETURN_IF_FAILED(
-        CoRegisterClassObject(CLSID_TAPI, factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    RETURN_IF_FAILED(CoRegisterClassObject(CLSID_TAPI, factory.Get(), CLSCTX_INPROC_SERVER,
+                                           REGCLS_MULTIPLEUSE, &cookie));
     classCookie_ = cookie;
     return S_OK;
 }

@@ -23,34 +23,36 @@ public:
     TELSIM_IUNKNOWN
 
     STDMETHODIMP Next(ULONG count, ItemInterface** items, ULONG* fetched) noexcept override {
-        return Recorder().Run(NextOp, [&] { return ArgList(count); }, [&](const Gate& gate) -> HRESULT {
-            if (fetched) {
-                *fetched = 0;
-            }
-            if (!items) {
-                return E_POINTER;
-            }
-            if (count != 1 && !fetched) {
-                return E_INVALIDARG;
-            }
-            for (ULONG i = 0; i < count; ++i) {
-                items[i] = nullptr;
-            }
-            RETURN_IF_FAILED(gate.Admit());
-            if (gate.nullOut) {
-                return S_OK;
-            }
-            ULONG done = 0;
-            for (; done < count && position_ < items_.size(); ++done, ++position_) {
-                Item* item = items_[position_].Get();
-                item->AddRef();
-                items[done] = item;
-            }
-            if (fetched) {
-                *fetched = done;
-            }
-            return done == count ? S_OK : S_FALSE;
-        });
+        return Recorder().Run(
+            NextOp, [&] { return ArgList(count); },
+            [&](const Gate& gate) -> HRESULT {
+                if (fetched) {
+                    *fetched = 0;
+                }
+                if (!items) {
+                    return E_POINTER;
+                }
+                if (count != 1 && !fetched) {
+                    return E_INVALIDARG;
+                }
+                for (ULONG i = 0; i < count; ++i) {
+                    items[i] = nullptr;
+                }
+                RETURN_IF_FAILED(gate.Admit());
+                if (gate.nullOut) {
+                    return S_OK;
+                }
+                ULONG done = 0;
+                for (; done < count && position_ < items_.size(); ++done, ++position_) {
+                    Item* item = items_[position_].Get();
+                    item->AddRef();
+                    items[done] = item;
+                }
+                if (fetched) {
+                    *fetched = done;
+                }
+                return done == count ? S_OK : S_FALSE;
+            });
     }
 
     STDMETHODIMP Reset() noexcept override {

@@ -4,7 +4,8 @@
 
 namespace telsim {
 
-SimObject::SimObject(Service& service, const wchar_t* kind) noexcept : service_(service), kind_(kind) {}
+SimObject::SimObject(Service& service, const wchar_t* kind) noexcept
+    : service_(service), kind_(kind) {}
 
 std::wstring SimObject::Describe() const {
     return std::wstring(kind_) + L"#" + std::to_wstring(id_);
@@ -97,9 +98,11 @@ HRESULT SimObject::HandOutString(const std::wstring& text, BSTR* out) const noex
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT SimObject::QueryOptional(const wchar_t* op, bool offered, IUnknown* itf, void** ppv) noexcept {
+HRESULT SimObject::QueryOptional(const wchar_t* op, bool offered, IUnknown* itf,
+                                 void** ppv) noexcept {
     telsim::Recorder& recorder = Recorder();
-    const Gate gate = recorder.Begin(op, [] { return std::wstring(); }, true);
+    const Gate gate = recorder.Begin(
+        op, [] { return std::wstring(); }, true);
     HRESULT hr = gate.Admit();
     if (SUCCEEDED(hr) && !offered) {
         hr = E_NOINTERFACE;
@@ -111,7 +114,8 @@ HRESULT SimObject::QueryOptional(const wchar_t* op, bool offered, IUnknown* itf,
     return recorder.Finish(gate, hr);
 }
 
-HRESULT SimObject::QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv, bool withDispatch) noexcept {
+HRESULT SimObject::QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv,
+                            bool withDispatch) noexcept {
     if (!IsEqualIID(riid, IID_IUnknown) && !(withDispatch && IsEqualIID(riid, IID_IDispatch)) &&
         !IsEqualIID(riid, iid)) {
         return E_NOINTERFACE;

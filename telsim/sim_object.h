@@ -78,7 +78,8 @@ protected:
     HRESULT QueryOptional(const wchar_t* op, bool offered, IUnknown* itf, void** ppv) noexcept;
     // A query table of one interface iid (besides IUnknown, and IDispatch
     // when withDispatch): itf with a new reference, or E_NOINTERFACE.
-    HRESULT QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv, bool withDispatch = true) noexcept;
+    HRESULT QueryOne(REFIID riid, REFIID iid, IUnknown* itf, void** ppv,
+                     bool withDispatch = true) noexcept;
     // A name for an argument in records: the object's description, "null",
     // or "foreign" for an object not of this service.
     std::wstring DescribeArgument(IUnknown* object) const;
@@ -133,37 +134,44 @@ HRESULT NotImplemented(T** out) noexcept {
 
 // IUnknown through SimObject's client count, for a class whose QueryInterface
 // table is its Query member.
-#define TELSIM_IUNKNOWN                                                         \
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {   \
-        if (!ppv) {                                                            \
-            return E_POINTER;                                                  \
-        }                                                                      \
-        *ppv = nullptr;                                                        \
-        if (CheckAlive(L"QueryInterface")) {                                   \
-            return E_UNEXPECTED;                                               \
-        }                                                                      \
-        return Query(riid, ppv);                                               \
-    }                                                                          \
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ClientAddRef(); } \
-    STDMETHODIMP_(ULONG) Release() noexcept override { return ClientRelease(); }
+#define TELSIM_IUNKNOWN                                                      \
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override { \
+        if (!ppv) {                                                          \
+            return E_POINTER;                                                \
+        }                                                                    \
+        *ppv = nullptr;                                                      \
+        if (CheckAlive(L"QueryInterface")) {                                 \
+            return E_UNEXPECTED;                                             \
+        }                                                                    \
+        return Query(riid, ppv);                                             \
+    }                                                                        \
+    STDMETHODIMP_(ULONG) AddRef() noexcept override {                        \
+        return ClientAddRef();                                               \
+    }                                                                        \
+    STDMETHODIMP_(ULONG) Release() noexcept override {                       \
+        return ClientRelease();                                              \
+    }
 
 // IDispatch without type information: the service is called through its
 // tables of operations only.
-#define TELSIM_NO_DISPATCH                                                                                   \
-    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {                                         \
-        if (!count) {                                                                                      \
-            return E_POINTER;                                                                              \
-        }                                                                                                  \
-        *count = 0;                                                                                        \
-        return S_OK;                                                                                       \
-    }                                                                                                      \
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {                             \
-        if (info) {                                                                                        \
-            *info = nullptr;                                                                               \
-        }                                                                                                  \
-        return E_NOTIMPL;                                                                                  \
-    }                                                                                                      \
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; } \
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override { \
-        return E_NOTIMPL;                                                                                  \
+#define TELSIM_NO_DISPATCH                                                                 \
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {                         \
+        if (!count) {                                                                      \
+            return E_POINTER;                                                              \
+        }                                                                                  \
+        *count = 0;                                                                        \
+        return S_OK;                                                                       \
+    }                                                                                      \
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {             \
+        if (info) {                                                                        \
+            *info = nullptr;                                                               \
+        }                                                                                  \
+        return E_NOTIMPL;                                                                  \
+    }                                                                                      \
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { \
+        return E_NOTIMPL;                                                                  \
+    }                                                                                      \
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,     \
+                        UINT*) noexcept override {                                         \
+        return E_NOTIMPL;                                                                  \
     }

@@ -37,7 +37,8 @@ bool g_hooked = false;
 FreeFn RealFree() noexcept {
     if (!g_realFree) {
         HMODULE oleaut = LoadLibraryW(L"oleaut32.dll");
-        g_realFree = reinterpret_cast<FreeFn>(reinterpret_cast<void*>(GetProcAddress(oleaut, "SysFreeString")));
+        g_realFree = reinterpret_cast<FreeFn>(
+            reinterpret_cast<void*>(GetProcAddress(oleaut, "SysFreeString")));
     }
     return g_realFree;
 }
@@ -85,16 +86,19 @@ int PatchModule(HMODULE module, FreeFn real) noexcept {
         return 0;
     }
     int patched = 0;
-    for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name; ++desc) {
+    for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         desc->Name; ++desc) {
         if (!desc->FirstThunk) {
             continue;
         }
-        for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk); slot->u1.Function; ++slot) {
+        for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+             slot->u1.Function; ++slot) {
             if (slot->u1.Function != reinterpret_cast<ULONG_PTR>(real)) {
                 continue;
             }
             DWORD old = 0;
-            if (!VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &old)) {
+            if (!VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE,
+                                &old)) {
                 continue;
             }
             slot->u1.Function = reinterpret_cast<ULONG_PTR>(&FreeHook);

@@ -6,7 +6,9 @@
 namespace telsim {
 namespace {
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 struct Canonical {
     std::wstring country;
@@ -81,8 +83,8 @@ std::wstring DialableCharacters(std::wstring_view text) {
     out.reserve(text.size());
     for (wchar_t c : text) {
         const wchar_t upper = static_cast<wchar_t>(std::towupper(c));
-        if (IsDigit(c) || (upper >= L'A' && upper <= L'D') || upper == L'W' || c == L'*' || c == L'#' ||
-            c == L',' || c == L'@' || c == L'!') {
+        if (IsDigit(c) || (upper >= L'A' && upper <= L'D') || upper == L'W' || c == L'*' ||
+            c == L'#' || c == L',' || c == L'@' || c == L'!') {
             out += upper;
         }
     }
@@ -97,8 +99,9 @@ std::wstring TranslateNumber(std::wstring_view number, const Location& location)
 
     std::wstring dial = DialableCharacters(location.outsideLine);
     if (canonical->country != DigitsOf(location.countryCode)) {
-        dial += DialableCharacters(location.international.empty() ? InternationalPrefixFor(location.countryCode)
-                                                                   : location.international);
+        dial += DialableCharacters(location.international.empty()
+                                       ? InternationalPrefixFor(location.countryCode)
+                                       : location.international);
         dial += canonical->country + canonical->area;
     } else if (!canonical->area.empty() && canonical->area != DigitsOf(location.areaCode)) {
         dial += DialableCharacters(location.longDistance) + canonical->area;

@@ -10,7 +10,8 @@ namespace telsim {
 
 bool CallScript::HasDefaultTerminal(long mediaType, TERMINAL_DIRECTION direction) const {
     return std::none_of(streams.begin(), streams.end(), [&](const StreamSpec& wanted) {
-        return wanted.mediaType == mediaType && wanted.direction == direction && !wanted.hasDefaultTerminal;
+        return wanted.mediaType == mediaType && wanted.direction == direction &&
+               !wanted.hasDefaultTerminal;
     });
 }
 

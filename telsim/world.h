@@ -67,7 +67,8 @@ struct CallScript {
     std::vector<CallStep> onDisconnect{{CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
     // false: the call answers E_NOINTERFACE for ITStreamControl.
     bool hasStreamControl = true;
-    std::vector<StreamSpec> streams{{TAPIMEDIATYPE_AUDIO, TD_CAPTURE}, {TAPIMEDIATYPE_AUDIO, TD_RENDER}};
+    std::vector<StreamSpec> streams{{TAPIMEDIATYPE_AUDIO, TD_CAPTURE},
+                                    {TAPIMEDIATYPE_AUDIO, TD_RENDER}};
 
     // Whether the address offers a default terminal for a stream's media
     // and direction.

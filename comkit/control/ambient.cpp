@@ -21,16 +21,18 @@ private:
     VARIANT m_value;
 };
 
-} // namespace
+}  // namespace
 
 AmbientBool ReadAmbientBool(IDispatch* ambient, DISPID id) noexcept {
-    if (!ambient) return AmbientBool::Unavailable;
+    if (!ambient)
+        return AmbientBool::Unavailable;
     ScopedVariant value;
     DISPPARAMS noArgs{};
-    const HRESULT hr = ambient->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &noArgs,
-                                       value.Receive(), nullptr, nullptr);
-    if (FAILED(hr) || V_VT(&value.Get()) != VT_BOOL) return AmbientBool::Unavailable;
+    const HRESULT hr = ambient->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                                       &noArgs, value.Receive(), nullptr, nullptr);
+    if (FAILED(hr) || V_VT(&value.Get()) != VT_BOOL)
+        return AmbientBool::Unavailable;
     return V_BOOL(&value.Get()) ? AmbientBool::True : AmbientBool::False;
 }
 
-} // namespace comkit
+}  // namespace comkit

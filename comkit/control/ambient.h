@@ -12,4 +12,4 @@ enum class AmbientBool { Unavailable, False, True };
 // a VT_BOOL.
 AmbientBool ReadAmbientBool(IDispatch* ambient, DISPID id) noexcept;
 
-} // namespace comkit
+}  // namespace comkit

@@ -23,6 +23,6 @@ protected:
     }
 };
 
-} // namespace comkit
+}  // namespace comkit
 
 using comkit::CComControl;

@@ -30,7 +30,8 @@ public:
     HRESULT IOleObject_SetClientSite(IOleClientSite* site) noexcept;
     HRESULT IOleObject_GetClientSite(IOleClientSite** site) noexcept;
     HRESULT IOleObject_Close(DWORD saveOption) noexcept;
-    HRESULT IOleObject_DoVerb(LONG verb, IOleClientSite* activeSite, HWND parent, LPCRECT posRect) noexcept;
+    HRESULT IOleObject_DoVerb(LONG verb, IOleClientSite* activeSite, HWND parent,
+                              LPCRECT posRect) noexcept;
     HRESULT IOleObject_SetExtent(DWORD aspect, SIZEL* size) noexcept;
     HRESULT IOleObject_GetExtent(DWORD aspect, SIZEL* size) noexcept;
     HRESULT IOleObject_Advise(IAdviseSink* sink, DWORD* connection) noexcept;
@@ -128,4 +129,4 @@ private:
     bool m_bWndLess = false;
 };
 
-} // namespace comkit
+}  // namespace comkit

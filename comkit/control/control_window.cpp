@@ -12,7 +12,9 @@ namespace {
 
 constexpr DWORD kWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
 
-HINSTANCE ThisModule() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+HINSTANCE ThisModule() noexcept {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
 
 // Registration state; guarded by Lock(). The name carries the address of the
 // state so that two modules (or two loads of one) never share a class.
@@ -35,10 +37,12 @@ CComControlBase* ControlOf(HWND window) noexcept {
     return reinterpret_cast<CComControlBase*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam,
+                                   LPARAM lParam) noexcept {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         return DefWindowProcW(window, message, wParam, lParam);
     }
     if (message == WM_NCDESTROY && RemovePropW(window, kClosingProperty)) {
@@ -63,7 +67,8 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
             break;
         case WM_NCDESTROY:
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            if (control->Window() == window) control->OnWindowDestroyed();
+            if (control->Window() == window)
+                control->OnWindowDestroyed();
             break;
         default:
             break;
@@ -75,14 +80,16 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 void UnregisterWindowClass(void*) noexcept {
     WindowClass& wc = Class();
     CComCritSecLock<CComCriticalSection> guard(wc.lock);
-    if (wc.atom) UnregisterClassW(wc.name, ThisModule());
+    if (wc.atom)
+        UnregisterClassW(wc.name, ThisModule());
     wc.atom = 0;
 }
 
 ATOM RegisterWindowClass() noexcept {
     WindowClass& wc = Class();
     CComCritSecLock<CComCriticalSection> guard(wc.lock);
-    if (wc.atom) return wc.atom;
+    if (wc.atom)
+        return wc.atom;
     wsprintfW(wc.name, L"Brevlin:%p", static_cast<void*>(&wc));
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof(cls);
@@ -93,19 +100,24 @@ ATOM RegisterWindowClass() noexcept {
     cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     cls.lpszClassName = wc.name;
     wc.atom = RegisterClassExW(&cls);
-    if (wc.atom) (void)GetModule().AddTermFunc(UnregisterWindowClass, nullptr);
+    if (wc.atom)
+        (void)GetModule().AddTermFunc(UnregisterWindowClass, nullptr);
     return wc.atom;
 }
 
-} // namespace
+}  // namespace
 
 HWND CreateControlWindow(CComControlBase* control, HWND parent, const RECT& pos) noexcept {
-    if (!RegisterWindowClass()) return nullptr;
-    return CreateWindowExW(0, Class().name, nullptr, kWindowStyle, pos.left, pos.top, pos.right - pos.left,
-                           pos.bottom - pos.top, parent, nullptr, ThisModule(), control);
+    if (!RegisterWindowClass())
+        return nullptr;
+    return CreateWindowExW(0, Class().name, nullptr, kWindowStyle, pos.left, pos.top,
+                           pos.right - pos.left, pos.bottom - pos.top, parent, nullptr,
+                           ThisModule(), control);
 }
 
-void DetachControlWindow(HWND window) noexcept { SetWindowLongPtrW(window, GWLP_USERDATA, 0); }
+void DetachControlWindow(HWND window) noexcept {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+}
 
 void CloseControlWindowLater(HWND window) noexcept {
     GetModule().Lock();
@@ -118,6 +130,8 @@ void CloseControlWindowLater(HWND window) noexcept {
     }
 }
 
-const wchar_t* ControlWindowClassName() noexcept { return Class().name; }
+const wchar_t* ControlWindowClassName() noexcept {
+    return Class().name;
+}
 
-} // namespace comkit
+}  // namespace comkit

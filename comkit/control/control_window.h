@@ -27,4 +27,4 @@ void CloseControlWindowLater(HWND window) noexcept;
 // The registered class name, empty before the first window was created.
 const wchar_t* ControlWindowClassName() noexcept;
 
-} // namespace comkit
+}  // namespace comkit

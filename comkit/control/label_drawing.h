@@ -13,4 +13,4 @@ namespace comkit {
 // as it is. Nothing but the text is painted.
 HRESULT DrawCentredLabel(HDC dc, RECTL bounds, const wchar_t* text) noexcept;
 
-} // namespace comkit
+}  // namespace comkit

@@ -18,6 +18,6 @@ public:
     }
 };
 
-} // namespace comkit
+}  // namespace comkit
 
 using comkit::IOleControlImpl;

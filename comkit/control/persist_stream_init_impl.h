@@ -14,17 +14,21 @@ template <class T>
 class IPersistStreamInitImpl : public IPersistStreamInit {
 public:
     STDMETHOD(GetClassID)(CLSID* clsid) noexcept override {
-        if (!clsid) return E_POINTER;
+        if (!clsid)
+            return E_POINTER;
         *clsid = T::GetObjectCLSID();
         return S_OK;
     }
     STDMETHOD(IsDirty)() noexcept override { return Self()->IPersistStreamInit_IsDirty(); }
-    STDMETHOD(Load)(LPSTREAM stream) noexcept override { return Self()->IPersistStreamInit_Load(stream); }
+    STDMETHOD(Load)(LPSTREAM stream) noexcept override {
+        return Self()->IPersistStreamInit_Load(stream);
+    }
     STDMETHOD(Save)(LPSTREAM stream, BOOL clearDirty) noexcept override {
         return Self()->IPersistStreamInit_Save(stream, clearDirty);
     }
     STDMETHOD(GetSizeMax)(ULARGE_INTEGER* size) noexcept override {
-        if (!size) return E_POINTER;
+        if (!size)
+            return E_POINTER;
         size->QuadPart = T::kStreamSize;
         return S_OK;
     }
@@ -34,6 +38,6 @@ private:
     T* Self() noexcept { return static_cast<T*>(this); }
 };
 
-} // namespace comkit
+}  // namespace comkit
 
 using comkit::IPersistStreamInitImpl;

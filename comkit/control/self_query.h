@@ -12,13 +12,15 @@ namespace comkit {
 
 template <class T>
 HRESULT QueryObject(T* self, REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+        return E_POINTER;
     *ppv = nullptr;
     // The first table entry answers IUnknown; its QueryInterface is the
     // object's controlling one (the outer object's when aggregated).
     Microsoft::WRL::ComPtr<IUnknown> identity;
-    RETURN_IF_FAILED(self->_InternalQueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())));
+    RETURN_IF_FAILED(self->_InternalQueryInterface(
+        IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())));
     return identity->QueryInterface(riid, ppv);
 }
 
-} // namespace comkit
+}  // namespace comkit

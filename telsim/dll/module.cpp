@@ -92,7 +92,8 @@ comkit::ClassTable g_classTable(g_classes);
 // Its own, not comkit::GetModulePath: a path longer than MAX_PATH works here.
 std::wstring ModulePath() {
     wchar_t path[MAX_PATH * 4] = {};
-    GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, static_cast<DWORD>(std::size(path)));
+    GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path,
+                       static_cast<DWORD>(std::size(path)));
     return path;
 }
 

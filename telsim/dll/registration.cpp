@@ -13,7 +13,8 @@ namespace {
 // Written and removed by comkit's registrar; whether another server holds
 // the class is checked here, since the registrar would overwrite it.
 constexpr char kScript[] =
-    "HKCR { NoRemove CLSID { ForceRemove {21D6D48E-A88B-11D0-83DD-00AA003CCABD} = s 'TelSim simulated telephony "
+    "HKCR { NoRemove CLSID { ForceRemove {21D6D48E-A88B-11D0-83DD-00AA003CCABD} = s 'TelSim "
+    "simulated telephony "
     "service' { InprocServer32 = s '%MODULE%' { val ThreadingModel = s 'Both' } } } }";
 
 std::wstring ClassKeyName() {
@@ -28,7 +29,8 @@ std::wstring ServerOf(const std::wstring& classKey, const wchar_t* server) {
     wchar_t path[MAX_PATH * 4] = {};
     DWORD size = sizeof(path);
     const std::wstring name = classKey + L"\\" + server;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, name.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) == ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CLASSES_ROOT, name.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path,
+                     &size) == ERROR_SUCCESS) {
         return path;
     }
     // A key without a default value still names a server of some kind.
@@ -45,7 +47,8 @@ bool IsTelSim(const std::wstring& registered, const std::wstring& modulePath) {
         return true;
     }
     const auto slash = registered.find_last_of(L"\\/");
-    const std::wstring file = slash == std::wstring::npos ? registered : registered.substr(slash + 1);
+    const std::wstring file =
+        slash == std::wstring::npos ? registered : registered.substr(slash + 1);
     return _wcsicmp(file.c_str(), L"TelSim.dll") == 0;
 }
 
@@ -72,14 +75,16 @@ HRESULT Register(const std::wstring& modulePath, std::wstring& message) {
     for (const wchar_t* server : {L"InprocServer32", L"LocalServer32", L"InprocHandler32"}) {
         const std::wstring registered = ServerOf(classKey, server);
         if (!registered.empty() && !IsTelSim(registered, modulePath)) {
-            message = L"TelSim.dll not registered: the telephony class " + classKey.substr(6) + L" is served by " +
-                      registered + L" (" + server + L"); a real telephony service is never replaced.";
+            message = L"TelSim.dll not registered: the telephony class " + classKey.substr(6) +
+                      L" is served by " + registered + L" (" + server +
+                      L"); a real telephony service is never replaced.";
             return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
         }
     }
     const HRESULT hr = RunScript(modulePath, true);
     if (FAILED(hr)) {
-        message = L"TelSim.dll not registered: the registry refused the class key (" + Hex(hr) + L").";
+        message =
+            L"TelSim.dll not registered: the registry refused the class key (" + Hex(hr) + L").";
         return hr;
     }
     message = L"TelSim.dll registered as the telephony class " + classKey.substr(6) + L".";
@@ -93,7 +98,8 @@ HRESULT Unregister(const std::wstring& modulePath, std::wstring& message) {
         return S_FALSE;
     }
     if (!IsTelSim(registered, modulePath)) {
-        message = L"TelSim.dll left the telephony class alone: it is served by " + registered + L".";
+        message =
+            L"TelSim.dll left the telephony class alone: it is served by " + registered + L".";
         return S_FALSE;
     }
     const HRESULT hr = RunScript(modulePath, false);

@@ -8,12 +8,18 @@ namespace {
 
 Outcome OutcomeOf(ResultCode code) {
     switch (code) {
-    case ResultCode::Connect: return Outcome::Connected;
-    case ResultCode::Busy: return Outcome::Busy;
-    case ResultCode::NoCarrier: return Outcome::NoCarrier;
-    case ResultCode::NoAnswer: return Outcome::NoAnswer;
-    case ResultCode::NoDialtone: return Outcome::NoDialtone;
-    default: return Outcome::Error;
+    case ResultCode::Connect:
+        return Outcome::Connected;
+    case ResultCode::Busy:
+        return Outcome::Busy;
+    case ResultCode::NoCarrier:
+        return Outcome::NoCarrier;
+    case ResultCode::NoAnswer:
+        return Outcome::NoAnswer;
+    case ResultCode::NoDialtone:
+        return Outcome::NoDialtone;
+    default:
+        return Outcome::Error;
     }
 }
 
@@ -32,15 +38,24 @@ bool IsOneCommand(const std::string& command) {
 
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
-    case Outcome::Connected: return "connected";
-    case Outcome::Busy: return "busy";
-    case Outcome::NoCarrier: return "no carrier";
-    case Outcome::NoAnswer: return "no answer";
-    case Outcome::NoDialtone: return "no dial tone";
-    case Outcome::Error: return "modem error";
-    case Outcome::Timeout: return "timeout";
-    case Outcome::PortFailure: return "port failure";
-    case Outcome::HungUp: return "hung up";
+    case Outcome::Connected:
+        return "connected";
+    case Outcome::Busy:
+        return "busy";
+    case Outcome::NoCarrier:
+        return "no carrier";
+    case Outcome::NoAnswer:
+        return "no answer";
+    case Outcome::NoDialtone:
+        return "no dial tone";
+    case Outcome::Error:
+        return "modem error";
+    case Outcome::Timeout:
+        return "timeout";
+    case Outcome::PortFailure:
+        return "port failure";
+    case Outcome::HungUp:
+        return "hung up";
     }
     return "?";
 }
@@ -118,7 +133,8 @@ HayesSession::Reply HayesSession::AwaitResult(DWORD timeoutMs, bool honourAbort)
     }
 }
 
-HayesSession::Reply HayesSession::Command(std::string_view command, DWORD timeoutMs, bool honourAbort) {
+HayesSession::Reply HayesSession::Command(std::string_view command, DWORD timeoutMs,
+                                          bool honourAbort) {
     if (FAILED(Send(std::string(command) + "\r"))) {
         Reply reply;
         reply.wait = Wait::PortFailure;
@@ -147,9 +163,12 @@ Outcome HayesSession::Initialise() {
                 Pause(config_.commandGapMs);
             }
             break;
-        case Wait::Timeout: return Outcome::Timeout;
-        case Wait::Aborted: return Outcome::HungUp;
-        case Wait::PortFailure: return Outcome::PortFailure;
+        case Wait::Timeout:
+            return Outcome::Timeout;
+        case Wait::Aborted:
+            return Outcome::HungUp;
+        case Wait::PortFailure:
+            return Outcome::PortFailure;
         }
     }
     return Outcome::Connected;
@@ -178,7 +197,8 @@ Outcome HayesSession::Dial(std::string_view dialable) {
             AwaitResult(config_.commandTimeoutMs, false);
         }
         return Outcome::Timeout;
-    case Wait::PortFailure: return Outcome::PortFailure;
+    case Wait::PortFailure:
+        return Outcome::PortFailure;
     }
     return Outcome::Error;
 }
@@ -192,7 +212,8 @@ Outcome HayesSession::WaitWhileConnected() {
         if (reply.wait == Wait::PortFailure) {
             return Outcome::PortFailure;
         }
-        if (reply.wait == Wait::Result && (reply.code == ResultCode::NoCarrier || reply.code == ResultCode::Error)) {
+        if (reply.wait == Wait::Result &&
+            (reply.code == ResultCode::NoCarrier || reply.code == ResultCode::Error)) {
             return Outcome::NoCarrier;
         }
     }

@@ -97,7 +97,7 @@ HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_
         config.voice = *flag;
         return S_OK;
     }
-    DWORD* timeout = name == L"commandtimeoutms" ? &config.commandTimeoutMs
+    DWORD* timeout = name == L"commandtimeoutms"  ? &config.commandTimeoutMs
                      : name == L"answertimeoutms" ? &config.answerTimeoutMs
                      : name == L"guardms"         ? &config.guardMs
                      : name == L"commandgapms"    ? &config.commandGapMs

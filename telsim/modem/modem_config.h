@@ -13,16 +13,16 @@ namespace telsim::modem {
 
 // As a line device, it makes a ModemDriver for each call on the line.
 struct ModemConfig final : LineDevice {
-    unsigned port = 1;         // COM1 to COM256
-    std::wstring devicePath;   // overrides `port` when set
+    unsigned port = 1;        // COM1 to COM256
+    std::wstring devicePath;  // overrides `port` when set
     DWORD baud = 115200;
     // Each command is sent on its own line and must be answered with OK.
     std::vector<std::string> init{"ATZ", "ATE0V1"};
     std::string dialCommand = "ATDT";
-    bool voice = false;              // dial "<number>;" and stay in command mode
-    DWORD commandTimeoutMs = 5000;   // for OK after each command
-    DWORD answerTimeoutMs = 60000;   // for the dial command's final result
-    DWORD guardMs = 1100;            // silence around the "+++" escape
+    bool voice = false;             // dial "<number>;" and stay in command mode
+    DWORD commandTimeoutMs = 5000;  // for OK after each command
+    DWORD answerTimeoutMs = 60000;  // for the dial command's final result
+    DWORD guardMs = 1100;           // silence around the "+++" escape
     // A pause after each command's OK before the next command. Some modems
     // (iaxmodem among them) take a while to settle after a command even
     // though they have answered it.
@@ -44,8 +44,8 @@ struct ModemConfig final : LineDevice {
 HRESULT SetModemOption(ModemConfig& config, std::wstring_view key, std::wstring_view value);
 
 // The option keys as a scenario file writes them.
-inline constexpr const wchar_t* kModemOptionKeys[] = {L"Port",  L"Speed",           L"Init",
-                                                      L"Dial",  L"Voice",           L"CommandTimeoutMs",
-                                                      L"AnswerTimeoutMs", L"GuardMs", L"CommandGapMs"};
+inline constexpr const wchar_t* kModemOptionKeys[] = {
+    L"Port",    L"Speed",       L"Init", L"Dial", L"Voice", L"CommandTimeoutMs", L"AnswerTimeoutMs",
+    L"GuardMs", L"CommandGapMs"};
 
 }  // namespace telsim::modem

@@ -13,7 +13,9 @@ std::atomic<long> g_running{0};
 
 }  // namespace
 
-long ModemDial::Running() noexcept { return g_running.load(); }
+long ModemDial::Running() noexcept {
+    return g_running.load();
+}
 
 // Lives as long as the ModemDial or its thread, whichever is longer.
 struct ModemDial::Shared {
@@ -80,7 +82,9 @@ HRESULT ModemDial::Start(const ModemConfig& config, std::string dialable, Callba
     });
 }
 
-void ModemDial::HangUp() noexcept { shared_->abort.store(true); }
+void ModemDial::HangUp() noexcept {
+    shared_->abort.store(true);
+}
 
 ModemDial::~ModemDial() {
     {
@@ -98,8 +102,14 @@ ModemDial::~ModemDial() {
     }
 }
 
-bool ModemDial::Ended() const noexcept { return shared_->ended.load(); }
-Outcome ModemDial::Reason() const noexcept { return shared_->reason.load(); }
-std::string ModemDial::Transcript() const { return shared_->session.Transcript(); }
+bool ModemDial::Ended() const noexcept {
+    return shared_->ended.load();
+}
+Outcome ModemDial::Reason() const noexcept {
+    return shared_->reason.load();
+}
+std::string ModemDial::Transcript() const {
+    return shared_->session.Transcript();
+}
 
 }  // namespace telsim::modem

@@ -18,8 +18,8 @@ enum class DialState { InProgress, Connected, Disconnected };
 
 struct DialEvent {
     DialState state;
-    Outcome reason;       // Connected, or why the call ended
-    std::string detail;   // e.g. "busy"; for diagnostics
+    Outcome reason;      // Connected, or why the call ended
+    std::string detail;  // e.g. "busy"; for diagnostics
 };
 
 class ModemDial {

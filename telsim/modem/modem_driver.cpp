@@ -52,7 +52,8 @@ HRESULT ModemDriver::Connect(const std::wstring& destination, bool) noexcept {
                 break;
             case DialState::Disconnected: {
                 const std::wstring note = L"TelSim: modem call on " + device + L" ended: " +
-                                          std::wstring(event.detail.begin(), event.detail.end()) + L"\n";
+                                          std::wstring(event.detail.begin(), event.detail.end()) +
+                                          L"\n";
                 OutputDebugStringW(note.c_str());
                 reports_.Report(CS_DISCONNECTED, CauseOf(event.reason, *connected));
                 break;
@@ -60,7 +61,8 @@ HRESULT ModemDriver::Connect(const std::wstring& destination, bool) noexcept {
             }
         };
         std::unique_ptr<ModemDial> dial;
-        RETURN_IF_FAILED(ModemDial::Start(*config_, Utf8(DialableCharacters(destination)), std::move(callback), dial));
+        RETURN_IF_FAILED(ModemDial::Start(*config_, Utf8(DialableCharacters(destination)),
+                                          std::move(callback), dial));
         std::unique_ptr<ModemDial> previous;
         std::lock_guard lock(mu_);
         previous = std::exchange(dial_, std::move(dial));
@@ -111,7 +113,7 @@ const LineKind& ModemLineKind() {
         [](LineDevice& device, std::wstring_view key, std::wstring_view value) {
             return SetModemOption(static_cast<ModemConfig&>(device), key, value);
         },
-        [] () noexcept { return ModemDial::Running(); },
+        []() noexcept { return ModemDial::Running(); },
         nullptr,
     };
     return kind;

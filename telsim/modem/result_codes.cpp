@@ -48,14 +48,22 @@ std::optional<ResultCode> ParseResultLine(std::string_view line) {
 
 const char* ResultName(ResultCode code) {
     switch (code) {
-    case ResultCode::Ok: return "OK";
-    case ResultCode::Connect: return "CONNECT";
-    case ResultCode::Ring: return "RING";
-    case ResultCode::NoCarrier: return "NO CARRIER";
-    case ResultCode::Error: return "ERROR";
-    case ResultCode::NoDialtone: return "NO DIALTONE";
-    case ResultCode::Busy: return "BUSY";
-    case ResultCode::NoAnswer: return "NO ANSWER";
+    case ResultCode::Ok:
+        return "OK";
+    case ResultCode::Connect:
+        return "CONNECT";
+    case ResultCode::Ring:
+        return "RING";
+    case ResultCode::NoCarrier:
+        return "NO CARRIER";
+    case ResultCode::Error:
+        return "ERROR";
+    case ResultCode::NoDialtone:
+        return "NO DIALTONE";
+    case ResultCode::Busy:
+        return "BUSY";
+    case ResultCode::NoAnswer:
+        return "NO ANSWER";
     }
     return "?";
 }

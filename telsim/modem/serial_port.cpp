@@ -25,7 +25,8 @@ std::wstring SerialPort::DevicePath(unsigned port) {
 
 HRESULT SerialPort::Open(const std::wstring& devicePath, DWORD baud, DWORD readSliceMs) noexcept {
     Close();
-    HANDLE handle = CreateFileW(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE handle = CreateFileW(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return LastError();
     }
@@ -79,7 +80,8 @@ HRESULT SerialPort::Write(std::string_view bytes) noexcept {
     }
     while (!bytes.empty()) {
         DWORD written = 0;
-        if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr)) {
             return LastError();
         }
         if (written == 0) {

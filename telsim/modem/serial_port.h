@@ -13,7 +13,9 @@ class SerialPort {
 public:
     SerialPort() = default;
     ~SerialPort() { Close(); }
-    SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+    SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = INVALID_HANDLE_VALUE;
+    }
     SerialPort& operator=(SerialPort&& other) noexcept;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;

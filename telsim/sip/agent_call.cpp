@@ -16,14 +16,16 @@ void CALLBACK AgentCall::Tick(PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER) {
 AgentCall::AgentCall(std::string uri, const SipLineTimeouts& timeouts, Post post)
     : timeouts_(timeouts), post_(std::move(post)), call_(std::move(uri)) {}
 
-HRESULT AgentCall::Start(const AgentEndpoint& endpoint, std::string uri, const SipLineTimeouts& timeouts, Post post,
+HRESULT AgentCall::Start(const AgentEndpoint& endpoint, std::string uri,
+                         const SipLineTimeouts& timeouts, Post post,
                          std::unique_ptr<AgentCall>& out) noexcept {
     out.reset();
     return comkit::GuardCall([&]() -> HRESULT {
         std::unique_ptr<AgentCall> call(new AgentCall(std::move(uri), timeouts, std::move(post)));
         AgentCall* self = call.get();
         HRESULT hr = AgentConnection::Open(
-            endpoint, timeouts.connectMs, [self](const AgentMessage& message) { self->OnMessage(message); },
+            endpoint, timeouts.connectMs,
+            [self](const AgentMessage& message) { self->OnMessage(message); },
             [self](HRESULT why) { self->OnDropped(why); }, call->connection_);
         if (FAILED(hr)) {
             return hr;

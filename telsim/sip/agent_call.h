@@ -16,12 +16,12 @@
 namespace telsim::sip {
 
 struct SipLineTimeouts {
-    DWORD connectMs = 2000;      // reaching the agent's control port
+    DWORD connectMs = 2000;  // reaching the agent's control port
     // The dial to the first word of the far end. Over UDP a SIP request
     // nobody answers is retried for about 32 s before the agent gives up.
     DWORD unreachableMs = 10000;
-    DWORD answerMs = 60000;      // the dial to the answer
-    DWORD hangUpMs = 3000;       // a hang-up to the agent's confirmation
+    DWORD answerMs = 60000;  // the dial to the answer
+    DWORD hangUpMs = 3000;   // a hang-up to the agent's confirmation
 };
 
 class AgentCall {
@@ -34,7 +34,8 @@ public:
 
     // Connects to the agent (an agent that cannot be reached fails here,
     // at once when nothing listens, and nothing is posted) and dials `uri`.
-    static HRESULT Start(const AgentEndpoint& endpoint, std::string uri, const SipLineTimeouts& timeouts, Post post,
+    static HRESULT Start(const AgentEndpoint& endpoint, std::string uri,
+                         const SipLineTimeouts& timeouts, Post post,
                          std::unique_ptr<AgentCall>& out) noexcept;
 
     // Hangs the call up (a Disconnect); returns at once. Disconnected

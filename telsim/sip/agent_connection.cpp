@@ -62,7 +62,8 @@ int WaitWritable(SOCKET socket, DWORD timeoutMs, bool& failed) {
     FD_ZERO(&failing);
     FD_SET(socket, &writable);
     FD_SET(socket, &failing);
-    timeval timeout{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
+    timeval timeout{static_cast<long>(timeoutMs / 1000),
+                    static_cast<long>((timeoutMs % 1000) * 1000)};
     const int ready = select(0, nullptr, &writable, &failing, &timeout);
     failed = ready > 0 && FD_ISSET(socket, &failing);
     return ready;
@@ -77,8 +78,8 @@ class AgentClaims {
 public:
     static bool Claim(ULONG64 agent, DWORD waitMs) {
         std::unique_lock lock(Mu());
-        const bool free =
-            Released().wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return Held().count(agent) == 0; });
+        const bool free = Released().wait_for(lock, std::chrono::milliseconds(waitMs),
+                                              [&] { return Held().count(agent) == 0; });
         if (free) {
             Held().insert(agent);
         }
@@ -154,7 +155,8 @@ struct AgentConnection::Shared {
             }
             int soError = 0;
             int size = sizeof soError;
-            if (ready < 0 || getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size) != 0) {
+            if (ready < 0 || getsockopt(socket, SOL_SOCKET, SO_ERROR,
+                                        reinterpret_cast<char*>(&soError), &size) != 0) {
                 return SocketError(WSAGetLastError());
             }
             if (failed || soError != 0) {
@@ -267,7 +269,8 @@ struct AgentConnection::Shared {
                 return true;
             }
             AgentMessage message;
-            if (status == NetstringDecoder::Status::Malformed || FAILED(ParseAgentMessage(frame, message))) {
+            if (status == NetstringDecoder::Status::Malformed ||
+                FAILED(ParseAgentMessage(frame, message))) {
                 return false;
             }
             std::lock_guard lock(handlerMu);
@@ -313,10 +316,13 @@ struct AgentConnection::Shared {
     DropHandler onDropped;
 };
 
-long AgentConnection::Running() noexcept { return g_running.load(); }
+long AgentConnection::Running() noexcept {
+    return g_running.load();
+}
 
-HRESULT AgentConnection::Open(const AgentEndpoint& endpoint, DWORD connectTimeoutMs, MessageHandler onMessage,
-                              DropHandler onDropped, std::unique_ptr<AgentConnection>& out) noexcept {
+HRESULT AgentConnection::Open(const AgentEndpoint& endpoint, DWORD connectTimeoutMs,
+                              MessageHandler onMessage, DropHandler onDropped,
+                              std::unique_ptr<AgentConnection>& out) noexcept {
     out.reset();
     return comkit::GuardCall([&]() -> HRESULT {
         auto shared = std::make_shared<Shared>();

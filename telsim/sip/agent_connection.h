@@ -34,8 +34,9 @@ public:
     // a time: while another connection of this module to it is open, Open
     // first waits for that one to close (connectTimeoutMs at most), else
     // fails with TAPI_E_INUSE.
-    static HRESULT Open(const AgentEndpoint& endpoint, DWORD connectTimeoutMs, MessageHandler onMessage,
-                        DropHandler onDropped, std::unique_ptr<AgentConnection>& out) noexcept;
+    static HRESULT Open(const AgentEndpoint& endpoint, DWORD connectTimeoutMs,
+                        MessageHandler onMessage, DropHandler onDropped,
+                        std::unique_ptr<AgentConnection>& out) noexcept;
 
     // Sends one framed command (see EncodeCommand); safe from any thread.
     // HRESULT_FROM_WIN32(WSAENOTCONN) once the connection is closed or dropped.

@@ -63,9 +63,10 @@ HRESULT ParseAgentMessage(std::string_view json, AgentMessage& out) {
     return S_OK;
 }
 
-std::string EncodeCommand(std::string_view command, std::string_view params, std::string_view token) {
-    return EncodeNetstring("{\"command\":" + JsonQuote(command) + ",\"params\":" + JsonQuote(params) +
-                           ",\"token\":" + JsonQuote(token) + "}");
+std::string EncodeCommand(std::string_view command, std::string_view params,
+                          std::string_view token) {
+    return EncodeNetstring("{\"command\":" + JsonQuote(command) + ",\"params\":" +
+                           JsonQuote(params) + ",\"token\":" + JsonQuote(token) + "}");
 }
 
 }  // namespace telsim::sip

@@ -34,6 +34,7 @@ HRESULT ParseAgentMessage(std::string_view json, AgentMessage& out);
 
 // One command as the netstring to send. The parameters and the token are
 // JSON-quoted, so no text in them can add a member or end the frame.
-std::string EncodeCommand(std::string_view command, std::string_view params, std::string_view token);
+std::string EncodeCommand(std::string_view command, std::string_view params,
+                          std::string_view token);
 
 }  // namespace telsim::sip

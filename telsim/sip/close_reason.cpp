@@ -22,21 +22,27 @@ int StatusCode(std::string_view text) {
 CloseReason ReasonOfStatus(int code) {
     switch (code) {
     case 486:
-    case 600: return CloseReason::Busy;
+    case 600:
+        return CloseReason::Busy;
     case 403:
-    case 603: return CloseReason::Declined;
+    case 603:
+        return CloseReason::Declined;
     case 404:
     case 410:
     case 484:
-    case 604: return CloseReason::NotFound;
+    case 604:
+        return CloseReason::NotFound;
     // A proxy answers 408 when nobody picked up within its time, and many
     // answer 480 after ringing unanswered.
     case 408:
-    case 480: return CloseReason::NoAnswer;
+    case 480:
+        return CloseReason::NoAnswer;
     case 502:
     case 503:
-    case 504: return CloseReason::Unreachable;
-    default: return CloseReason::Failed;
+    case 504:
+        return CloseReason::Unreachable;
+    default:
+        return CloseReason::Failed;
     }
 }
 
@@ -55,8 +61,9 @@ CloseReason ReasonOf(std::string_view closedParam) {
     }
     // The system's texts for a request that never got an answer, or could
     // not be sent.
-    for (const std::string_view text : {"Connection timed out", "Connection refused", "Network is unreachable",
-                                        "No route to host", "Host is unreachable", "Host is down"}) {
+    for (const std::string_view text :
+         {"Connection timed out", "Connection refused", "Network is unreachable",
+          "No route to host", "Host is unreachable", "Host is down"}) {
         if (closedParam == text) {
             return CloseReason::Unreachable;
         }
@@ -66,14 +73,22 @@ CloseReason ReasonOf(std::string_view closedParam) {
 
 const char* ReasonName(CloseReason reason) {
     switch (reason) {
-    case CloseReason::LocalHangup: return "hung up";
-    case CloseReason::FarEndHangup: return "hung up by the far end";
-    case CloseReason::Busy: return "busy";
-    case CloseReason::Declined: return "declined";
-    case CloseReason::NotFound: return "not found";
-    case CloseReason::NoAnswer: return "no answer";
-    case CloseReason::Unreachable: return "unreachable";
-    case CloseReason::Failed: break;
+    case CloseReason::LocalHangup:
+        return "hung up";
+    case CloseReason::FarEndHangup:
+        return "hung up by the far end";
+    case CloseReason::Busy:
+        return "busy";
+    case CloseReason::Declined:
+        return "declined";
+    case CloseReason::NotFound:
+        return "not found";
+    case CloseReason::NoAnswer:
+        return "no answer";
+    case CloseReason::Unreachable:
+        return "unreachable";
+    case CloseReason::Failed:
+        break;
     }
     return "failed";
 }
@@ -81,13 +96,19 @@ const char* ReasonName(CloseReason reason) {
 CALL_STATE_EVENT_CAUSE CauseOf(CloseReason reason) {
     switch (reason) {
     case CloseReason::LocalHangup:
-    case CloseReason::FarEndHangup: return CEC_DISCONNECT_NORMAL;
-    case CloseReason::Busy: return CEC_DISCONNECT_BUSY;
-    case CloseReason::Declined: return CEC_DISCONNECT_REJECTED;
-    case CloseReason::NotFound: return CEC_DISCONNECT_BADADDRESS;
-    case CloseReason::NoAnswer: return CEC_DISCONNECT_NOANSWER;
+    case CloseReason::FarEndHangup:
+        return CEC_DISCONNECT_NORMAL;
+    case CloseReason::Busy:
+        return CEC_DISCONNECT_BUSY;
+    case CloseReason::Declined:
+        return CEC_DISCONNECT_REJECTED;
+    case CloseReason::NotFound:
+        return CEC_DISCONNECT_BADADDRESS;
+    case CloseReason::NoAnswer:
+        return CEC_DISCONNECT_NOANSWER;
     case CloseReason::Unreachable:
-    case CloseReason::Failed: break;
+    case CloseReason::Failed:
+        break;
     }
     return CEC_DISCONNECT_FAILED;
 }

@@ -17,8 +17,8 @@ enum class CloseReason {
     Declined,
     NotFound,
     NoAnswer,
-    Unreachable,   // no SIP answer at all, or the transport failed
-    Failed,        // anything else, the agent's own failures included
+    Unreachable,  // no SIP answer at all, or the transport failed
+    Failed,       // anything else, the agent's own failures included
 };
 
 CloseReason ReasonOf(std::string_view closedParam);

@@ -29,13 +29,16 @@ struct JsonLimits {
 // Calls `member` for each top-level member in order; its failure ends the
 // read and is returned.
 using JsonMember = std::function<HRESULT(std::string_view key, const JsonValue& value)>;
-HRESULT ReadJsonObject(std::string_view json, const JsonMember& member, const JsonLimits& limits = {});
+HRESULT ReadJsonObject(std::string_view json, const JsonMember& member,
+                       const JsonLimits& limits = {});
 
 // `text` as a JSON string literal, quotes included. Quotes, backslashes and
 // every control character are escaped, so the result can only be read
 // back as the one string it was made from.
 std::string JsonQuote(std::string_view text);
 
-inline HRESULT MalformedData() { return HRESULT_FROM_WIN32(ERROR_INVALID_DATA); }
+inline HRESULT MalformedData() {
+    return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+}
 
 }  // namespace telsim::sip

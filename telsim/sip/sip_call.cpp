@@ -15,7 +15,8 @@ std::string SipCall::Dial() const {
     return EncodeCommand("dial", uri_, kDialToken);
 }
 
-bool SipCall::Change(SipCallState state, SipCallUpdate& update, CloseReason reason, std::string detail) {
+bool SipCall::Change(SipCallState state, SipCallUpdate& update, CloseReason reason,
+                     std::string detail) {
     if (state_ == state || state_ == SipCallState::Disconnected) {
         return false;
     }

@@ -47,15 +47,18 @@ HRESULT SipDriver::Connect(const std::wstring& destination, bool) noexcept {
                 reports_.Report(CS_CONNECTED, CEC_NONE);
                 break;
             case SipCallState::Disconnected:
-                Note("SIP call to " + uri + " ended: " + ReasonName(update.reason) + " (" + update.detail + ")");
+                Note("SIP call to " + uri + " ended: " + ReasonName(update.reason) + " (" +
+                     update.detail + ")");
                 reports_.Report(CS_DISCONNECTED, CauseOf(update.reason));
                 break;
             }
         };
         std::unique_ptr<AgentCall> call;
-        const HRESULT hr = AgentCall::Start(line_->endpoint, uri, line_->timeouts, std::move(post), call);
+        const HRESULT hr =
+            AgentCall::Start(line_->endpoint, uri, line_->timeouts, std::move(post), call);
         if (FAILED(hr)) {
-            Note("the SIP line's agent at " + std::string(line_->agent.begin(), line_->agent.end()) +
+            Note("the SIP line's agent at " +
+                 std::string(line_->agent.begin(), line_->agent.end()) +
                  " cannot be reached: " + Hex(hr));
             return hr;
         }

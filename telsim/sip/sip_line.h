@@ -35,8 +35,9 @@ struct SipLine final : LineDevice {
 HRESULT SetSipOption(SipLine& line, std::wstring_view key, std::wstring_view value);
 
 inline constexpr const wchar_t* kSipOptionKeys[] = {
-    L"Agent",  L"AllowRemoteAgent", L"Uri",           L"Domain",
-    L"ConnectTimeoutMs", L"UnreachableTimeoutMs", L"AnswerTimeoutMs", L"HangUpTimeoutMs"};
+    L"Agent",           L"AllowRemoteAgent", L"Uri",
+    L"Domain",          L"ConnectTimeoutMs", L"UnreachableTimeoutMs",
+    L"AnswerTimeoutMs", L"HangUpTimeoutMs"};
 
 // Kind=sip (telsim/README.md, "SIP lines").
 const LineKind& SipLineKind();

@@ -12,7 +12,8 @@ bool Alphanumeric(wchar_t c) {
 }
 
 bool UriCharacter(wchar_t c) {
-    return Alphanumeric(c) || std::wstring_view(L"-._~!$&'()*+,;=:@/?%[]").find(c) != std::wstring_view::npos;
+    return Alphanumeric(c) ||
+           std::wstring_view(L"-._~!$&'()*+,;=:@/?%[]").find(c) != std::wstring_view::npos;
 }
 
 bool HostCharacter(wchar_t c) {
@@ -26,7 +27,8 @@ std::string Narrow(std::wstring_view text) {
 
 std::size_t Count(std::wstring_view text, std::wstring_view part) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::wstring_view::npos; at = text.find(part, at + part.size())) {
+    for (std::size_t at = text.find(part); at != std::wstring_view::npos;
+         at = text.find(part, at + part.size())) {
         ++n;
     }
     return n;
@@ -34,11 +36,13 @@ std::size_t Count(std::wstring_view text, std::wstring_view part) {
 
 }  // namespace
 
-HRESULT SipUriTemplate::Parse(std::wstring_view uriTemplate, std::wstring_view domain, SipUriTemplate& out) {
+HRESULT SipUriTemplate::Parse(std::wstring_view uriTemplate, std::wstring_view domain,
+                              SipUriTemplate& out) {
     out = SipUriTemplate{};
     const bool secure = uriTemplate.substr(0, 5) == L"sips:";
     if (uriTemplate.size() > kMaxTemplate || (uriTemplate.substr(0, 4) != L"sip:" && !secure) ||
-        Count(uriTemplate, kNumber) != 1 || Count(uriTemplate, kDomain) > 1 || domain.size() > kMaxTemplate) {
+        Count(uriTemplate, kNumber) != 1 || Count(uriTemplate, kDomain) > 1 ||
+        domain.size() > kMaxTemplate) {
         return E_INVALIDARG;
     }
     for (const wchar_t c : domain) {

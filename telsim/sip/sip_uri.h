@@ -19,7 +19,8 @@ public:
     // and -._~!$&'()*+,;=:@/?%[]). The domain is a host, optionally with a
     // port: letters, digits, '.', '-', ':', '[' and ']'. E_INVALIDARG when
     // either is not so.
-    static HRESULT Parse(std::wstring_view uriTemplate, std::wstring_view domain, SipUriTemplate& out);
+    static HRESULT Parse(std::wstring_view uriTemplate, std::wstring_view domain,
+                         SipUriTemplate& out);
 
     // The URI for `dialable`. Digits and '*' are kept, '#' is kept escaped
     // as "%23", '+' is kept as the first character; spaces, the separators

@@ -30,13 +30,14 @@ protected:
         cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
         RegisterClassW(&cls);
         container = CreateWindowExW(0, L"BrevlinTestContainer", L"container",
-                                    WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 50, 50, 500, 400, nullptr,
-                                    nullptr, GetModuleHandleW(nullptr), nullptr);
+                                    WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 50, 50, 500,
+                                    400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         UpdateWindow(container);
         PumpMessages();
     }
     static void TearDownTestSuite() {
-        if (container) DestroyWindow(container);
+        if (container)
+            DestroyWindow(container);
         container = nullptr;
         PumpMessages();
     }
@@ -55,7 +56,8 @@ protected:
         ole.Reset();
         site.Reset();
         ControlTest::TearDown();
-        EXPECT_EQ(nullptr, GetWindow(container, GW_CHILD)) << "a control window outlived its control";
+        EXPECT_EQ(nullptr, GetWindow(container, GW_CHILD))
+            << "a control window outlived its control";
         PumpMessages();
     }
 
@@ -65,7 +67,8 @@ protected:
         options.window = container;
         site = TestSite::Create(options);
         HRESULT hr = ole->SetClientSite(site.Get());
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr))
+            return hr;
         hr = ole->DoVerb(verb, nullptr, site.Get(), 0, container, &options.pos);
         PumpMessages();
         return hr;
@@ -96,8 +99,10 @@ TEST_F(ActivationTest, WindowedActivationCreatesTheChildWindow) {
     EXPECT_EQ(0x56000000, GetWindowLongW(window, GWL_STYLE));
     EXPECT_EQ(0, GetWindowLongW(window, GWL_EXSTYLE));
     EXPECT_EQ(0xBu, static_cast<UINT>(GetClassLongPtrW(window, GCL_STYLE)));
-    EXPECT_EQ(static_cast<ULONG_PTR>(COLOR_WINDOW + 1), GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
-    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(LoadCursorW(nullptr, IDC_ARROW)), GetClassLongPtrW(window, GCLP_HCURSOR));
+    EXPECT_EQ(static_cast<ULONG_PTR>(COLOR_WINDOW + 1),
+              GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(LoadCursorW(nullptr, IDC_ARROW)),
+              GetClassLongPtrW(window, GCLP_HCURSOR));
     wchar_t className[64] = L"";
     GetClassNameW(window, className, 64);
     EXPECT_STREQ(comkit::ControlWindowClassName(), className);
@@ -133,8 +138,8 @@ TEST_F(ActivationTest, WindowlessActivationWhenTheSiteAgrees) {
     EXPECT_EQ(nullptr, ControlWindow());
     EXPECT_EQ(nullptr, GetWindow(container, GW_CHILD));
     LRESULT result = 1;
-    EXPECT_HR(S_FALSE,
-              As<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless)->OnWindowMessage(WM_LBUTTONDOWN, 0, 0, &result));
+    EXPECT_HR(S_FALSE, As<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless)
+                           ->OnWindowMessage(WM_LBUTTONDOWN, 0, 0, &result));
 }
 
 TEST_F(ActivationTest, WindowPaintsTheLabelAndNothingElse) {
@@ -169,7 +174,8 @@ TEST_F(ActivationTest, WindowPaintsTheLabelAndNothingElse) {
     const auto want = expected.Pixels();
     int differing = 0;
     for (size_t i = 0; i < got.size(); ++i) {
-        if ((got[i] & 0xFFFFFF) != (want[i] & 0xFFFFFF)) ++differing;
+        if ((got[i] & 0xFFFFFF) != (want[i] & 0xFFFFFF))
+            ++differing;
     }
     EXPECT_EQ(0, differing) << "pixels differing from the centred label on the window background";
 }
@@ -193,7 +199,8 @@ TEST_F(ActivationTest, SetObjectRectsMovesAndClipsTheWindow) {
     GetRgnBox(region, &box);
     DeleteObject(region);
     EXPECT_EQ(60, box.right) << "the window is clipped where the clip rectangle ends";
-    EXPECT_HR(E_POINTER, As<IOleInPlaceObject>(IID_IOleInPlaceObject)->SetObjectRects(nullptr, &clip));
+    EXPECT_HR(E_POINTER,
+              As<IOleInPlaceObject>(IID_IOleInPlaceObject)->SetObjectRects(nullptr, &clip));
 }
 
 TEST_F(ActivationTest, HideAndShowVerbs) {
@@ -228,7 +235,8 @@ TEST_F(ActivationTest, CloseAndDeactivationDestroyTheWindow) {
     EXPECT_EQ(nullptr, ControlWindow());
 
     // Activating again makes a new window; Close takes it down.
-    ASSERT_HR(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.Get(), 0, container, nullptr));
+    ASSERT_HR(S_OK,
+              ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.Get(), 0, container, nullptr));
     window = ControlWindow();
     ASSERT_TRUE(IsWindow(window));
     EXPECT_HR(S_OK, ole->Close(OLECLOSE_NOSAVE));
@@ -268,14 +276,16 @@ TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
             auto* s = static_cast<Shared*>(data);
             SiteOptions options;
             options.userMode = TestSite::Bool(true);
-            options.window = CreateWindowExW(0, L"BrevlinTestContainer", L"worker", WS_OVERLAPPEDWINDOW, 0, 0, 300,
-                                             200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+            options.window =
+                CreateWindowExW(0, L"BrevlinTestContainer", L"worker", WS_OVERLAPPEDWINDOW, 0, 0,
+                                300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
             s->site = TestSite::Create(options);
             if (SUCCEEDED(s->ole->SetClientSite(s->site.Get())) &&
-                SUCCEEDED(s->ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, s->site.Get(), 0, options.window,
-                                         nullptr))) {
+                SUCCEEDED(s->ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, s->site.Get(), 0,
+                                         options.window, nullptr))) {
                 ComPtr<IOleInPlaceObject> inPlace;
-                if (SUCCEEDED(s->ole.As(&inPlace))) (void)inPlace->GetWindow(&s->window);
+                if (SUCCEEDED(s->ole.As(&inPlace)))
+                    (void)inPlace->GetWindow(&s->window);
             }
             s->ole.Reset();
             SetEvent(s->activated);

@@ -56,7 +56,8 @@ const struct {
 void* Query(IUnknown* object, REFIID iid, HRESULT* hr) {
     void* p = nullptr;
     *hr = object->QueryInterface(iid, &p);
-    if (p) static_cast<IUnknown*>(p)->Release();
+    if (p)
+        static_cast<IUnknown*>(p)->Release();
     return p;
 }
 
@@ -76,7 +77,8 @@ void ExpectControlInterfaces(IUnknown* object) {
         }
         // Every interface leads back to the same identity.
         ComPtr<IUnknown> back;
-        ASSERT_HR(S_OK, static_cast<IUnknown*>(p)->QueryInterface(IID_PPV_ARGS(&back))) << entry.name;
+        ASSERT_HR(S_OK, static_cast<IUnknown*>(p)->QueryInterface(IID_PPV_ARGS(&back)))
+            << entry.name;
         EXPECT_EQ(unknown, back.Get()) << entry.name;
     }
     for (const auto& entry : kRefused) {

@@ -49,10 +49,12 @@ class Outer final : public IOleCommandTarget {
 public:
     Outer() = default;
     HRESULT Aggregate() {
-        return CTAPIDialer::CreateInstance(this, IID_IUnknown, reinterpret_cast<void**>(inner.GetAddressOf()));
+        return CTAPIDialer::CreateInstance(this, IID_IUnknown,
+                                           reinterpret_cast<void**>(inner.GetAddressOf()));
     }
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
+        if (!ppv)
+            return E_POINTER;
         *ppv = nullptr;
         if (riid == IID_IUnknown || riid == IID_IOleCommandTarget) {
             *ppv = static_cast<IOleCommandTarget*>(this);
@@ -63,8 +65,12 @@ public:
     }
     STDMETHOD_(ULONG, AddRef)() noexcept override { return InterlockedIncrement(&m_ref); }
     STDMETHOD_(ULONG, Release)() noexcept override { return InterlockedDecrement(&m_ref); }
-    STDMETHOD(QueryStatus)(const GUID*, ULONG, OLECMD*, OLECMDTEXT*) noexcept override { return E_NOTIMPL; }
-    STDMETHOD(Exec)(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHOD(QueryStatus)(const GUID*, ULONG, OLECMD*, OLECMDTEXT*) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(Exec)(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) noexcept override {
+        return E_NOTIMPL;
+    }
 
     ComPtr<IUnknown> inner;
     LONG m_ref = 1;
@@ -72,7 +78,9 @@ public:
 
 }  // namespace
 
-TEST_F(DialerControlTest, AnswersTheControlInterfacesInTableOrder) { ExpectControlInterfaces(dialer.Get()); }
+TEST_F(DialerControlTest, AnswersTheControlInterfacesInTableOrder) {
+    ExpectControlInterfaces(dialer.Get());
+}
 
 TEST_F(DialerControlTest, IdentityAndClass) {
     ComPtr<IUnknown> unknown;
@@ -88,7 +96,8 @@ TEST_F(DialerControlTest, IdentityAndClass) {
 TEST_F(DialerControlTest, SavesOnlyItsSize) {
     auto stream = TestStream::Create({});
     ASSERT_HR(S_OK, As<IPersistStreamInit>(IID_IPersistStreamInit)->Save(stream.Get(), TRUE));
-    const std::vector<BYTE> expected = {0x00, 0x08, 0x00, 0x00, 0xD8, 0x13, 0x00, 0x00, 0xD8, 0x13, 0x00, 0x00};
+    const std::vector<BYTE> expected = {0x00, 0x08, 0x00, 0x00, 0xD8, 0x13,
+                                        0x00, 0x00, 0xD8, 0x13, 0x00, 0x00};
     EXPECT_EQ(expected, stream->Written());
     auto newer = TestStream::Create({0x01, 0x08, 0x00, 0x00, 1, 0, 0, 0, 2, 0, 0, 0});
     EXPECT_HR(E_FAIL, As<IPersistStreamInit>(IID_IPersistStreamInit)->Load(newer.Get()));
@@ -102,8 +111,8 @@ TEST_F(DialerControlTest, DrawsTheLabel) {
     auto view = As<IViewObject>(IID_IViewObject);
     const RECTL bounds{0, 0, 200, 100};
     LabelImage drawn;
-    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, drawn.Dc(), &bounds, nullptr,
-                               nullptr, 0));
+    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, drawn.Dc(), &bounds,
+                               nullptr, nullptr, 0));
     LabelImage expected;
     expected.DrawReference(100, 50);
     EXPECT_TRUE(drawn.Pixels() == expected.Pixels());

@@ -6,16 +6,20 @@
 
 using Microsoft::WRL::ComPtr;
 
-TEST_F(ControlTest, AnswersTheControlInterfacesInTableOrder) { ExpectControlInterfaces(control.Get()); }
+TEST_F(ControlTest, AnswersTheControlInterfacesInTableOrder) {
+    ExpectControlInterfaces(control.Get());
+}
 
 TEST_F(ControlTest, DistinctInterfacesHaveDistinctPointers) {
     HRESULT hr = S_OK;
     std::vector<void*> own;
     for (const Answered& entry : kAnswered) {
-        if (!entry.samePointerAs) own.push_back(Query(control.Get(), *entry.iid, &hr));
+        if (!entry.samePointerAs)
+            own.push_back(Query(control.Get(), *entry.iid, &hr));
     }
     for (size_t i = 0; i < own.size(); ++i) {
-        for (size_t j = i + 1; j < own.size(); ++j) EXPECT_NE(own[i], own[j]) << i << " and " << j;
+        for (size_t j = i + 1; j < own.size(); ++j)
+            EXPECT_NE(own[i], own[j]) << i << " and " << j;
     }
 }
 

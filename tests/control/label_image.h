@@ -21,7 +21,8 @@ public:
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
         m_dc = CreateCompatibleDC(nullptr);
-        m_bitmap = CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0);
+        m_bitmap = CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits),
+                                    nullptr, 0);
         m_old = SelectObject(m_dc, m_bitmap);
         std::fill(m_bits, m_bits + kWidth * kHeight, kBackground);
         SetTextColor(m_dc, RGB(0, 0, 0));
@@ -43,7 +44,8 @@ public:
     bool Blank() const {
         const auto pixels = Pixels();
         for (DWORD p : pixels) {
-            if (p != kBackground) return false;
+            if (p != kBackground)
+                return false;
         }
         return true;
     }

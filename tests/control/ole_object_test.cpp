@@ -27,8 +27,8 @@ public:
 private:
     static void Set(const std::wstring& key, const wchar_t* value) {
         HKEY hkey = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                                 &hkey, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0,
+                                                 KEY_WRITE, nullptr, &hkey, nullptr));
         RegSetValueExW(hkey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
         RegCloseKey(hkey);
@@ -90,8 +90,10 @@ TEST_F(OleObjectTest, DoVerbRefusesAnActiveSiteOtherThanTheClientSite) {
     auto other = TestSite::Create(RunMode());
     EXPECT_HR(E_UNEXPECTED, ole->DoVerb(OLEIVERB_OPEN, nullptr, other.Get(), 0, nullptr, nullptr));
     Site(RunMode());
-    EXPECT_HR(E_UNEXPECTED, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, other.Get(), 0, nullptr, nullptr));
-    EXPECT_HR(E_UNEXPECTED, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, nullptr));
+    EXPECT_HR(E_UNEXPECTED,
+              ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, other.Get(), 0, nullptr, nullptr));
+    EXPECT_HR(E_UNEXPECTED,
+              ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, nullptr));
     EXPECT_TRUE(site->Calls().empty());
     EXPECT_TRUE(other->Calls().empty());
     // Neither site: nothing to compare, and nothing to activate in.
@@ -123,7 +125,8 @@ TEST_F(OleObjectTest, PrimaryVerbActivatesWhenUserModeIsNotABoolean) {
     VariantInit(&notBool);
     V_VT(&notBool) = VT_I4;
     V_I4(&notBool) = 0;
-    for (const std::optional<VARIANT>& answer : {std::optional<VARIANT>(), std::optional<VARIANT>(notBool)}) {
+    for (const std::optional<VARIANT>& answer :
+         {std::optional<VARIANT>(), std::optional<VARIANT>(notBool)}) {
         SiteOptions options;
         options.userMode = answer;
         Site(options);
@@ -251,7 +254,8 @@ TEST_F(OleObjectTest, ReleasingAnActiveControlDeactivatesIt) {
     EXPECT_EQ(0u, control.Reset());
     EXPECT_TRUE(site->Called("OnUIDeactivate"));
     EXPECT_TRUE(site->Called("OnInPlaceDeactivateEx"));
-    EXPECT_EQ(1u, RefCount(static_cast<IOleClientSite*>(site.Get()))) << "the control kept a reference on its site";
+    EXPECT_EQ(1u, RefCount(static_cast<IOleClientSite*>(site.Get())))
+        << "the control kept a reference on its site";
 }
 
 TEST_F(OleObjectTest, ClientSiteIsHeldAndHandedBack) {
@@ -281,7 +285,8 @@ TEST_F(OleObjectTest, CloseSavesWhenAskedAndTellsTheAdviseSinks) {
     ASSERT_NE(nullptr, connections.Get());
     EXPECT_HR(S_OK, connections->Next(1, &data, &fetched));
     EXPECT_EQ(cookie, data.dwConnection);
-    if (data.pAdvSink) data.pAdvSink->Release();
+    if (data.pAdvSink)
+        data.pAdvSink->Release();
     connections.Reset();
 
     // Not dirty: nothing to save.
@@ -316,7 +321,8 @@ TEST_F(ControlTest, OleControlAnswersAndCountsFreezes) {
     MSG msg{};
     EXPECT_HR(E_NOTIMPL, oleControl->OnMnemonic(&msg));
     EXPECT_HR(S_OK, oleControl->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE));
-    auto* object = static_cast<CTestControl*>(static_cast<IOleControlImpl<CTestControl>*>(oleControl.Get()));
+    auto* object =
+        static_cast<CTestControl*>(static_cast<IOleControlImpl<CTestControl>*>(oleControl.Get()));
     EXPECT_EQ(0, object->FreezeCount());
     EXPECT_HR(S_OK, oleControl->FreezeEvents(TRUE));
     EXPECT_HR(S_OK, oleControl->FreezeEvents(TRUE));

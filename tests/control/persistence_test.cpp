@@ -27,7 +27,8 @@ TEST_F(ControlTest, FreshControlSavesDefaultExtent) {
     auto persist = As<IPersistStreamInit>(IID_IPersistStreamInit);
     auto stream = TestStream::Create({});
     EXPECT_HR(S_OK, persist->Save(stream.Get(), TRUE));
-    const std::vector<BYTE> expected = {0x00, 0x08, 0x00, 0x00, 0xD8, 0x13, 0x00, 0x00, 0xD8, 0x13, 0x00, 0x00};
+    const std::vector<BYTE> expected = {0x00, 0x08, 0x00, 0x00, 0xD8, 0x13,
+                                        0x00, 0x00, 0xD8, 0x13, 0x00, 0x00};
     EXPECT_EQ(expected, stream->Written());
     ULARGE_INTEGER size{};
     EXPECT_HR(S_OK, persist->GetSizeMax(&size));
@@ -139,7 +140,8 @@ TEST_F(ControlTest, SetExtentTakesOnlyTheContentAspect) {
     auto view = As<IViewObjectEx>(IID_IViewObjectEx);
     DVEXTENTINFO info{sizeof(info), DVEXTENT_CONTENT, {}};
     SIZEL natural{};
-    EXPECT_HR(S_OK, view->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr, &info, &natural));
+    EXPECT_HR(S_OK,
+              view->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr, &info, &natural));
     EXPECT_EQ(5080, natural.cx);
     EXPECT_EQ(5080, natural.cy);
     SIZEL viewExtent{};

@@ -29,7 +29,8 @@ protected:
         if (m_registered) {
             EXPECT_HR(S_OK, Export("DllUnregisterServer")());
         }
-        if (m_library) FreeLibrary(m_library);
+        if (m_library)
+            FreeLibrary(m_library);
     }
 
     using Entry = HRESULT(STDAPICALLTYPE*)();
@@ -46,7 +47,8 @@ private:
 
 TEST_F(RegisteredDialerTest, ContainerReadsTheRegisteredAnswers) {
     ComPtr<IOleObject> ole;
-    ASSERT_HR(S_OK, CoCreateInstance(CLSID_TAPIDialer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&ole)));
+    ASSERT_HR(S_OK, CoCreateInstance(CLSID_TAPIDialer, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_PPV_ARGS(&ole)));
 
     ExpectRegisteredAnswers(ole.Get());
 

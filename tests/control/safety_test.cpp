@@ -26,7 +26,8 @@ TEST_F(ControlTest, SafetyOptionsAreSharedByEveryInterface) {
     EXPECT_EQ(Options(3, 3), OptionsOf(safety.Get(), IID_IPersistStreamInit));
 
     // Only the masked bits change.
-    EXPECT_HR(S_OK, safety->SetInterfaceSafetyOptions(IID_IPersistStreamInit, INTERFACESAFE_FOR_UNTRUSTED_DATA, 0));
+    EXPECT_HR(S_OK, safety->SetInterfaceSafetyOptions(IID_IPersistStreamInit,
+                                                      INTERFACESAFE_FOR_UNTRUSTED_DATA, 0));
     EXPECT_EQ(1u, OptionsOf(safety.Get(), IID_IOleObject).second);
 }
 
@@ -41,7 +42,8 @@ TEST_F(ControlTest, SafetyMaskWithUnknownBitsChangesNothing) {
 TEST_F(ControlTest, SafetyForAnInterfaceNotAnswered) {
     auto safety = As<IObjectSafety>(IID_IObjectSafety);
     EXPECT_EQ(Options(0, 0), OptionsOf(safety.Get(), IID_IConnectionPointContainer, E_NOINTERFACE));
-    EXPECT_HR(E_NOINTERFACE, safety->SetInterfaceSafetyOptions(IID_IConnectionPointContainer, 3, 3));
+    EXPECT_HR(E_NOINTERFACE,
+              safety->SetInterfaceSafetyOptions(IID_IConnectionPointContainer, 3, 3));
     EXPECT_EQ(0u, OptionsOf(safety.Get(), IID_IDispatch).second);
     DWORD supported = 0;
     DWORD enabled = 0;

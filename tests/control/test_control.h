@@ -40,11 +40,13 @@ public:
         return comkit::QueryInterfaceTable(
             this, riid, ppv, Entry<ITAPIDialer>(), Entry<ITAPIDialer>(IID_IDispatch),
             Entry<IViewObjectEx>(IID_IViewObjectEx), Entry<IViewObjectEx>(IID_IViewObject2),
-            Entry<IViewObjectEx>(IID_IViewObject), Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless),
+            Entry<IViewObjectEx>(IID_IViewObject),
+            Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless),
             Entry<IOleInPlaceObjectWindowless>(IID_IOleInPlaceObject),
             Entry<IOleInPlaceObjectWindowless>(IID_IOleWindow),
-            Entry<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject), Entry<IOleControl>(IID_IOleControl),
-            Entry<IOleObject>(IID_IOleObject), Entry<IPersistStreamInit>(IID_IPersistStreamInit),
+            Entry<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject),
+            Entry<IOleControl>(IID_IOleControl), Entry<IOleObject>(IID_IOleObject),
+            Entry<IPersistStreamInit>(IID_IPersistStreamInit),
             Entry<IPersistStreamInit>(IID_IPersist), Entry<IObjectSafety>(IID_IObjectSafety));
     }
 
@@ -54,10 +56,14 @@ public:
     STDMETHOD(Disconnect)() noexcept override { return E_NOTIMPL; }
     STDMETHOD(get_Connected)(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
     STDMETHOD(GetAddressNameCSVList)(BSTR*) noexcept override { return E_NOTIMPL; }
-    STDMETHOD(ReadDeviceAddressFromFile)(BSTR, VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
+    STDMETHOD(ReadDeviceAddressFromFile)(BSTR, VARIANT_BOOL*) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHOD(SetDeviceAddress)(BSTR, VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
 
-    HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept { return comkit::DrawCentredLabel(dc, bounds, L"ATL 8.0"); }
+    HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept {
+        return comkit::DrawCentredLabel(dc, bounds, L"ATL 8.0");
+    }
 
     static LONG Live() noexcept { return InterlockedCompareExchange(&s_live, 0, 0); }
 

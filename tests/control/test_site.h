@@ -65,8 +65,9 @@ public:
     STDMETHOD(CanInPlaceActivate)() noexcept override;
     STDMETHOD(OnInPlaceActivate)() noexcept override;
     STDMETHOD(OnUIActivate)() noexcept override;
-    STDMETHOD(GetWindowContext)(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos, LPRECT clip,
-                                LPOLEINPLACEFRAMEINFO info) noexcept override;
+    STDMETHOD(GetWindowContext)
+    (IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos, LPRECT clip,
+     LPOLEINPLACEFRAMEINFO info) noexcept override;
     STDMETHOD(Scroll)(SIZE) noexcept override;
     STDMETHOD(OnUIDeactivate)(BOOL undoable) noexcept override;
     STDMETHOD(OnInPlaceDeactivate)() noexcept override;
@@ -106,8 +107,9 @@ public:
     STDMETHOD(GetTypeInfoCount)(UINT*) noexcept override;
     STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) noexcept override;
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override;
-    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                      UINT*) noexcept override;
+    STDMETHOD(Invoke)
+    (DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+     UINT*) noexcept override;
 
 private:
     explicit TestSite(const SiteOptions& options);
@@ -121,25 +123,32 @@ private:
 };
 
 // A stream over fixed bytes that can fail or end early.
-class TestStream final : public test_support::TestDouble<IStream, &IID_IStream, &IID_ISequentialStream> {
+class TestStream final
+    : public test_support::TestDouble<IStream, &IID_IStream, &IID_ISequentialStream> {
 public:
     // Reads serve data; the read numbered failRead (1-based) fails with
     // failure; writes go to Written() until the write numbered failWrite.
     static Microsoft::WRL::ComPtr<TestStream> Create(std::vector<BYTE> data, int failRead = 0,
-                                                     int failWrite = 0, HRESULT failure = STG_E_READFAULT);
+                                                     int failWrite = 0,
+                                                     HRESULT failure = STG_E_READFAULT);
     const std::vector<BYTE>& Written() const noexcept { return m_written; }
 
     STDMETHOD(Read)(void* buffer, ULONG size, ULONG* read) noexcept override;
     STDMETHOD(Write)(const void* buffer, ULONG size, ULONG* written) noexcept override;
     STDMETHOD(Seek)(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) noexcept override { return E_NOTIMPL; }
     STDMETHOD(SetSize)(ULARGE_INTEGER) noexcept override { return E_NOTIMPL; }
-    STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) noexcept override {
+    STDMETHOD(CopyTo)
+    (IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) noexcept override {
         return E_NOTIMPL;
     }
     STDMETHOD(Commit)(DWORD) noexcept override { return E_NOTIMPL; }
     STDMETHOD(Revert)() noexcept override { return E_NOTIMPL; }
-    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept override { return E_NOTIMPL; }
-    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept override { return E_NOTIMPL; }
+    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept override {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept override {
+        return E_NOTIMPL;
+    }
     STDMETHOD(Stat)(STATSTG*, DWORD) noexcept override { return E_NOTIMPL; }
     STDMETHOD(Clone)(IStream**) noexcept override { return E_NOTIMPL; }
 

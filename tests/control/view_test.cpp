@@ -32,7 +32,8 @@ TEST_F(ViewTest, DrawsTheLabelCentredOnTheBounds) {
     LabelImage expected;
     expected.DrawReference(10 + 181 / 2, 20 + 61 / 2);
     ASSERT_FALSE(expected.Blank());
-    EXPECT_TRUE(drawn.Pixels() == expected.Pixels()) << "label not where the arithmetic puts it, or more painted";
+    EXPECT_TRUE(drawn.Pixels() == expected.Pixels())
+        << "label not where the arithmetic puts it, or more painted";
 }
 
 TEST_F(ViewTest, HalvesTruncateTowardsZeroForReversedBounds) {
@@ -104,7 +105,8 @@ TEST_F(ViewTest, MetafileIsDrawnIntoWithoutMappingChanges) {
     DeleteMetaFile(metafile);
 
     auto has = [&](WORD function) {
-        return std::find(seen.functions.begin(), seen.functions.end(), function) != seen.functions.end();
+        return std::find(seen.functions.begin(), seen.functions.end(), function) !=
+               seen.functions.end();
     };
     EXPECT_TRUE(has(META_SETTEXTALIGN));
     EXPECT_TRUE(has(META_EXTTEXTOUT) || has(META_TEXTOUT));
@@ -123,7 +125,8 @@ TEST_F(ViewTest, DrawsOnlyTheContentOpaqueAndTransparentAspects) {
         EXPECT_HR(S_OK, Draw(aspect, drawn.Dc(), &bounds)) << aspect;
         EXPECT_FALSE(drawn.Blank()) << aspect;
     }
-    for (DWORD aspect : {DWORD{DVASPECT_THUMBNAIL}, DWORD{DVASPECT_ICON}, DWORD{DVASPECT_DOCPRINT}, DWORD{64}, DWORD{0}}) {
+    for (DWORD aspect : {DWORD{DVASPECT_THUMBNAIL}, DWORD{DVASPECT_ICON}, DWORD{DVASPECT_DOCPRINT},
+                         DWORD{64}, DWORD{0}}) {
         LabelImage drawn;
         EXPECT_HR(DV_E_DVASPECT, Draw(aspect, drawn.Dc(), &bounds)) << aspect;
         EXPECT_TRUE(drawn.Blank()) << aspect;
@@ -141,7 +144,8 @@ TEST_F(ViewTest, MissingBoundsAreRefusedUnlessActiveWithoutWindow) {
     auto site = TestSite::Create(options);
     auto ole = As<IOleObject>(IID_IOleObject);
     ASSERT_HR(S_OK, ole->SetClientSite(site.Get()));
-    ASSERT_HR(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.Get(), 0, nullptr, nullptr));
+    ASSERT_HR(S_OK,
+              ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.Get(), 0, nullptr, nullptr));
     const RECT pos{20, 10, 221, 91};
     ASSERT_HR(S_OK, As<IOleInPlaceObject>(IID_IOleInPlaceObject)->SetObjectRects(&pos, &pos));
     ASSERT_HR(S_OK, Draw(DVASPECT_CONTENT, drawn.Dc(), nullptr));
@@ -191,7 +195,8 @@ TEST_F(ViewTest, FixedViewAnswers) {
     RECTL rect{};
     EXPECT_HR(E_NOTIMPL, view->GetRect(DVASPECT_CONTENT, &rect));
     LOGPALETTE* palette = nullptr;
-    EXPECT_HR(E_NOTIMPL, view->GetColorSet(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, &palette));
+    EXPECT_HR(E_NOTIMPL,
+              view->GetColorSet(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, &palette));
     DWORD freeze = 0;
     EXPECT_HR(E_NOTIMPL, view->Freeze(DVASPECT_CONTENT, -1, nullptr, &freeze));
     EXPECT_HR(E_NOTIMPL, view->Unfreeze(freeze));

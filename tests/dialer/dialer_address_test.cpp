@@ -51,7 +51,8 @@ protected:
         ComPtr<ITCallInfo> info;
         ComPtr<ITAddress> address;
         Bstr name;
-        if (FAILED(m_service->World().Calls().back().As(&info)) || FAILED(info->get_Address(&address)) ||
+        if (FAILED(m_service->World().Calls().back().As(&info)) ||
+            FAILED(info->get_Address(&address)) ||
             FAILED(address->get_AddressName(name.Receive()))) {
             return L"<unknown>";
         }
@@ -144,7 +145,8 @@ TEST_F(DialerAddressTest, UnsuitableAddressesAreLeftOutAndNotSelected) {
          WithoutPhoneNumbers(L"Fax"), Suitable(L"Good")});
     EXPECT_HR(S_FALSE, List());
     EXPECT_EQ(L"Good", list);
-    for (const wchar_t* name : {L"MediaOne", L"NoCaps", L"NoMedia", L"CapFails", L"MediaFails", L"Fax"}) {
+    for (const wchar_t* name :
+         {L"MediaOne", L"NoCaps", L"NoMedia", L"CapFails", L"MediaFails", L"Fax"}) {
         EXPECT_HR(S_OK, Select(name));
         EXPECT_EQ(VARIANT_FALSE, selected);
     }

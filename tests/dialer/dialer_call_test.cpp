@@ -17,7 +17,7 @@ using Mode = std::tuple<bool, telsim::Delivery>;
 std::string ModeName(const ::testing::TestParamInfo<Mode>& info) {
     return std::string(std::get<0>(info.param) ? "Sta" : "Mta") +
            (std::get<1>(info.param) == telsim::Delivery::Synchronous ? "Synchronous"
-                                                                      : "NotificationThread");
+                                                                     : "NotificationThread");
 }
 
 class DialerCallTest : public ::testing::TestWithParam<Mode>, protected DialerFixture {
@@ -42,7 +42,8 @@ protected:
 
     // An event of this kind about a call in this state; an unfiltered one
     // reaches the sink whatever its filter.
-    static telsim::EventSpec Event(CALL_STATE state, TAPI_EVENT kind = TE_CALLSTATE, bool unfiltered = false) {
+    static telsim::EventSpec Event(CALL_STATE state, TAPI_EVENT kind = TE_CALLSTATE,
+                                   bool unfiltered = false) {
         telsim::EventSpec event;
         event.kind = kind;
         event.callState = state;
@@ -112,7 +113,9 @@ protected:
         m_service->Recorder().ClearOperations();
     }
 
-    ComPtr<ITBasicCallControl> Call(std::size_t index) { return m_service->World().Calls().at(index); }
+    ComPtr<ITBasicCallControl> Call(std::size_t index) {
+        return m_service->World().Calls().at(index);
+    }
 
     void ExpectError(const wchar_t* description) {
         const ThreadError error = TakeThreadError();
@@ -121,11 +124,11 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Modes, DialerCallTest,
-                         ::testing::Combine(::testing::Bool(),
-                                            ::testing::Values(telsim::Delivery::Synchronous,
-                                                              telsim::Delivery::NotificationThread)),
-                         ModeName);
+INSTANTIATE_TEST_SUITE_P(
+    Modes, DialerCallTest,
+    ::testing::Combine(::testing::Bool(), ::testing::Values(telsim::Delivery::Synchronous,
+                                                            telsim::Delivery::NotificationThread)),
+    ModeName);
 
 TEST_P(DialerCallTest, FirstConnectRegistersInOrderAndTracksTheCall) {
     EXPECT_FALSE(Connected());
@@ -216,11 +219,12 @@ TEST_P(DialerCallTest, TrackedStateFollowsTheCallsOwnState) {
         bool connected;
     };
     const Step steps[] = {
-        {CS_INPROGRESS, true}, {CS_IDLE, false},       {CS_CONNECTED, true},
-        {CS_OFFERING, false},  {CS_INPROGRESS, true},  {CS_QUEUED, false},
-        {CS_CONNECTED, true},  {CS_DISCONNECTED, false}, {CS_CONNECTED, true},
-        {static_cast<CALL_STATE>(7), false}, {CS_CONNECTED, true},
-        {static_cast<CALL_STATE>(-1), false},
+        {CS_INPROGRESS, true}, {CS_IDLE, false},
+        {CS_CONNECTED, true},  {CS_OFFERING, false},
+        {CS_INPROGRESS, true}, {CS_QUEUED, false},
+        {CS_CONNECTED, true},  {CS_DISCONNECTED, false},
+        {CS_CONNECTED, true},  {static_cast<CALL_STATE>(7), false},
+        {CS_CONNECTED, true},  {static_cast<CALL_STATE>(-1), false},
     };
     for (const Step& step : steps) {
         telsim::EventSpec event = Event(step.state);

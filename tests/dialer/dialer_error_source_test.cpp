@@ -14,7 +14,8 @@ class RegisteredProgId {
 public:
     RegisteredProgId() {
         HKEY existing = nullptr;
-        m_owned = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClassKey, 0, KEY_READ, &existing) != ERROR_SUCCESS;
+        m_owned =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClassKey, 0, KEY_READ, &existing) != ERROR_SUCCESS;
         if (existing) {
             RegCloseKey(existing);
         }

@@ -104,7 +104,10 @@ TEST_F(DialerFileTest, EveryByteIsOneCharacter) {
 
 TEST_F(DialerFileTest, EndOfFileByteAndNulEndTheName) {
     Use({});
-    ExpectSelects("Modem A\x1A" "B\n", L"Modem A");
+    ExpectSelects(
+        "Modem A\x1A"
+        "B\n",
+        L"Modem A");
     ExpectSelects(std::string("Modem A\0B\n", 10), L"Modem A");
     ExpectSelects("Modem A\r\x1A\n", L"Modem A\r");
 }
@@ -143,9 +146,11 @@ TEST_F(DialerFileTest, FilesThatCannotBeOpenedAreNoSelection) {
 TEST_F(DialerFileTest, DevicesAndPipesAreNeverOpened) {
     Use({Named(L"Modem A")});
     // A pipe that would see the dialer connect, if it ever opened it.
-    const std::wstring pipeTail = L"\\pipe\\brevlin-device-file-" + std::to_wstring(GetCurrentProcessId());
-    HANDLE pipe = CreateNamedPipeW((L"\\\\." + pipeTail).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0,
-                                   1, 64, 64, 0, nullptr);
+    const std::wstring pipeTail =
+        L"\\pipe\\brevlin-device-file-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe =
+        CreateNamedPipeW((L"\\\\." + pipeTail).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                         0, 1, 64, 64, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
     const std::wstring paths[] = {L"CON",
                                   L"NUL",

@@ -40,8 +40,8 @@ TEST_P(DialerRaceTest, CallsAreDroppedAndReleasedOnceWhateverTheTiming) {
         // Mostly delivered on this thread, which paces the raising; every
         // eighth goes through the notification thread.
         for (unsigned n = 0; !stop.load(); ++n) {
-            event.delivery = n % 8 == 0 ? telsim::Delivery::NotificationThread
-                                        : telsim::Delivery::Synchronous;
+            event.delivery =
+                n % 8 == 0 ? telsim::Delivery::NotificationThread : telsim::Delivery::Synchronous;
             m_service->Notifications().RaiseEvent(event);
         }
     });

@@ -17,7 +17,8 @@ HRESULT Dial(ITAPIDialer* dialer, const wchar_t* number) {
 }
 
 void DialerFixture::Start(bool singleThreaded, telsim::Delivery delivery) {
-    m_apartment = std::make_unique<Apartment>(singleThreaded ? Apartment::Single : Apartment::Multi);
+    m_apartment =
+        std::make_unique<Apartment>(singleThreaded ? Apartment::Single : Apartment::Multi);
     m_service = telsim::Service::Create();
     m_service->World().SetDelivery(delivery);
     ASSERT_HR(S_OK, m_service->RegisterClassObject());

@@ -63,10 +63,12 @@ public:
         std::lock_guard lock(mu_);
         std::string out;
         for (const auto& event : events_) {
-            if (!out.empty()) out += ",";
-            out += event.state == DialState::InProgress  ? "inprogress"
-                   : event.state == DialState::Connected ? "connected"
-                                                              : std::string("disconnected:") + event.detail;
+            if (!out.empty())
+                out += ",";
+            out += event.state == DialState::InProgress ? "inprogress"
+                   : event.state == DialState::Connected
+                       ? "connected"
+                       : std::string("disconnected:") + event.detail;
         }
         return out;
     }
@@ -86,7 +88,8 @@ public:
         std::string text;
         for (int i = 0; i < 100; ++i) {
             text = Read().substr(mark_);
-            if (text.find(last) != std::string::npos) break;
+            if (text.find(last) != std::string::npos)
+                break;
             std::this_thread::sleep_for(50ms);
         }
         return text;
@@ -106,7 +109,8 @@ private:
 class ModemCallTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (Env("BREVLIN_MODEM_PORT").empty()) GTEST_SKIP() << "no modem peer (run through run-modempeer.sh)";
+        if (Env("BREVLIN_MODEM_PORT").empty())
+            GTEST_SKIP() << "no modem peer (run through run-modempeer.sh)";
         config_.port = static_cast<unsigned>(std::atoi(Env("BREVLIN_MODEM_PORT").c_str()));
         config_.guardMs = 900;
         config_.commandTimeoutMs = 2000;
@@ -134,21 +138,26 @@ TEST_F(ModemCallTest, ConnectsOnConnectAndHangsUpWithEscapeAndATH0) {
     EXPECT_EQ("inprogress,connected,disconnected:hung up", recorder_.States());
     EXPECT_EQ(Outcome::HungUp, call->Reason());
     // Exactly the initialisation, then the dial string, then the hang-up.
-    EXPECT_EQ("OPEN\nCMD ATZ\nRESULT OK\nCMD ATE0V1\nRESULT OK\nCMD ATDT5550100\nDIAL T5550100\nRESULT CONNECT 33600\n"
-              "ESCAPE\nRESULT OK\nCMD ATH0\nHANGUP ATH\nRESULT OK\nCLOSED\n",
-              log.Since("CLOSED"))
+    EXPECT_EQ(
+        "OPEN\nCMD ATZ\nRESULT OK\nCMD ATE0V1\nRESULT OK\nCMD ATDT5550100\nDIAL T5550100\nRESULT "
+        "CONNECT 33600\n"
+        "ESCAPE\nRESULT OK\nCMD ATH0\nHANGUP ATH\nRESULT OK\nCLOSED\n",
+        log.Since("CLOSED"))
         << call->Transcript();
 }
 
 TEST_F(ModemCallTest, FailedDialsEndDisconnectedWithTheModemsReason) {
-    const std::pair<const char*, const char*> cases[] = {
-        {kBusy, "busy"}, {kNoCarrier, "no carrier"}, {kNoDialtone, "no dial tone"}, {kNoAnswer, "no answer"}};
+    const std::pair<const char*, const char*> cases[] = {{kBusy, "busy"},
+                                                         {kNoCarrier, "no carrier"},
+                                                         {kNoDialtone, "no dial tone"},
+                                                         {kNoAnswer, "no answer"}};
     for (const auto& [number, reason] : cases) {
         Recorder recorder;
         std::unique_ptr<ModemDial> call;
         ASSERT_HR(S_OK, ModemDial::Start(config_, number, recorder.Callback(), call));
         ASSERT_TRUE(recorder.WaitEnded()) << number;
-        EXPECT_EQ(std::string("inprogress,disconnected:") + reason, recorder.States()) << call->Transcript();
+        EXPECT_EQ(std::string("inprogress,disconnected:") + reason, recorder.States())
+            << call->Transcript();
         EXPECT_TRUE(call->Ended());
     }
 }
@@ -171,7 +180,8 @@ TEST_F(ModemCallTest, HangUpDuringTheDialEndsItAtTheModem) {
     ASSERT_TRUE(recorder_.WaitEnded());
     EXPECT_EQ("inprogress,disconnected:hung up", recorder_.States());
     const std::string seen = log.Since("CLOSED");
-    EXPECT_NE(std::string::npos, seen.find("ABORT dial interrupted\nRESULT NO CARRIER\nCMD ATH0\n")) << seen;
+    EXPECT_NE(std::string::npos, seen.find("ABORT dial interrupted\nRESULT NO CARRIER\nCMD ATH0\n"))
+        << seen;
 }
 
 TEST_F(ModemCallTest, CarrierLostWhileConnectedEndsTheCall) {
@@ -188,7 +198,8 @@ TEST_F(ModemCallTest, VoiceDialEndsWithSemicolonAndHangsUpWithoutEscape) {
     call->HangUp();
     ASSERT_TRUE(recorder_.WaitEnded());
     const std::string seen = log.Since("CLOSED");
-    EXPECT_NE(std::string::npos, seen.find("DIAL T5550100;\nRESULT OK\nCMD ATH0\nHANGUP ATH\n")) << seen;
+    EXPECT_NE(std::string::npos, seen.find("DIAL T5550100;\nRESULT OK\nCMD ATH0\nHANGUP ATH\n"))
+        << seen;
     EXPECT_EQ(std::string::npos, seen.find("ESCAPE"));
 }
 
@@ -200,8 +211,9 @@ TEST_F(ModemCallTest, ConfiguredInitialisationAndDialCommandAreSentAsGiven) {
     ASSERT_TRUE(recorder_.WaitConnected());
     call.reset();
     const std::string seen = log.Since("CLOSED");
-    EXPECT_NE(std::string::npos, seen.find("CMD ATZ\nRESULT OK\nCMD ATE0V1\nRESULT OK\nCMD AT+FCLASS=1\nRESULT OK\n"
-                                             "CMD ATS7=30\nRESULT OK\nCMD ATDP9,5550100\n"))
+    EXPECT_NE(std::string::npos,
+              seen.find("CMD ATZ\nRESULT OK\nCMD ATE0V1\nRESULT OK\nCMD AT+FCLASS=1\nRESULT OK\n"
+                        "CMD ATS7=30\nRESULT OK\nCMD ATDP9,5550100\n"))
         << seen;
 }
 
@@ -251,20 +263,23 @@ TEST_F(ModemCallTest, HangUpAllEndsTheCallsOfOneOwnerBeforeReturning) {
     ModemDriver modem(std::make_shared<ModemConfig>(config_), reports);
     ModemDriver otherOwners(std::make_shared<ModemConfig>(config_), otherReports);
     ASSERT_HR(S_OK, modem.Connect(L"555-0100", false));
-    for (int i = 0; i < 200 && !reports.connected; ++i) std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 200 && !reports.connected; ++i)
+        std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(reports.connected);
     telsim::HangUpAndWait({&otherOwners});
     EXPECT_EQ("", modem.Reason());
     telsim::HangUpAndWait({&modem});
     EXPECT_EQ("hung up", modem.Reason());
-    EXPECT_NE(std::string::npos, log.Since("HANGUP").find("CMD ATDT5550100\n")) << modem.Transcript();
+    EXPECT_NE(std::string::npos, log.Since("HANGUP").find("CMD ATDT5550100\n"))
+        << modem.Transcript();
     EXPECT_NE(std::string::npos, log.Since("HANGUP").find("HANGUP ATH")) << modem.Transcript();
     EXPECT_FALSE(modem.HangUp());
 }
 
 TEST_F(ModemCallTest, ModemThatNeverAnswersTimesOutDuringInitialisation) {
     const std::string mute = Env("BREVLIN_MODEM_MUTE_PORT");
-    if (mute.empty()) GTEST_SKIP() << "no mute peer";
+    if (mute.empty())
+        GTEST_SKIP() << "no mute peer";
     config_.port = static_cast<unsigned>(std::atoi(mute.c_str()));
     config_.commandTimeoutMs = 800;
     auto call = Start(kAnswers);
@@ -278,7 +293,8 @@ TEST(ModemCallPort, PortThatCannotBeOpenedFailsAtOnceWithTheOpenError) {
     bool called = false;
     std::unique_ptr<ModemDial> call;
     const auto before = std::chrono::steady_clock::now();
-    const HRESULT hr = ModemDial::Start(config, "5550100", [&](const DialEvent&) { called = true; }, call);
+    const HRESULT hr = ModemDial::Start(
+        config, "5550100", [&](const DialEvent&) { called = true; }, call);
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
     EXPECT_FALSE(call);
@@ -293,7 +309,8 @@ TEST(ModemCallPort, PortThatCannotBeOpenedFailsAtOnceWithTheOpenError) {
 class IaxModem : public testing::Test {
 protected:
     void SetUp() override {
-        if (Env("BREVLIN_IAX_PORT").empty()) GTEST_SKIP() << "no iaxmodem pair (run through run-iaxmodem.sh)";
+        if (Env("BREVLIN_IAX_PORT").empty())
+            GTEST_SKIP() << "no iaxmodem pair (run through run-iaxmodem.sh)";
         config_.port = static_cast<unsigned>(std::atoi(Env("BREVLIN_IAX_PORT").c_str()));
         config_.init = {"ATZ", "ATE0V1", "AT+FCLASS=1"};
         config_.commandGapMs = 1000;

@@ -27,7 +27,8 @@ protected:
         telsim::Scenario scenario;
         std::wstring error;
         EXPECT_EQ(expected, telsim::ReadScenario(file_.Path(), scenario, error))
-            << text << "\n" << std::string(error.begin(), error.end());
+            << text << "\n"
+            << std::string(error.begin(), error.end());
         error_ = error;
         return scenario;
     }
@@ -39,7 +40,8 @@ protected:
 TEST_F(ModemScenario, ModemLineKeysAreRead) {
     const auto scenario = Read(
         "[Line1]\nName=USB Modem\nKind=modem\nPort=COM7\nSpeed=57600\nInit=ATZ|ATE0V1|AT+FCLASS=1\n"
-        "Dial=ATDP\nVoice=yes\nCommandTimeoutMs=1000\nAnswerTimeoutMs=30000\nGuardMs=1200\nCommandGapMs=500\n"
+        "Dial=ATDP\nVoice=yes\nCommandTimeoutMs=1000\nAnswerTimeoutMs=30000\nGuardMs="
+        "1200\nCommandGapMs=500\n"
         "[Line2]\nName=Plain\n");
     ASSERT_EQ(2u, scenario.addresses.size());
     const auto* modem = ModemOf(scenario.addresses[0]);
@@ -77,13 +79,15 @@ TEST_F(ModemScenario, MistakesAreRefusedWithTheirPlace) {
     };
     for (const auto& [text, place] : cases) {
         Read(text, HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
-        EXPECT_NE(std::wstring::npos, error_.find(place)) << text << std::string(error_.begin(), error_.end());
+        EXPECT_NE(std::wstring::npos, error_.find(place))
+            << text << std::string(error_.begin(), error_.end());
     }
 }
 
 TEST_F(ModemScenario, LocationIsRead) {
-    const auto scenario =
-        Read("[Location]\nCountryCode=44\nAreaCode=20\nOutsideLine=9,\nLongDistance=0\nInternational=00\n");
+    const auto scenario = Read(
+        "[Location]\nCountryCode=44\nAreaCode=20\nOutsideLine=9,\nLongDistance=0\nInternational="
+        "00\n");
     ASSERT_TRUE(scenario.location);
     EXPECT_EQ(L"44", scenario.location->countryCode);
     EXPECT_EQ(L"20", scenario.location->areaCode);
@@ -109,14 +113,16 @@ struct World {
         ComPtr<ITAddressTranslation> translation;
         EXPECT_HR(S_OK, address.As(&translation));
         ComPtr<ITAddressTranslationInfo> info;
-        EXPECT_HR(S_OK, translation->TranslateAddress(test_support::Bstr(number).Get(), 0, 0, &info));
+        EXPECT_HR(S_OK,
+                  translation->TranslateAddress(test_support::Bstr(number).Get(), 0, 0, &info));
         test_support::Bstr dialable;
         EXPECT_HR(S_OK, info->get_DialableString(dialable.Receive()));
         return dialable.Text();
     }
     void Close() {
         address.Reset();
-        if (tapi) tapi->Shutdown();
+        if (tapi)
+            tapi->Shutdown();
         tapi.Reset();
         service->Notifications().WaitIdle();
     }
@@ -152,8 +158,8 @@ TEST(ModemLine, PortThatCannotBeOpenedFailsTheCallsConnectAndReportsNothing) {
     world.service->World().SetAddresses({line});
     world.Open();
     ComPtr<ITBasicCallControl> call;
-    ASSERT_HR(S_OK, world.address->CreateCall(test_support::Bstr(L"5550100").Get(), LINEADDRESSTYPE_PHONENUMBER, 24,
-                                              &call));
+    ASSERT_HR(S_OK, world.address->CreateCall(test_support::Bstr(L"5550100").Get(),
+                                              LINEADDRESSTYPE_PHONENUMBER, 24, &call));
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), call->Connect(VARIANT_FALSE));
     world.service->Notifications().WaitIdle();
     EXPECT_EQ(CS_IDLE, world.service->World().CallStateOf(call.Get()));

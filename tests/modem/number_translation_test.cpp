@@ -84,5 +84,6 @@ TEST(NumberTranslation, NothingCanEndOrExtendTheModemCommandLine) {
     EXPECT_EQ(L"55501000", TranslateNumber(L"5550100;H0Z", Area555()));
     EXPECT_EQ(L"0100100A", TranslateNumber(L"+1 (555) 010-0100;\rAT&F", Area555()));
     EXPECT_EQ(L"ABCD", DialableCharacters(L"abcdefxyz"));
-    EXPECT_EQ(L"12", DialableCharacters(L"1\x00e9\x4e2d\x0662" L"2"));
+    EXPECT_EQ(L"12", DialableCharacters(L"1\x00e9\x4e2d\x0662"
+                                        L"2"));
 }

@@ -69,7 +69,9 @@ public:
         return bytes;
     }
 
-    unsigned Pick(unsigned bound) { return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random); }
+    unsigned Pick(unsigned bound) {
+        return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random);
+    }
 
 private:
     char Byte(unsigned density) {
@@ -89,8 +91,8 @@ private:
 std::wstring ScratchFile(const wchar_t* tag) {
     wchar_t directory[MAX_PATH];
     GetTempPathW(MAX_PATH, directory);
-    return std::wstring(directory) + L"brevlin-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
-           L".txt";
+    return std::wstring(directory) + L"brevlin-" + tag + L"-" +
+           std::to_wstring(GetCurrentProcessId()) + L".txt";
 }
 
 // The file being generated, kept open for writing with full sharing (as the
@@ -100,8 +102,8 @@ class ScratchWriter {
 public:
     explicit ScratchWriter(const std::wstring& path)
         : m_file(CreateFileW(path.c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
     ~ScratchWriter() {
         if (m_file != INVALID_HANDLE_VALUE) {
             CloseHandle(m_file);
@@ -112,8 +114,10 @@ public:
 
     bool Write(const std::string& bytes) {
         DWORD written = 0;
-        return m_file != INVALID_HANDLE_VALUE && SetFilePointer(m_file, 0, nullptr, FILE_BEGIN) == 0 &&
-               WriteFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        return m_file != INVALID_HANDLE_VALUE &&
+               SetFilePointer(m_file, 0, nullptr, FILE_BEGIN) == 0 &&
+               WriteFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         nullptr) &&
                written == bytes.size() && SetEndOfFile(m_file);
     }
 
@@ -141,7 +145,8 @@ TEST(DeviceAddressFileFuzz, ReaderAgreesWithTheModel) {
     int checked = 0;
     const DWORD start = GetTickCount();
     ScratchWriter writer(path);
-    for (; checked < kFiles && mismatches < 10 && GetTickCount() - start < kFileBudgetMs; ++checked) {
+    for (; checked < kFiles && mismatches < 10 && GetTickCount() - start < kFileBudgetMs;
+         ++checked) {
         const int i = checked;
         const std::string bytes = generator.Next();
         ASSERT_TRUE(writer.Write(bytes));
@@ -164,8 +169,10 @@ TEST(DeviceAddressFileFuzz, ReaderAgreesWithTheModel) {
     }
     // Shared for deletion: the file goes when the writer closes it.
     DeleteFileW(path.c_str());
-    std::printf("device-address files: %d checked in %lu ms, %d names cut at 255, %d empty, %d mismatches\n",
-                checked, static_cast<unsigned long>(GetTickCount() - start), cut, empty, mismatches);
+    std::printf(
+        "device-address files: %d checked in %lu ms, %d names cut at 255, %d empty, %d "
+        "mismatches\n",
+        checked, static_cast<unsigned long>(GetTickCount() - start), cut, empty, mismatches);
     EXPECT_GE(checked, 1000);
 }
 
@@ -178,7 +185,8 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
     ASSERT_HR(S_OK, CreateDialer(dialer));
     ASSERT_HR(S_OK, dialer->InitializeTAPI());
 
-    std::printf("device-address files through the dialer: seed %u, %d files\n", kSeed + 1, kThroughDialer);
+    std::printf("device-address files through the dialer: seed %u, %d files\n", kSeed + 1,
+                kThroughDialer);
     FileGenerator generator(kSeed + 1);
     const std::wstring path = ScratchFile(L"member");
     Bstr fileSpec(path.c_str());
@@ -195,9 +203,10 @@ TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
         // Every other file is offered only a near miss: the expected name
         // with one more letter.
         const bool nearMiss = i % 2 == 1;
-        service->World().SetAddresses(
-            {telsim::AddressSpec{decoy}, telsim::AddressSpec{nearMiss ? expected + L"x" : expected}});
-        const std::size_t enumerations = service->Recorder().CountOf(telsim::op::EnumerateAddresses);
+        service->World().SetAddresses({telsim::AddressSpec{decoy},
+                                       telsim::AddressSpec{nearMiss ? expected + L"x" : expected}});
+        const std::size_t enumerations =
+            service->Recorder().CountOf(telsim::op::EnumerateAddresses);
         VARIANT_BOOL success = 0x1234;
         const HRESULT hr = dialer->ReadDeviceAddressFromFile(fileSpec.Get(), &success);
         SCOPED_TRACE("file #" + std::to_string(i) + " bytes " + Show(bytes));

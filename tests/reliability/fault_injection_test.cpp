@@ -47,8 +47,11 @@ struct Injection {
 
     std::string Describe() const {
         char text[96];
-        const char* how = mode == Mode::NullOnce ? "null out" : mode == Mode::FailOnward ? "fails onward" : "fails";
-        std::snprintf(text, sizeof text, " call #%d %s 0x%08lX", index, how, static_cast<unsigned long>(hr));
+        const char* how = mode == Mode::NullOnce     ? "null out"
+                          : mode == Mode::FailOnward ? "fails onward"
+                                                     : "fails";
+        std::snprintf(text, sizeof text, " call #%d %s 0x%08lX", index, how,
+                      static_cast<unsigned long>(hr));
         return std::string(operation.begin(), operation.end()) + text;
     }
 };
@@ -66,7 +69,7 @@ enum class Answer {
 
 struct Promise {
     const wchar_t* operation;
-    bool null;    // the row is for a null out object rather than a failure
+    bool null;     // the row is for a null out object rather than a failure
     HRESULT only;  // S_OK: any failure code; else only this one
     Answer answer;
 };
@@ -101,14 +104,27 @@ struct Scenario {
 // Operations that hand out an object (or a string, or a handle), so that a
 // null-out success means something.
 const std::set<std::wstring>& OperationsWithOutObject() {
-    static const std::set<std::wstring> names = {
-        op::EnumerateAddresses,     op::AddressNext,         op::GetAddressName,
-        op::CreateCall,             op::TranslateAddress,    op::GetDialableString,
-        op::GetDefaultStaticTerminal, op::EnumerateStreams,  op::StreamNext,
-        op::FindConnectionPoint,    op::RegisterCallNotifications, op::CallStateEventGetCall,
-        op::CallNotificationEventGetCall, op::QueryConnectionPointContainer, op::QueryCapabilities,
-        op::QueryMediaSupport,      op::QueryTranslation,    op::QueryTerminalSupport,
-        op::QueryStreamControl,     op::QueryCallStateEvent, op::QueryCallNotificationEvent};
+    static const std::set<std::wstring> names = {op::EnumerateAddresses,
+                                                 op::AddressNext,
+                                                 op::GetAddressName,
+                                                 op::CreateCall,
+                                                 op::TranslateAddress,
+                                                 op::GetDialableString,
+                                                 op::GetDefaultStaticTerminal,
+                                                 op::EnumerateStreams,
+                                                 op::StreamNext,
+                                                 op::FindConnectionPoint,
+                                                 op::RegisterCallNotifications,
+                                                 op::CallStateEventGetCall,
+                                                 op::CallNotificationEventGetCall,
+                                                 op::QueryConnectionPointContainer,
+                                                 op::QueryCapabilities,
+                                                 op::QueryMediaSupport,
+                                                 op::QueryTranslation,
+                                                 op::QueryTerminalSupport,
+                                                 op::QueryStreamControl,
+                                                 op::QueryCallStateEvent,
+                                                 op::QueryCallNotificationEvent};
     return names;
 }
 
@@ -137,8 +153,9 @@ const Promise* PromiseFor(const std::vector<Promise>& promises, const Injection&
 }
 
 std::wstring CallText(HRESULT hr) {
-    return hr == static_cast<HRESULT>(0x8004003D) || hr == static_cast<HRESULT>(0x80040052) ? kNoValidAddress
-                                                                                            : kUnknownError;
+    return hr == static_cast<HRESULT>(0x8004003D) || hr == static_cast<HRESULT>(0x80040052)
+               ? kNoValidAddress
+               : kUnknownError;
 }
 
 HRESULT Dial(Run& run) {
@@ -187,12 +204,14 @@ public:
                 }
             }
         }
-        std::printf("[ %s ] %d injection points over %zu operations\n", m_scenario.name, points, reached.size());
+        std::printf("[ %s ] %d injection points over %zu operations\n", m_scenario.name, points,
+                    reached.size());
         return points;
     }
 
 private:
-    Observed RunOnce(const Injection* injection, std::vector<std::pair<std::wstring, int>>* reached) {
+    Observed RunOnce(const Injection* injection,
+                     std::vector<std::pair<std::wstring, int>>* reached) {
         SCOPED_TRACE(std::string(m_scenario.name) + ": " +
                      (injection ? injection->Describe() : std::string("clean run")));
         Run run;
@@ -223,7 +242,8 @@ private:
         if (reached) {
             for (const std::wstring& name : run.service->Recorder().OperationNames()) {
                 if (name != op::SinkEvent) {
-                    reached->emplace_back(name, static_cast<int>(run.service->Recorder().CountOf(name)));
+                    reached->emplace_back(name,
+                                          static_cast<int>(run.service->Recorder().CountOf(name)));
                 }
             }
         }
@@ -258,12 +278,14 @@ private:
             return;
         }
         EXPECT_TRUE(FAILED(seen.hr)) << "a description after " << Hex(seen.hr);
-        const std::set<std::wstring> table = {kUnknownError, kNoValidAddress, kTranslationFailed, kInitFailed};
+        const std::set<std::wstring> table = {kUnknownError, kNoValidAddress, kTranslationFailed,
+                                              kInitFailed};
         EXPECT_EQ(1u, table.count(error.description)) << "a description not in the message table";
         EXPECT_TRUE(IsEqualGUID(IID_ITAPIDialer, error.guid));
     }
 
-    void ExpectPromise(const Promise& promise, const Injection& injection, const Observed& seen) const {
+    void ExpectPromise(const Promise& promise, const Injection& injection,
+                       const Observed& seen) const {
         HRESULT hr = injection.hr;
         std::wstring description = kSentinel;
         switch (promise.answer) {
@@ -393,7 +415,11 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     const telsim::CallScript script;
     std::vector<Scenario> scenarios;
 
-    scenarios.push_back({"InitializeTAPI", lines, script, telsim::Delivery::NotificationThread, nullptr,
+    scenarios.push_back({"InitializeTAPI",
+                         lines,
+                         script,
+                         telsim::Delivery::NotificationThread,
+                         nullptr,
                          [](Run& run) {
                              Observed seen;
                              seen.hr = run.dialer->InitializeTAPI();
@@ -401,7 +427,8 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                              if (FAILED(seen.hr)) {
                                  // Without its root object the dialer stays so,
                                  // and calls nothing in the service.
-                                 const std::size_t before = run.service->Recorder().CountOf(op::Initialize);
+                                 const std::size_t before =
+                                     run.service->Recorder().CountOf(op::Initialize);
                                  EXPECT_HR(E_FAIL, run.dialer->InitializeTAPI());
                                  EXPECT_EQ(kInitFailed, TakeThreadError().description);
                                  EXPECT_HR(E_FAIL, dialer_test::Dial(run.dialer.Get()));
@@ -424,19 +451,24 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
         SysFreeString(marker);
         return seen;
     };
-    scenarios.push_back({"GetAddressNameCSVList", lines, script, telsim::Delivery::NotificationThread, Initialize,
-                         list, SelectionPromises()});
+    scenarios.push_back({"GetAddressNameCSVList", lines, script,
+                         telsim::Delivery::NotificationThread, Initialize, list,
+                         SelectionPromises()});
     // Blank names: an empty first name leaves no trace, a later one two
     // adjacent separators.
     scenarios.push_back({"GetAddressNameCSVList with blank names",
                          {telsim::AddressSpec{L""}, telsim::AddressSpec{L"Line 1"},
                           telsim::AddressSpec{std::nullopt}, telsim::AddressSpec{L"Line 2"}},
-                         script, telsim::Delivery::NotificationThread, Initialize, list, SelectionPromises()});
-
-    scenarios.push_back({"SetDeviceAddress", lines, script, telsim::Delivery::NotificationThread, Initialize,
-                         SelectByName, SelectionPromises()});
-    scenarios.push_back({"ReadDeviceAddressFromFile", lines, script, telsim::Delivery::NotificationThread,
+                         script,
+                         telsim::Delivery::NotificationThread,
                          Initialize,
+                         list,
+                         SelectionPromises()});
+
+    scenarios.push_back({"SetDeviceAddress", lines, script, telsim::Delivery::NotificationThread,
+                         Initialize, SelectByName, SelectionPromises()});
+    scenarios.push_back({"ReadDeviceAddressFromFile", lines, script,
+                         telsim::Delivery::NotificationThread, Initialize,
                          [devicePath](Run& run) {
                              Observed seen;
                              Bstr path(devicePath.c_str());
@@ -449,24 +481,28 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
 
     std::vector<Promise> selecting = DialPromises();
     selecting.push_back({op::EnumerateAddresses, false, S_OK, Answer::NoAddress});
-    scenarios.push_back({"Connect selecting the address", lines, script, telsim::Delivery::NotificationThread,
-                         Initialize, Connect, selecting, true});
+    scenarios.push_back({"Connect selecting the address", lines, script,
+                         telsim::Delivery::NotificationThread, Initialize, Connect, selecting,
+                         true});
 
     // One stream: a failure that costs the stream costs every terminal.
     telsim::CallScript oneStream;
     oneStream.streams = {telsim::StreamSpec{TAPIMEDIATYPE_AUDIO, TD_CAPTURE}};
     std::vector<Promise> oneStreamPromises = selecting;
-    for (const wchar_t* step : {op::StreamGetMediaType, op::StreamGetDirection, op::QueryTerminalSupport,
-                                op::GetDefaultStaticTerminal, op::SelectTerminal}) {
+    for (const wchar_t* step :
+         {op::StreamGetMediaType, op::StreamGetDirection, op::QueryTerminalSupport,
+          op::GetDefaultStaticTerminal, op::SelectTerminal}) {
         oneStreamPromises.push_back({step, false, S_OK, Answer::Unknown});
     }
     scenarios.push_back({"Connect on a call with one stream", lines, oneStream,
-                         telsim::Delivery::NotificationThread, Initialize, Connect, oneStreamPromises, true});
+                         telsim::Delivery::NotificationThread, Initialize, Connect,
+                         oneStreamPromises, true});
 
     telsim::CallScript noStreams;
     noStreams.hasStreamControl = false;
     scenarios.push_back({"Connect on a call without streams", lines, noStreams,
-                         telsim::Delivery::NotificationThread, Initialize, Connect, selecting, true});
+                         telsim::Delivery::NotificationThread, Initialize, Connect, selecting,
+                         true});
 
     scenarios.push_back({"Connect on the address selected by name", lines, script,
                          telsim::Delivery::NotificationThread,
@@ -476,26 +512,31 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                          },
                          Connect, DialPromises(), true});
 
-    scenarios.push_back({"Connect replacing a started call", lines, script, telsim::Delivery::NotificationThread,
-                         InitializeAndDial,
+    scenarios.push_back({"Connect replacing a started call", lines, script,
+                         telsim::Delivery::NotificationThread, InitializeAndDial,
                          [](Run& run) {
                              const auto previous = LatestCall(run);
                              Observed seen = Connect(run);
                              seen.callReleased = Released(run, previous.Get());
-                             EXPECT_EQ(1u, run.service->Recorder().CountOf(op::CallDisconnect)) << "the replaced call";
+                             EXPECT_EQ(1u, run.service->Recorder().CountOf(op::CallDisconnect))
+                                 << "the replaced call";
                              EXPECT_TRUE(*seen.callReleased);
                              return seen;
                          },
                          DialPromises(), true});
 
-    scenarios.push_back({"Connect to a new line after a call", lines, script, telsim::Delivery::NotificationThread,
+    scenarios.push_back({"Connect to a new line after a call", lines, script,
+                         telsim::Delivery::NotificationThread,
                          [](Run& run) {
                              InitializeAndDial(run);
                              EXPECT_HR(S_OK, SelectByName(run).hr);
                          },
                          Connect, DialPromises(), true});
 
-    scenarios.push_back({"Disconnect of a started call", lines, script, telsim::Delivery::NotificationThread,
+    scenarios.push_back({"Disconnect of a started call",
+                         lines,
+                         script,
+                         telsim::Delivery::NotificationThread,
                          InitializeAndDial,
                          [](Run& run) {
                              Observed seen;
@@ -507,7 +548,10 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                          },
                          {{op::CallDisconnect, false, S_OK, Answer::Injected}}});
 
-    scenarios.push_back({"ShutdownTAPI after a call", lines, script, telsim::Delivery::NotificationThread,
+    scenarios.push_back({"ShutdownTAPI after a call",
+                         lines,
+                         script,
+                         telsim::Delivery::NotificationThread,
                          InitializeAndDial,
                          [](Run& run) {
                              Observed seen;
@@ -526,13 +570,16 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     // Connect and Disconnect, on the host's thread; the far end hangs up
     // while Connect is still placing the call.
     telsim::CallScript hangUp;
-    hangUp.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
-    scenarios.push_back({"Connect selecting the address, events inside the call, far end hangs up", lines,
-                         hangUp, telsim::Delivery::Synchronous, Initialize, Connect, selecting, true});
-    for (const char* name :
-         {"Connect replacing a started call", "Disconnect of a started call", "ShutdownTAPI after a call"}) {
-        const auto found = std::find_if(scenarios.begin(), scenarios.end(),
-                                        [&](const Scenario& s) { return std::string(s.name) == name; });
+    hangUp.onConnect = {
+        {CS_INPROGRESS, 0}, {CS_CONNECTED, 0}, {CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
+    scenarios.push_back({"Connect selecting the address, events inside the call, far end hangs up",
+                         lines, hangUp, telsim::Delivery::Synchronous, Initialize, Connect,
+                         selecting, true});
+    for (const char* name : {"Connect replacing a started call", "Disconnect of a started call",
+                             "ShutdownTAPI after a call"}) {
+        const auto found = std::find_if(scenarios.begin(), scenarios.end(), [&](const Scenario& s) {
+            return std::string(s.name) == name;
+        });
         Scenario inside = *found;
         inside.name = std::string(name) == "Connect replacing a started call"
                           ? "Connect replacing a started call, events inside the call"
@@ -547,7 +594,11 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     // answers reaches the test; the call's own hang-up raises none.
     telsim::CallScript quietHangUp;
     quietHangUp.onDisconnect.clear();
-    scenarios.push_back({"the sink's Event", lines, quietHangUp, telsim::Delivery::Synchronous, InitializeAndDial,
+    scenarios.push_back({"the sink's Event",
+                         lines,
+                         quietHangUp,
+                         telsim::Delivery::Synchronous,
+                         InitializeAndDial,
                          [](Run& run) {
                              static const std::pair<TAPI_EVENT, CALL_STATE> events[] = {
                                  {TE_CALLSTATE, CS_INPROGRESS}, {TE_CALLNOTIFICATION, CS_CONNECTED},

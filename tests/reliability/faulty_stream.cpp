@@ -7,11 +7,13 @@
 
 namespace reliability {
 
-FaultyStream::FaultyStream(std::string data, std::size_t troubleAt, Trouble trouble, HRESULT failure)
+FaultyStream::FaultyStream(std::string data, std::size_t troubleAt, Trouble trouble,
+                           HRESULT failure)
     : m_data(std::move(data)), m_troubleAt(troubleAt), m_trouble(trouble), m_failure(failure) {}
 
 HRESULT FaultyStream::QueryInterface(REFIID riid, void** ppv) noexcept {
-    return test_support::QueryAny<IStream>(this, riid, ppv, {IID_IUnknown, IID_ISequentialStream, IID_IStream});
+    return test_support::QueryAny<IStream>(this, riid, ppv,
+                                           {IID_IUnknown, IID_ISequentialStream, IID_IStream});
 }
 
 ULONG FaultyStream::AddRef() noexcept {
@@ -32,7 +34,8 @@ HRESULT FaultyStream::Read(void* data, ULONG size, ULONG* read) noexcept {
     }
     const bool troubled = m_trouble != Trouble::None;
     const std::size_t limit = troubled ? std::min(m_troubleAt, m_data.size()) : m_data.size();
-    const std::size_t count = std::min<std::size_t>(size, limit > m_position ? limit - m_position : 0);
+    const std::size_t count =
+        std::min<std::size_t>(size, limit > m_position ? limit - m_position : 0);
     std::memcpy(data, m_data.data() + m_position, count);
     m_position += count;
     if (read) {

@@ -108,12 +108,15 @@ public:
             break;
         }
         c.troubleAt = Pick(static_cast<unsigned>(c.data.size()) + 2);
-        static const HRESULT failures[] = {STG_E_READFAULT, E_UNEXPECTED, static_cast<HRESULT>(0x8004FA02)};
+        static const HRESULT failures[] = {STG_E_READFAULT, E_UNEXPECTED,
+                                           static_cast<HRESULT>(0x8004FA02)};
         c.failure = failures[Pick(3)];
         return c;
     }
 
-    unsigned Pick(unsigned bound) { return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random); }
+    unsigned Pick(unsigned bound) {
+        return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random);
+    }
     DWORD Word() { return static_cast<DWORD>(m_random()); }
 
 private:

@@ -161,7 +161,9 @@ public:
         }
     }
 
-    unsigned Pick(unsigned bound) { return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random); }
+    unsigned Pick(unsigned bound) {
+        return std::uniform_int_distribution<unsigned>(0, bound - 1)(m_random);
+    }
 
 private:
     // A random unquoted token with one of the given texts.
@@ -225,8 +227,8 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
     // What a refusal must leave alone: the base script's keys, and a value in
     // the ForceRemove key that a premature ForceRemove would take away.
     ASSERT_HR(S_OK, RunScript(kBase, true));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetKeyValueW(root.Key(), test_support::kSampleClassKey, L"Extra", REG_SZ, L"kept", 10));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root.Key(), test_support::kSampleClassKey, L"Extra",
+                                             REG_SZ, L"kept", 10));
     const std::wstring before = root.Dump();
     ASSERT_NE(std::wstring::npos, before.find(L"Extra=kept"));
 
@@ -239,15 +241,17 @@ TEST(RegistryScriptFuzz, MalformedScriptsAreRefusedWithNothingWritten) {
         // Removal walks the same script, and must refuse it just as early.
         const HRESULT registered = RunScript(script, true);
         const HRESULT removed = RunScript(script, false);
-        EXPECT_HR(comkit::E_REGISTRY_SCRIPT, registered) << "script #" << i << " (" << kind << "):\n"
-                                                         << Visible(script);
+        EXPECT_HR(comkit::E_REGISTRY_SCRIPT, registered)
+            << "script #" << i << " (" << kind << "):\n"
+            << Visible(script);
         EXPECT_HR(comkit::E_REGISTRY_SCRIPT, removed) << "script #" << i << " (" << kind << "):\n"
                                                       << Visible(script);
         const std::wstring after = root.Dump();
-        EXPECT_TRUE(after == before) << "script #" << i << " (" << kind << ") changed the registry:\n"
-                                     << Visible(script);
-        auto counted =
-            std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == kind; });
+        EXPECT_TRUE(after == before)
+            << "script #" << i << " (" << kind << ") changed the registry:\n"
+            << Visible(script);
+        auto counted = std::find_if(kinds.begin(), kinds.end(),
+                                    [&](const auto& k) { return k.first == kind; });
         if (counted == kinds.end()) {
             kinds.emplace_back(kind, 1);
         } else {
@@ -271,20 +275,20 @@ TEST(RegistryScriptFuzz, NamesAndDataAtTheLimitsAreWritten) {
     const std::string key(comkit::kMaxKeyNameLength, 'k');
     const std::string value(comkit::kMaxValueNameLength, 'v');
     const std::string data(comkit::kMaxValueDataLength, 'd');
-    const std::string script = "HKCR\r\n{\r\n\t" + key + " = s '" + data + "'\r\n\t{\r\n\t\tval " + value +
-                               " = s 'x'\r\n\t}\r\n}\r\n";
+    const std::string script = "HKCR\r\n{\r\n\t" + key + " = s '" + data + "'\r\n\t{\r\n\t\tval " +
+                               value + " = s 'x'\r\n\t}\r\n}\r\n";
     ASSERT_HR(S_OK, RunScript(script, true));
     // Read back one by one: the dump's buffers stop short of 4096 characters.
     const std::wstring keyName(key.begin(), key.end());
     const std::wstring valueName(value.begin(), value.end());
     std::wstring text(comkit::kMaxValueDataLength + 1, L'\0');
     DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegGetValueW(root.Key(), keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text.data(), &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), nullptr, RRF_RT_REG_SZ,
+                                          nullptr, text.data(), &size));
     EXPECT_EQ(std::wstring(data.begin(), data.end()), text.c_str());
     size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(), RRF_RT_REG_SZ,
-                                          nullptr, text.data(), &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(root.Key(), keyName.c_str(), valueName.c_str(),
+                                          RRF_RT_REG_SZ, nullptr, text.data(), &size));
     EXPECT_EQ(L"x", std::wstring(text.c_str()));
     EXPECT_HR(S_OK, RunScript(script, false));
     EXPECT_EQ(L"", root.Dump());

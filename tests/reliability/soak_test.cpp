@@ -86,7 +86,8 @@ DWORD HandleCount(const char*& source) {
 SIZE_T PrivateBytes(const char*& source) {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+    if (GetProcessMemoryInfo(GetCurrentProcess(),
+                             reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                              sizeof counters) &&
         counters.PrivateUsage > 0) {
         source = "PrivateUsage";
@@ -115,7 +116,8 @@ Figures Measure(bool print = false) {
     figures.handles = HandleCount(handleSource);
     figures.privateBytes = PrivateBytes(memorySource);
     if (print) {
-        std::printf("soak: handles from the %s, private memory from the %s\n", handleSource, memorySource);
+        std::printf("soak: handles from the %s, private memory from the %s\n", handleSource,
+                    memorySource);
     }
     return figures;
 }
@@ -135,7 +137,8 @@ double PlatformHandlesPerReport() {
     }
     // Whole handles per report: a stray handle opened meanwhile elsewhere
     // in the process must not widen the allowance.
-    return static_cast<double>(std::lround((static_cast<double>(HandleCount(source)) - before) / kLookups));
+    return static_cast<double>(
+        std::lround((static_cast<double>(HandleCount(source)) - before) / kLookups));
 }
 
 telsim::CallScript Script(bool farEndHangsUp) {
@@ -210,7 +213,8 @@ void RunBlock(int block, int cycles, Tally& tally) {
             const HRESULT connected = dialer->Connect(number.Get());
             if (FAILED(connected)) {
                 ++failures;
-                ADD_FAILURE() << "Connect " << Hex(connected) << " in block " << block << ", cycle " << cycle;
+                ADD_FAILURE() << "Connect " << Hex(connected) << " in block " << block << ", cycle "
+                              << cycle;
             }
             // Every fourth call is let reach its events before the hang-up;
             // the others race the notification thread.
@@ -226,8 +230,8 @@ void RunBlock(int block, int cycles, Tally& tally) {
                 ++tally.lateHangUps;
             } else if (FAILED(dropped)) {
                 ++failures;
-                ADD_FAILURE() << "Disconnect " << Hex(dropped) << " in block " << block << ", cycle "
-                              << cycle;
+                ADD_FAILURE() << "Disconnect " << Hex(dropped) << " in block " << block
+                              << ", cycle " << cycle;
             }
             if (failures > 5) {
                 break;
@@ -268,7 +272,8 @@ void RunBlock(int block, int cycles, Tally& tally) {
             }
             tally.reports += TakeReport() ? 1 : 0;
             Bstr list;
-            if (dialer->GetAddressNameCSVList(list.Receive()) != S_FALSE || list.Text() != L"Line 1,Line 2") {
+            if (dialer->GetAddressNameCSVList(list.Receive()) != S_FALSE ||
+                list.Text() != L"Line 1,Line 2") {
                 ++failures;
                 ADD_FAILURE() << "address list in block " << block;
             }
@@ -301,10 +306,12 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
     ASSERT_FALSE(::testing::Test::HasFailure());
     const DWORD firstBlockMs = std::max<DWORD>(1, GetTickCount() - start);
     const Figures first = Measure(true);
-    const int blocks = std::clamp(static_cast<int>(kBudgetMs / firstBlockMs), kMinBlocks, kMaxBlocks);
-    std::printf("soak: first %d cycles in %lu ms (%.0f cycles/s); running %d blocks, %d cycles in all\n",
-                kCyclesPerBlock, static_cast<unsigned long>(firstBlockMs),
-                kCyclesPerBlock * 1000.0 / firstBlockMs, blocks, blocks * kCyclesPerBlock);
+    const int blocks =
+        std::clamp(static_cast<int>(kBudgetMs / firstBlockMs), kMinBlocks, kMaxBlocks);
+    std::printf(
+        "soak: first %d cycles in %lu ms (%.0f cycles/s); running %d blocks, %d cycles in all\n",
+        kCyclesPerBlock, static_cast<unsigned long>(firstBlockMs),
+        kCyclesPerBlock * 1000.0 / firstBlockMs, blocks, blocks * kCyclesPerBlock);
     std::printf("soak: after block 1: %lu handles, %zu KB private\n",
                 static_cast<unsigned long>(first.handles),
                 static_cast<std::size_t>(first.privateBytes / 1024));
@@ -314,26 +321,32 @@ TEST(Soak, ConnectDisconnectCyclesLeaveNothingBehind) {
         RunBlock(block, kCyclesPerBlock, tally);
         if ((block + 1) % 10 == 0 || block + 1 == blocks) {
             last = Measure();
-            std::printf("soak: after block %d (%d cycles): %lu handles, %zu KB private\n", block + 1,
-                        (block + 1) * kCyclesPerBlock, static_cast<unsigned long>(last.handles),
+            std::printf("soak: after block %d (%d cycles): %lu handles, %zu KB private\n",
+                        block + 1, (block + 1) * kCyclesPerBlock,
+                        static_cast<unsigned long>(last.handles),
                         static_cast<std::size_t>(last.privateBytes / 1024));
         }
     }
     std::printf("soak: %d hang-ups found the far end gone already\n", tally.lateHangUps);
-    std::printf("soak: %d chaos cycles (seed %u + block), %d with a failing Connect or Disconnect\n",
-                tally.chaosCycles, kChaosSeed, tally.chaosFailures);
     std::printf(
-        "soak: %lu ms in all; handles %+ld, private memory %+lld KB from the first block to the last\n",
+        "soak: %d chaos cycles (seed %u + block), %d with a failing Connect or Disconnect\n",
+        tally.chaosCycles, kChaosSeed, tally.chaosFailures);
+    std::printf(
+        "soak: %lu ms in all; handles %+ld, private memory %+lld KB from the first block to the "
+        "last\n",
         static_cast<unsigned long>(GetTickCount() - start),
         static_cast<long>(last.handles) - static_cast<long>(first.handles),
-        (static_cast<long long>(last.privateBytes) - static_cast<long long>(first.privateBytes)) / 1024);
+        (static_cast<long long>(last.privateBytes) - static_cast<long long>(first.privateBytes)) /
+            1024);
 
     EXPECT_GT(first.handles, 0u) << "no handle count from the platform";
     EXPECT_GT(first.privateBytes, 0u) << "no private memory figure from the platform";
     const int reports = tally.reports - firstReports;
     const auto platformHandles = static_cast<DWORD>(platformPerReport * reports + 0.5);
-    std::printf("soak: %lu of the handles are the platform's own (%d error reports after the first block)\n",
-                static_cast<unsigned long>(platformHandles), reports);
+    std::printf(
+        "soak: %lu of the handles are the platform's own (%d error reports after the first "
+        "block)\n",
+        static_cast<unsigned long>(platformHandles), reports);
     EXPECT_LE(last.handles, first.handles + platformHandles + kHandleTolerance);
     EXPECT_LE(last.privateBytes, first.privateBytes + kMemoryTolerance);
 }

@@ -22,7 +22,11 @@ constexpr char kRtcp[] =
 
 TEST(AgentMessage, ReadsResponsesAndEvents) {
     AgentMessage m;
-    ASSERT_EQ(S_OK, ParseAgentMessage(R"({"response":true,"ok":false,"data":"command not found (bogus)\n","token":"t4"})", m));
+    ASSERT_EQ(
+        S_OK,
+        ParseAgentMessage(
+            R"({"response":true,"ok":false,"data":"command not found (bogus)\n","token":"t4"})",
+            m));
     EXPECT_EQ(AgentMessage::Kind::Response, m.kind);
     EXPECT_FALSE(m.ok);
     EXPECT_EQ("command not found (bogus)\n", m.data);
@@ -36,27 +40,51 @@ TEST(AgentMessage, ReadsResponsesAndEvents) {
     EXPECT_EQ("sip:callee@127.0.0.1:5080", m.peerUri);
     EXPECT_EQ("302233ee1631bda0", m.id);
 
-    ASSERT_EQ(S_OK, ParseAgentMessage(kRtcp, m)) << "nested objects, arrays and numbers are skipped";
+    ASSERT_EQ(S_OK, ParseAgentMessage(kRtcp, m))
+        << "nested objects, arrays and numbers are skipped";
     EXPECT_EQ("CALL_RTCP", m.type);
 }
 
 TEST(AgentMessage, DecodesStringEscapes) {
     AgentMessage m;
-    ASSERT_EQ(S_OK, ParseAgentMessage(R"({"event":true,"param":"a\"b\\c\/d\te\u00e9\u20ac\ud83d\ude00"})", m));
+    ASSERT_EQ(S_OK, ParseAgentMessage(
+                        R"({"event":true,"param":"a\"b\\c\/d\te\u00e9\u20ac\ud83d\ude00"})", m));
     EXPECT_EQ("a\"b\\c/d\te\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", m.param);
 }
 
 TEST(AgentMessage, RefusesMalformedInput) {
-    for (const char* bad : {
-             "", "[]", R"("event")", R"({"event":true)", R"({"event":true}x)", R"({"event":true,})",
-             R"({"event":true "type":"x"})", R"({'event':true})", R"({"event":tru})", R"({"event":TRUE})",
-             R"({"event":true,"n":01})", R"({"event":true,"n":1.})", R"({"event":true,"n":-})", R"({"event":true,"n":1e})",
-             R"({"event":true,"type":"a)", "{\"event\":true,\"type\":\"a\nb\"}", R"({"event":true,"type":"\x41"})",
-             R"({"event":true,"type":"\u12"})", R"({"event":true,"type":"\ud83d"})", R"({"event":true,"type":"\ude00"})",
-             R"({"event":true,"type":"\u0000"})", R"({"event":true,"event":true})", R"({"event":true,"type":"a","type":"b"})",
-             R"({"event":true,"type":1})", R"({"event":"true"})", R"({"response":true,"ok":"yes"})",
-             R"({"event":true,"response":true})", R"({"event":false})", R"({"type":"CALL_CLOSED"})",
-             R"({"event":true,"x":{"a":1,}})", R"({"event":true,"x":[1,]})", R"({"event":true,"x":{1:2}})"}) {
+    for (const char* bad : {"",
+                            "[]",
+                            R"("event")",
+                            R"({"event":true)",
+                            R"({"event":true}x)",
+                            R"({"event":true,})",
+                            R"({"event":true "type":"x"})",
+                            R"({'event':true})",
+                            R"({"event":tru})",
+                            R"({"event":TRUE})",
+                            R"({"event":true,"n":01})",
+                            R"({"event":true,"n":1.})",
+                            R"({"event":true,"n":-})",
+                            R"({"event":true,"n":1e})",
+                            R"({"event":true,"type":"a)",
+                            "{\"event\":true,\"type\":\"a\nb\"}",
+                            R"({"event":true,"type":"\x41"})",
+                            R"({"event":true,"type":"\u12"})",
+                            R"({"event":true,"type":"\ud83d"})",
+                            R"({"event":true,"type":"\ude00"})",
+                            R"({"event":true,"type":"\u0000"})",
+                            R"({"event":true,"event":true})",
+                            R"({"event":true,"type":"a","type":"b"})",
+                            R"({"event":true,"type":1})",
+                            R"({"event":"true"})",
+                            R"({"response":true,"ok":"yes"})",
+                            R"({"event":true,"response":true})",
+                            R"({"event":false})",
+                            R"({"type":"CALL_CLOSED"})",
+                            R"({"event":true,"x":{"a":1,}})",
+                            R"({"event":true,"x":[1,]})",
+                            R"({"event":true,"x":{1:2}})"}) {
         AgentMessage m;
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), ParseAgentMessage(bad, m)) << bad;
         EXPECT_EQ("", m.type) << bad;
@@ -82,20 +110,23 @@ TEST(AgentMessage, RefusesInputBeyondTheLimits) {
 // Whatever the parameters hold, the command reads back as exactly its three
 // members, and the frame ends where it says.
 TEST(AgentMessage, CommandsCannotBeExtendedByTheirText) {
-    for (const std::string& hostile : {std::string(R"(x", "command": "quit)"), std::string("a\\\"}, {\"b"),
-                                      std::string("5:quit,"), std::string("\x01\n\r\x1f\x7f", 5),
-                                      std::string("}\"],:")}) {
+    for (const std::string& hostile :
+         {std::string(R"(x", "command": "quit)"), std::string("a\\\"}, {\"b"),
+          std::string("5:quit,"), std::string("\x01\n\r\x1f\x7f", 5), std::string("}\"],:")}) {
         const std::string frame = EncodeCommand("dial", hostile, hostile);
         NetstringDecoder decoder;
         ASSERT_TRUE(decoder.Feed(frame + EncodeNetstring("next")));
         std::string json;
         ASSERT_EQ(NetstringDecoder::Status::Frame, decoder.Next(json));
         std::map<std::string, std::string> members;
-        ASSERT_EQ(S_OK, ReadJsonObject(json, [&](std::string_view key, const JsonValue& value) {
-                      members[std::string(key)] = value.text;
-                      return S_OK;
-                  })) << json;
-        const std::map<std::string, std::string> expected{{"command", "dial"}, {"params", hostile}, {"token", hostile}};
+        ASSERT_EQ(S_OK, ReadJsonObject(json,
+                                       [&](std::string_view key, const JsonValue& value) {
+                                           members[std::string(key)] = value.text;
+                                           return S_OK;
+                                       }))
+            << json;
+        const std::map<std::string, std::string> expected{
+            {"command", "dial"}, {"params", hostile}, {"token", hostile}};
         EXPECT_EQ(expected, members) << json;
         ASSERT_EQ(NetstringDecoder::Status::Frame, decoder.Next(json));
         EXPECT_EQ("next", json);

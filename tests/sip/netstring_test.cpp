@@ -41,7 +41,8 @@ TEST(Netstring, FramesSurviveAnySplitOfTheStream) {
 }
 
 TEST(Netstring, MalformedInputFailsForGood) {
-    for (const char* bad : {"01:a,", ":,", "1x:a,", "-1:a,", " 1:a,", "+1:a,", "3:abc;", "2:abc,", "1:a:"}) {
+    for (const char* bad :
+         {"01:a,", ":,", "1x:a,", "-1:a,", " 1:a,", "+1:a,", "3:abc;", "2:abc,", "1:a:"}) {
         NetstringDecoder decoder;
         ASSERT_TRUE(decoder.Feed(bad));
         std::string frame;

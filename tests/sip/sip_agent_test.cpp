@@ -29,7 +29,8 @@ std::string Env(const char* name) {
 AgentEndpoint Endpoint(const char* variable) {
     const std::string text = Env(variable);
     AgentEndpoint endpoint;
-    EXPECT_EQ(S_OK, ParseAgentEndpoint(std::wstring(text.begin(), text.end()), false, endpoint)) << variable;
+    EXPECT_EQ(S_OK, ParseAgentEndpoint(std::wstring(text.begin(), text.end()), false, endpoint))
+        << variable;
     return endpoint;
 }
 
@@ -52,7 +53,8 @@ public:
             connection_);
     }
     HRESULT Send(std::string_view frame) { return connection_->Send(frame); }
-    bool WaitEvent(const std::string& type, std::string* param = nullptr, std::chrono::seconds timeout = 10s) {
+    bool WaitEvent(const std::string& type, std::string* param = nullptr,
+                   std::chrono::seconds timeout = 10s) {
         std::unique_lock lock(mu_);
         return changed_.wait_for(lock, timeout, [&] {
             for (const auto& m : messages_) {
@@ -143,7 +145,8 @@ TEST_F(SipAgent, ACallStillConnectedIsHungUpWhenItGoes) {
     ASSERT_EQ(S_OK, line_.Dial(Env("BREVLIN_SIP_ANSWER_URI")));
     ASSERT_TRUE(line_.Wait(SipCallState::Connected)) << line_.History();
     line_.call_.reset();
-    EXPECT_EQ("inprogress,connected,disconnected:hung up", line_.History()) << "confirmed before it returned";
+    EXPECT_EQ("inprogress,connected,disconnected:hung up", line_.History())
+        << "confirmed before it returned";
     EXPECT_TRUE(far_.WaitEvent("CALL_CLOSED"));
 }
 
@@ -194,8 +197,9 @@ TEST_F(SipAgent, ACallRejectedWhileRingingIsBusy) {
 TEST_F(SipAgent, NoAgentListeningFailsAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<AgentConnection> connection;
-    EXPECT_EQ(HRESULT_FROM_WIN32(WSAECONNREFUSED),
-              AgentConnection::Open(Endpoint("BREVLIN_SIP_DEAD"), 2000, nullptr, nullptr, connection));
+    EXPECT_EQ(
+        HRESULT_FROM_WIN32(WSAECONNREFUSED),
+        AgentConnection::Open(Endpoint("BREVLIN_SIP_DEAD"), 2000, nullptr, nullptr, connection));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(nullptr, connection);
 }
@@ -204,7 +208,8 @@ TEST_F(SipAgent, ControlConnectionKilledMidCall) {
     ASSERT_EQ(S_OK, line_.Dial(Env("BREVLIN_SIP_ANSWER_URI")));
     ASSERT_TRUE(line_.Wait(SipCallState::Connected)) << line_.History();
     std::fclose(std::fopen(Env("BREVLIN_SIP_MARK").c_str(), "w"));
-    ASSERT_TRUE(line_.Wait(SipCallState::Disconnected, 20s)) << "the script kills the caller's agent";
+    ASSERT_TRUE(line_.Wait(SipCallState::Disconnected, 20s))
+        << "the script kills the caller's agent";
     EXPECT_EQ("inprogress,connected,disconnected:failed", line_.History());
     EXPECT_EQ(HRESULT_FROM_WIN32(WSAECONNRESET), line_.call_->Dropped());
 }
@@ -245,12 +250,14 @@ private:
 };
 
 TEST_F(SipAgent, MalformedOrOversizedRepliesDropTheConnection) {
-    for (const std::string& bytes : {std::string("12:{\"event\":tru},"), std::string("4:{}}}x"),
-                                     std::string("99999999:") + std::string(1000, 'x'), std::string("{\"event\":true}")}) {
+    for (const std::string& bytes :
+         {std::string("12:{\"event\":tru},"), std::string("4:{}}}x"),
+          std::string("99999999:") + std::string(1000, 'x'), std::string("{\"event\":true}")}) {
         FakeAgent fake(bytes);
         Agent agent;
         ASSERT_EQ(S_OK, agent.Open(fake.endpoint_));
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), agent.WaitDropped()) << bytes.substr(0, 20);
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), agent.WaitDropped())
+            << bytes.substr(0, 20);
         EXPECT_FALSE(agent.WaitEvent("", nullptr, 0s));
     }
 }

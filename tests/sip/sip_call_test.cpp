@@ -50,8 +50,8 @@ AgentMessage Response(const char* token, bool ok = true, const char* data = "") 
     return m;
 }
 
-AgentMessage Event(const char* type, const char* id = "c1", const char* param = "", const char* peer = kUri,
-                   const char* direction = "outgoing") {
+AgentMessage Event(const char* type, const char* id = "c1", const char* param = "",
+                   const char* peer = kUri, const char* direction = "outgoing") {
     AgentMessage m;
     m.type = type;
     m.eventClass = "call";
@@ -82,10 +82,14 @@ protected:
     }
     static std::string Name(const SipCallUpdate& u) {
         switch (u.state) {
-        case SipCallState::InProgress: return "inprogress";
-        case SipCallState::Connected: return "connected";
-        case SipCallState::Disconnected: return std::string("disconnected:") + ReasonName(u.reason);
-        default: return "dialling";
+        case SipCallState::InProgress:
+            return "inprogress";
+        case SipCallState::Connected:
+            return "connected";
+        case SipCallState::Disconnected:
+            return std::string("disconnected:") + ReasonName(u.reason);
+        default:
+            return "dialling";
         }
     }
     SipCall call_{kUri};
@@ -93,31 +97,39 @@ protected:
 };
 
 TEST_F(SipCallTest, AnsweredCallIsHungUpByItsId) {
-    EXPECT_EQ(R"(78:{"command":"dial","params":"sip:callee@127.0.0.1:5080","token":"brevlin-dial"},)", call_.Dial());
-    EXPECT_EQ("inprogress,connected",
-              Feed({Response("brevlin-dial"), Event("CALL_RINGING"), Event("CALL_ESTABLISHED"), Event("CALL_RTCP")}));
+    EXPECT_EQ(
+        R"(78:{"command":"dial","params":"sip:callee@127.0.0.1:5080","token":"brevlin-dial"},)",
+        call_.Dial());
+    EXPECT_EQ("inprogress,connected", Feed({Response("brevlin-dial"), Event("CALL_RINGING"),
+                                            Event("CALL_ESTABLISHED"), Event("CALL_RTCP")}));
     EXPECT_EQ("c1", call_.CallId());
-    EXPECT_EQ(R"(59:{"command":"callfind","params":"c1","token":"brevlin-find"},)", call_.HangUp(CloseReason::LocalHangup));
+    EXPECT_EQ(R"(59:{"command":"callfind","params":"c1","token":"brevlin-find"},)",
+              call_.HangUp(CloseReason::LocalHangup));
     EXPECT_EQ("", call_.HangUp(CloseReason::LocalHangup)) << "one hang-up at a time";
     EXPECT_EQ("", Feed({Response("brevlin-find", true, "setting current call: c1\n")}));
     EXPECT_EQ(R"(57:{"command":"hangup","params":"","token":"brevlin-hangup"},)", sent_);
-    EXPECT_EQ("disconnected:hung up", Feed({Event("CALL_CLOSED", "c1", "Connection reset by user"), Event("CALL_ESTABLISHED")}));
+    EXPECT_EQ("disconnected:hung up", Feed({Event("CALL_CLOSED", "c1", "Connection reset by user"),
+                                            Event("CALL_ESTABLISHED")}));
 }
 
 TEST_F(SipCallTest, OtherCallsOfTheAgentAreIgnored) {
-    EXPECT_EQ("inprogress", Feed({Event("CALL_RINGING", "other", "", "sip:someone@x"),
-                                  Event("CALL_INCOMING", "in", "", kUri, "incoming"),
-                                  Event("CALL_LOCAL_SDP", ""), Response("brevlin-dial"), Response("t9", false)}));
-    EXPECT_EQ("disconnected:busy", Feed({Event("CALL_ESTABLISHED", "in", "", kUri, "incoming"),
-                                         Event("CALL_CLOSED", "other", "Connection reset by peer", "sip:someone@x"),
-                                         Event("CALL_CLOSED", "c1", "486 Busy Here")}));
+    EXPECT_EQ("inprogress",
+              Feed({Event("CALL_RINGING", "other", "", "sip:someone@x"),
+                    Event("CALL_INCOMING", "in", "", kUri, "incoming"), Event("CALL_LOCAL_SDP", ""),
+                    Response("brevlin-dial"), Response("t9", false)}));
+    EXPECT_EQ("disconnected:busy",
+              Feed({Event("CALL_ESTABLISHED", "in", "", kUri, "incoming"),
+                    Event("CALL_CLOSED", "other", "Connection reset by peer", "sip:someone@x"),
+                    Event("CALL_CLOSED", "c1", "486 Busy Here")}));
 }
 
 TEST_F(SipCallTest, HangUpBeforeTheDialIsAnsweredWaitsForIt) {
     EXPECT_EQ("", call_.HangUp(CloseReason::NoAnswer));
     EXPECT_EQ("inprogress", Feed({Response("brevlin-dial")}));
-    EXPECT_EQ(R"(57:{"command":"hangup","params":"","token":"brevlin-hangup"},)", sent_) << "no id yet: the current call";
-    EXPECT_EQ("disconnected:no answer", Feed({Event("CALL_CLOSED", "c1", "Connection reset by user")}));
+    EXPECT_EQ(R"(57:{"command":"hangup","params":"","token":"brevlin-hangup"},)", sent_)
+        << "no id yet: the current call";
+    EXPECT_EQ("disconnected:no answer",
+              Feed({Event("CALL_CLOSED", "c1", "Connection reset by user")}));
 }
 
 TEST_F(SipCallTest, EndsWhenTheAgentRefusesOrLostTheCall) {
@@ -128,7 +140,8 @@ TEST_F(SipCallTest, EndsWhenTheAgentRefusesOrLostTheCall) {
     std::string command;
     lost.OnMessage(Event("CALL_RINGING"), update, command);
     lost.HangUp(CloseReason::Unreachable);
-    ASSERT_TRUE(lost.OnMessage(Response("brevlin-find", true, "call not found (id=c1)\n"), update, command));
+    ASSERT_TRUE(lost.OnMessage(Response("brevlin-find", true, "call not found (id=c1)\n"), update,
+                               command));
     EXPECT_EQ("disconnected:unreachable", Name(update));
     EXPECT_FALSE(lost.End(CloseReason::Failed, "agent connection lost", update));
 }

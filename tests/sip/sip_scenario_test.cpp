@@ -24,14 +24,17 @@ HRESULT ReadText(const char* text, telsim::Scenario& scenario, std::wstring& err
 TEST(SipScenario, LineKeysAreRead) {
     telsim::Scenario scenario;
     std::wstring error;
-    ASSERT_EQ(S_OK, ReadText("[Line1]\nKind=SIP\nAgent=localhost:4444\nUri=sips:{number}@{domain};user=phone\n"
-                             "Domain=sip.example.net:5061\nConnectTimeoutMs=500\nUnreachableTimeoutMs=7000\n"
-                             "AnswerTimeoutMs=30000\nHangUpTimeoutMs=1500\n"
-                             "[Line2]\nKind=sip\nAgent=10.0.0.7:4444\nAllowRemoteAgent=yes\n"
-                             "Uri=sip:{number}@pbx.local\n",
-                             scenario, error))
+    ASSERT_EQ(
+        S_OK,
+        ReadText("[Line1]\nKind=SIP\nAgent=localhost:4444\nUri=sips:{number}@{domain};user=phone\n"
+                 "Domain=sip.example.net:5061\nConnectTimeoutMs=500\nUnreachableTimeoutMs=7000\n"
+                 "AnswerTimeoutMs=30000\nHangUpTimeoutMs=1500\n"
+                 "[Line2]\nKind=sip\nAgent=10.0.0.7:4444\nAllowRemoteAgent=yes\n"
+                 "Uri=sip:{number}@pbx.local\n",
+                 scenario, error))
         << std::string(error.begin(), error.end());
-    const auto* line = dynamic_cast<const telsim::sip::SipLine*>(scenario.addresses.at(0).device.get());
+    const auto* line =
+        dynamic_cast<const telsim::sip::SipLine*>(scenario.addresses.at(0).device.get());
     ASSERT_TRUE(line);
     EXPECT_EQ(0x7F000001u, line->endpoint.address);
     EXPECT_EQ(4444, line->endpoint.port);
@@ -42,7 +45,8 @@ TEST(SipScenario, LineKeysAreRead) {
     EXPECT_EQ(7000u, line->timeouts.unreachableMs);
     EXPECT_EQ(30000u, line->timeouts.answerMs);
     EXPECT_EQ(1500u, line->timeouts.hangUpMs);
-    const auto* remote = dynamic_cast<const telsim::sip::SipLine*>(scenario.addresses.at(1).device.get());
+    const auto* remote =
+        dynamic_cast<const telsim::sip::SipLine*>(scenario.addresses.at(1).device.get());
     ASSERT_TRUE(remote);
     EXPECT_EQ(0x0A000007u, remote->endpoint.address);
 }
@@ -55,7 +59,8 @@ TEST(SipScenario, MistakesAreRefusedWithTheirPlace) {
         {"[Line1]\nKind=sip\nAgent=127.0.0.1:4444\n", L"[Line1] Domain"},
         {"[Line1]\nKind=sip\nAgent=127.0.0.1:4444\nUri=sip:{number}\"@x\n", L"[Line1] Uri"},
         {"[Line1]\nKind=sip\nAgent=127.0.0.1:4444\nDomain=a b\n", L"[Line1] Domain"},
-        {"[Line1]\nKind=sip\nAgent=127.0.0.1:4444\nDomain=x\nHangUpTimeoutMs=0\n", L"[Line1] HangUpTimeoutMs"},
+        {"[Line1]\nKind=sip\nAgent=127.0.0.1:4444\nDomain=x\nHangUpTimeoutMs=0\n",
+         L"[Line1] HangUpTimeoutMs"},
         {"[Line1]\nKind=sip\nAgent=127.0.0.1:4444\nDomain=x\nPort=COM1\n", L"[Line1] Port"},
         {"[Line1]\nKind=modem\nAgent=127.0.0.1:4444\n", L"[Line1] Agent"},
     };
@@ -63,7 +68,8 @@ TEST(SipScenario, MistakesAreRefusedWithTheirPlace) {
         telsim::Scenario scenario;
         std::wstring error;
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), ReadText(text, scenario, error)) << text;
-        EXPECT_NE(std::wstring::npos, error.find(place)) << text << std::string(error.begin(), error.end());
+        EXPECT_NE(std::wstring::npos, error.find(place))
+            << text << std::string(error.begin(), error.end());
     }
 }
 

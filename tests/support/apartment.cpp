@@ -7,7 +7,8 @@ namespace test_support {
 Apartment::Apartment(Kind kind)
     : m_kind(kind),
       m_hr(kind == Ole ? OleInitialize(nullptr)
-                       : CoInitializeEx(nullptr, kind == Single ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED)) {}
+                       : CoInitializeEx(nullptr, kind == Single ? COINIT_APARTMENTTHREADED
+                                                                : COINIT_MULTITHREADED)) {}
 
 Apartment::~Apartment() {
     if (FAILED(m_hr)) {

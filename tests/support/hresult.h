@@ -19,5 +19,7 @@ inline std::string Hex(HRESULT hr) {
 
 }  // namespace test_support
 
-#define EXPECT_HR(expected, actual) EXPECT_EQ(::test_support::Hex(expected), ::test_support::Hex(actual))
-#define ASSERT_HR(expected, actual) ASSERT_EQ(::test_support::Hex(expected), ::test_support::Hex(actual))
+#define EXPECT_HR(expected, actual) \
+    EXPECT_EQ(::test_support::Hex(expected), ::test_support::Hex(actual))
+#define ASSERT_HR(expected, actual) \
+    ASSERT_EQ(::test_support::Hex(expected), ::test_support::Hex(actual))

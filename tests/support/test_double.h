@@ -48,7 +48,9 @@ public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
         return QueryAny<I>(this, riid, ppv, {IID_IUnknown, *Iids...});
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override {
+        return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override {
         const ULONG count = DropReference(m_refs, "test double");
         if (count == 0) {

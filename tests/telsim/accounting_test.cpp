@@ -15,7 +15,8 @@ TEST_F(Accounting, CleanAfterEveryReferenceIsReleased) {
         ComPtr<ITAddress> address = FirstAddress(tapi.Get());
         ComPtr<ITAddressCapabilities> caps;
         ASSERT_HR(S_OK, address.As(&caps));
-        EXPECT_EQ(2u, svc->Ledger().LiveObjects()) << svc->Ledger().Leaks();  // the root and one address
+        EXPECT_EQ(2u, svc->Ledger().LiveObjects())
+            << svc->Ledger().Leaks();  // the root and one address
     }
     EXPECT_EQ("", svc->Ledger().Leaks());
     EXPECT_EQ(0u, svc->Ledger().LiveObjects());
@@ -60,7 +61,8 @@ TEST_F(Accounting, ReleasePastZeroIsRecordedNotFatal) {
     // goes past the client's count.
     EXPECT_EQ(0u, address->Release());
     ASSERT_EQ(1u, svc->Ledger().Misuses().size());
-    EXPECT_NE(std::wstring::npos, svc->Ledger().Misuses()[0].find(L"Release past zero on Address#"));
+    EXPECT_NE(std::wstring::npos,
+              svc->Ledger().Misuses()[0].find(L"Release past zero on Address#"));
     EXPECT_NE(std::string::npos, svc->Ledger().Leaks().find("Release past zero"));
 }
 

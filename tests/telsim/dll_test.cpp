@@ -30,7 +30,8 @@ public:
         EXPECT_NE(nullptr, module_) << "TelSim.dll beside the tests: " << GetLastError();
     }
     ~TelSimDll() {
-        if (!module_) return;
+        if (!module_)
+            return;
         EXPECT_HR(S_OK, Plain("DllCanUnloadNow")());
         FreeLibrary(module_);
     }
@@ -45,7 +46,8 @@ public:
             reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
         ComPtr<IClassFactory> factory;
         const HRESULT hr = get(CLSID_TAPI, IID_IClassFactory, &factory);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr))
+            return hr;
         return factory->CreateInstance(nullptr, IID_ITTAPI, &tapi);
     }
     bool Loaded() const { return module_ != nullptr; }
@@ -85,8 +87,9 @@ TEST_F(WithScenario, DefaultWorldWithoutAScenario) {
     ComPtr<ITTAPI> tapi;
     ASSERT_HR(S_OK, dll.CreateRoot(tapi));
     ASSERT_HR(S_OK, tapi->Initialize());
-    EXPECT_EQ((std::vector<std::wstring>{L"Simulated Modem", L"Simulated ISDN Line", L"Simulated Fax"}),
-              AddressNames(tapi.Get()));
+    EXPECT_EQ(
+        (std::vector<std::wstring>{L"Simulated Modem", L"Simulated ISDN Line", L"Simulated Fax"}),
+        AddressNames(tapi.Get()));
     EXPECT_HR(S_FALSE, dll.Plain("DllCanUnloadNow")());
     EXPECT_HR(S_OK, tapi->Shutdown());
 }
@@ -146,7 +149,9 @@ protected:
     std::wstring Value(const std::wstring& key, const wchar_t* name) {
         wchar_t text[MAX_PATH * 2] = {};
         DWORD size = sizeof(text);
-        if (RegGetValueW(root.Key(), key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"";
+        if (RegGetValueW(root.Key(), key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+            ERROR_SUCCESS)
+            return L"";
         return text;
     }
 };
@@ -155,7 +160,8 @@ TEST_F(Registration, RegistersWhereNoServerIs) {
     ASSERT_TRUE(dll.Loaded());
     EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
     const std::wstring server = Value(classKey + L"\\InprocServer32", nullptr);
-    EXPECT_NE(std::wstring::npos, server.find(L"TelSim.dll")) << std::string(server.begin(), server.end());
+    EXPECT_NE(std::wstring::npos, server.find(L"TelSim.dll"))
+        << std::string(server.begin(), server.end());
     EXPECT_EQ(L"Both", Value(classKey + L"\\InprocServer32", L"ThreadingModel"));
     // Registering again over itself is fine; unregistering removes the class.
     EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
@@ -168,8 +174,9 @@ TEST_F(Registration, RefusesWhenAnotherServerIsRegistered) {
     ASSERT_TRUE(dll.Loaded());
     HKEY server = nullptr;
     const std::wstring real = L"C:\\windows\\system32\\tapi3.dll";
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root.Key(), (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &server, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(root.Key(), (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &server, nullptr));
     RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(real.c_str()),
                    static_cast<DWORD>((real.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(server);

@@ -27,7 +27,8 @@ protected:
 
     ComPtr<ITBasicCallControl> NewCall(ITTAPI* tapi) {
         ComPtr<ITBasicCallControl> call;
-        EXPECT_HR(S_OK, FirstAddress(tapi)->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
+        EXPECT_HR(S_OK, FirstAddress(tapi)->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24,
+                                                       &call));
         return call;
     }
 };
@@ -125,7 +126,8 @@ TEST_F(Events, EventWithoutACallOrAState) {
     unreadable.callStateResult = E_UNEXPECTED;
     telsim::EventSpec bare;
     bare.withoutEventInterface = true;
-    for (const auto& wanted : {failing, empty, unreadable, bare}) EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(wanted));
+    for (const auto& wanted : {failing, empty, unreadable, bare})
+        EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(wanted));
     const auto events = sink->Events();
     ASSERT_EQ(4u, events.size());
     EXPECT_HR(E_FAIL, events[0].callResult);
@@ -155,7 +157,8 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
             ComPtr<ITCallInfo> call;
             if (SUCCEEDED(event->QueryInterface(IID_ITCallNotificationEvent, &notification))) {
                 *got = notification->get_Call(&call);
-                if (call) call->get_CallState(state);
+                if (call)
+                    call->get_CallState(state);
             }
             return S_OK;
         }
@@ -171,7 +174,7 @@ TEST_F(Events, CallNotificationEventCarriesTheCall) {
     capture.got = &got;
     capture.state = &state;
     DWORD cookie = 0;
-    ASSERT_HR(S_OK, root.point->Advise(&capture, &cookie)) ;
+    ASSERT_HR(S_OK, root.point->Advise(&capture, &cookie));
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     EXPECT_HR(S_OK, got);
     EXPECT_EQ(CS_OFFERING, state);
@@ -238,8 +241,10 @@ TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
     long enumerated = 0;
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
         ComPtr<IEnumAddress> addresses;
-        if (SUCCEEDED(root.tapi->EnumerateAddresses(&addresses))) ++enumerated;
-        if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED) reentered = call->Disconnect(DC_NORMAL);
+        if (SUCCEEDED(root.tapi->EnumerateAddresses(&addresses)))
+            ++enumerated;
+        if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED)
+            reentered = call->Disconnect(DC_NORMAL);
         svc->Notifications().WaitIdle();  // returns at once on the notification thread
     };
     ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
@@ -256,7 +261,8 @@ TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
     ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     HRESULT nested = S_OK;
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
-        if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED) nested = call->Disconnect(DC_NORMAL);
+        if (svc->World().CallStateOf(call.Get()) == CS_DISCONNECTED)
+            nested = call->Disconnect(DC_NORMAL);
     };
     EXPECT_HR(S_OK, call->Disconnect(DC_NORMAL));
     EXPECT_HR(TAPI_E_INVALCALLSTATE, nested);
@@ -281,10 +287,11 @@ TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
     svc->Recorder().ClearOperations();
     ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     std::vector<std::wstring> names;
-    for (const auto& op : svc->Recorder().Operations()) names.push_back(op.name);
+    for (const auto& op : svc->Recorder().Operations())
+        names.push_back(op.name);
     const std::vector<std::wstring> expected{
-        telsim::op::CallConnect,     telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
-        telsim::op::GetCallState,    telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
+        telsim::op::CallConnect,  telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
+        telsim::op::GetCallState, telsim::op::SinkEvent, telsim::op::CallStateEventGetCall,
         telsim::op::GetCallState};
     EXPECT_EQ(expected, names);
 }
@@ -312,7 +319,8 @@ TEST_F(Events, StreamsAndTerminals) {
         ASSERT_HR(S_OK, stream->get_Direction(&direction));
         ComPtr<ITTerminal> terminal;
         terminalResults.push_back(terminals->GetDefaultStaticTerminal(media, direction, &terminal));
-        if (terminal) selectResults.push_back(stream->SelectTerminal(terminal.Get()));
+        if (terminal)
+            selectResults.push_back(stream->SelectTerminal(terminal.Get()));
     }
     EXPECT_EQ((std::vector<HRESULT>{S_OK, TAPI_E_NOITEMS}), terminalResults);
     EXPECT_EQ((std::vector<HRESULT>{S_OK}), selectResults);
@@ -335,7 +343,8 @@ TEST_F(Events, ManyCallsWhileTheSinkReenters) {
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo* call) {
         ComPtr<ITBasicCallControl> control;
-        if (call && svc->World().CallStateOf(call) == CS_DISCONNECTED && SUCCEEDED(call->QueryInterface(IID_ITBasicCallControl, &control))) {
+        if (call && svc->World().CallStateOf(call) == CS_DISCONNECTED &&
+            SUCCEEDED(call->QueryInterface(IID_ITBasicCallControl, &control))) {
             control->Disconnect(DC_NORMAL);
         }
     };
@@ -343,7 +352,8 @@ TEST_F(Events, ManyCallsWhileTheSinkReenters) {
         ComPtr<ITBasicCallControl> call;
         ASSERT_HR(S_OK, address->CreateCall(nullptr, 1, 24, &call));
         ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
-        if (i % 2) call->Disconnect(DC_NORMAL);
+        if (i % 2)
+            call->Disconnect(DC_NORMAL);
     }
     svc->Notifications().WaitIdle();
     sink->onEvent = nullptr;
@@ -353,7 +363,8 @@ TEST_F(Events, ManyCallsWhileTheSinkReenters) {
 
 TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
     std::vector<telsim::AddressSpec> lines(10000);
-    for (std::size_t i = 0; i < lines.size(); ++i) lines[i].name = L"Line " + std::to_wstring(i);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        lines[i].name = L"Line " + std::to_wstring(i);
     svc->World().SetAddresses(lines);
     Advised root = MakeAdvised(*svc, sink.Get());
     const auto start = std::chrono::steady_clock::now();
@@ -370,7 +381,8 @@ TEST_F(Events, TenThousandAddressesEnumerateQuickly) {
         EXPECT_EQ(10000u, seen);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    EXPECT_EQ(60000u + 3u, svc->Recorder().CountOf(telsim::op::AddressNext) + svc->Recorder().CountOf(telsim::op::GetAddressName));
+    EXPECT_EQ(60000u + 3u, svc->Recorder().CountOf(telsim::op::AddressNext) +
+                               svc->Recorder().CountOf(telsim::op::GetAddressName));
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ struct SeenEvent {
     DWORD thread;
 };
 
-class FakeSink final : public test_support::TestDouble<ITTAPIEventNotification, &IID_ITTAPIEventNotification> {
+class FakeSink final
+    : public test_support::TestDouble<ITTAPIEventNotification, &IID_ITTAPIEventNotification> {
 public:
     static Microsoft::WRL::ComPtr<FakeSink> Make() { return test_support::Adopt(new FakeSink()); }
 
@@ -36,16 +37,19 @@ public:
         SeenEvent seen{kind, E_NOINTERFACE, static_cast<CALL_STATE>(-1), GetCurrentThreadId()};
         Microsoft::WRL::ComPtr<ITCallStateEvent> stateEvent;
         Microsoft::WRL::ComPtr<ITCallInfo> call;
-        if (event && SUCCEEDED(event->QueryInterface(IID_ITCallStateEvent, &stateEvent)) && stateEvent) {
+        if (event && SUCCEEDED(event->QueryInterface(IID_ITCallStateEvent, &stateEvent)) &&
+            stateEvent) {
             seen.callResult = stateEvent->get_Call(&call);
             CALL_STATE state = CS_IDLE;
-            if (call && SUCCEEDED(call->get_CallState(&state))) seen.state = state;
+            if (call && SUCCEEDED(call->get_CallState(&state)))
+                seen.state = state;
         }
         {
             std::lock_guard<std::mutex> lock(mu_);
             events_.push_back(seen);
         }
-        if (onEvent) onEvent(kind, call.Get());
+        if (onEvent)
+            onEvent(kind, call.Get());
         return S_OK;
     }
 
@@ -55,7 +59,8 @@ public:
     }
     std::vector<CALL_STATE> States() const {
         std::vector<CALL_STATE> states;
-        for (const SeenEvent& e : Events()) states.push_back(e.state);
+        for (const SeenEvent& e : Events())
+            states.push_back(e.state);
         return states;
     }
     // Runs inside Event, after the event has been recorded.
@@ -76,7 +81,8 @@ struct Advised {
     DWORD cookie = 0;
 };
 
-inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink, long filter = TE_CALLSTATE) {
+inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink,
+                           long filter = TE_CALLSTATE) {
     Advised result;
     EXPECT_HR(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
     EXPECT_HR(S_OK, result.tapi->Initialize());

@@ -46,7 +46,8 @@ TEST_F(Faults, NullOutSucceedsWithoutAnObject) {
     ASSERT_HR(S_OK, FirstAddress(tapi.Get()).As(&translation));
     svc->Recorder().NullOut(telsim::op::TranslateAddress);
     ComPtr<ITAddressTranslationInfo> info;
-    EXPECT_HR(S_OK, translation->TranslateAddress(test_support::Bstr(L"5550100").Get(), 0, 0, &info));
+    EXPECT_HR(S_OK,
+              translation->TranslateAddress(test_support::Bstr(L"5550100").Get(), 0, 0, &info));
     EXPECT_EQ(nullptr, info.Get());
 }
 
@@ -135,7 +136,8 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
     ComPtr<ITTAPI> tapi = Initialised();
     ComPtr<ITAddress> address = FirstAddress(tapi.Get());
     long handle = 0;
-    ASSERT_HR(S_OK, tapi->RegisterCallNotifications(address.Get(), VARIANT_TRUE, VARIANT_FALSE, 24, 7, &handle));
+    ASSERT_HR(S_OK, tapi->RegisterCallNotifications(address.Get(), VARIANT_TRUE, VARIANT_FALSE, 24,
+                                                    7, &handle));
     EXPECT_HR(E_INVALIDARG, tapi->UnregisterNotifications(handle + 100));
     ComPtr<ITBasicCallControl> call;
     ASSERT_HR(S_OK, address->CreateCall(test_support::Bstr(L"5550100").Get(), 1, 24, &call));
@@ -143,7 +145,8 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
     ASSERT_HR(S_OK, address.As(&caps));
 
     std::vector<std::wstring> seen;
-    for (const telsim::Operation& op : svc->Recorder().Operations()) seen.push_back(op.ToString());
+    for (const telsim::Operation& op : svc->Recorder().Operations())
+        seen.push_back(op.ToString());
     const std::vector<std::wstring> expected{
         L"ITTAPI::Initialize()",
         L"ITTAPI::EnumerateAddresses()",
@@ -168,7 +171,8 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
 TEST_F(Faults, RecordingCapKeepsCounting) {
     svc->Recorder().SetRecording(true, 2);
     ComPtr<ITTAPI> tapi = Initialised();
-    for (int i = 0; i < 5; ++i) FirstAddress(tapi.Get());
+    for (int i = 0; i < 5; ++i)
+        FirstAddress(tapi.Get());
     EXPECT_EQ(2u, svc->Recorder().Operations().size());
     EXPECT_EQ(5u, svc->Recorder().CountOf(telsim::op::AddressNext));
     svc->Recorder().SetRecording(false);
@@ -188,15 +192,18 @@ TEST(ClassObject, CoCreateInstanceReachesTheServiceWhileRegistered) {
     ASSERT_HR(S_OK, svc->RegisterClassObject());
     {
         ComPtr<ITTAPI> tapi;
-        ASSERT_HR(S_OK, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &tapi));
+        ASSERT_HR(S_OK,
+                  CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &tapi));
         EXPECT_EQ(1, svc->Ledger().RefCount(tapi.Get()));
         svc->World().FailCreation(E_OUTOFMEMORY);
         ComPtr<ITTAPI> refused;
-        EXPECT_HR(E_OUTOFMEMORY, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &refused));
+        EXPECT_HR(E_OUTOFMEMORY, CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER,
+                                                  IID_ITTAPI, &refused));
     }
     svc->RevokeClassObject();
     ComPtr<ITTAPI> after;
-    const HRESULT hr = CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &after);
+    const HRESULT hr =
+        CoCreateInstance(CLSID_TAPI, nullptr, CLSCTX_INPROC_SERVER, IID_ITTAPI, &after);
     EXPECT_TRUE(FAILED(hr) || svc->Ledger().RefCount(after.Get()) == -1);
     after.Reset();
     EXPECT_EQ("", svc->Ledger().Leaks());

@@ -35,7 +35,8 @@ TEST(Notifier, StaleTaskIsDroppedWithoutWaitingForIt) {
     telsim::Notifier notifier;
     std::atomic<bool> stale{false};
     std::atomic<int> ran{0};
-    notifier.Post(Clock::now() + std::chrono::seconds(30), [&] { ++ran; }, [&] { return stale.load(); });
+    notifier.Post(
+        Clock::now() + std::chrono::seconds(30), [&] { ++ran; }, [&] { return stale.load(); });
     stale = true;
     // A later post wakes the thread, which then finds the first task stale.
     notifier.Post(Clock::now(), [] {});

@@ -16,7 +16,8 @@ protected:
     telsim::Scenario Read(HRESULT expected = S_OK) {
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_EQ(expected, telsim::ReadScenario(file.Path(), scenario, error)) << std::string(error.begin(), error.end());
+        EXPECT_EQ(expected, telsim::ReadScenario(file.Path(), scenario, error))
+            << std::string(error.begin(), error.end());
         lastError = error;
         return scenario;
     }
@@ -28,7 +29,8 @@ TEST(DefaultScenario, TwoSuitableLinesAndOneUnsuitable) {
     ASSERT_EQ(3u, scenario.addresses.size());
     int suitable = 0;
     for (const auto& line : scenario.addresses) {
-        suitable += line.capabilities && line.mediaSupport && (line.addressTypes & 1) && line.mediaAnswer == VARIANT_TRUE;
+        suitable += line.capabilities && line.mediaSupport && (line.addressTypes & 1) &&
+                    line.mediaAnswer == VARIANT_TRUE;
     }
     EXPECT_EQ(2, suitable);
     ASSERT_EQ(2u, scenario.script.onConnect.size());
@@ -39,9 +41,10 @@ TEST(DefaultScenario, TwoSuitableLinesAndOneUnsuitable) {
 }
 
 TEST_F(ScenarioFile, LinesWithNamesAndCapabilities) {
-    Write("[Line1]\r\nName=Modem, with comma\r\nMediaAnswer=1\r\n"
-          "[Line2]\r\nName=\r\nTranslation=no\r\nAddressTypes=0x6\r\n"
-          "[Line3]\r\nNullName=yes\r\nCapabilities=0\r\nNameResult=0x80004005\r\n");
+    Write(
+        "[Line1]\r\nName=Modem, with comma\r\nMediaAnswer=1\r\n"
+        "[Line2]\r\nName=\r\nTranslation=no\r\nAddressTypes=0x6\r\n"
+        "[Line3]\r\nNullName=yes\r\nCapabilities=0\r\nNameResult=0x80004005\r\n");
     const telsim::Scenario scenario = Read();
     ASSERT_EQ(3u, scenario.addresses.size());
     EXPECT_EQ(L"Modem, with comma", scenario.addresses[0].name.value());
@@ -71,8 +74,10 @@ TEST_F(ScenarioFile, CallProgressInWordsAndSteps) {
     EXPECT_EQ(CEC_DISCONNECT_BUSY, scenario.script.onConnect[1].cause);
     EXPECT_TRUE(scenario.script.onDisconnect.empty());
 
-    Write("[Call]\nProgress=inprogress, connected after 1500, hold after 20, disconnected after 5 noanswer\n"
-          "Streams=audio capture, datamodem bidirectional nodefault\nStreamControl=yes\n");
+    Write(
+        "[Call]\nProgress=inprogress, connected after 1500, hold after 20, disconnected after 5 "
+        "noanswer\n"
+        "Streams=audio capture, datamodem bidirectional nodefault\nStreamControl=yes\n");
     scenario = Read();
     const auto& steps = scenario.script.onConnect;
     ASSERT_EQ(4u, steps.size());
@@ -87,9 +92,10 @@ TEST_F(ScenarioFile, CallProgressInWordsAndSteps) {
 }
 
 TEST_F(ScenarioFile, FaultsByOperationName) {
-    Write("[Service]\nCreateFails=0x80040154\nDelivery=sync\n"
-          "[Faults]\nITTAPI::Initialize=0x80040059\nitaddress::createcall=0x80040052 skip 1 count 2\n"
-          "ITTAPI::EnumerateAddresses=null\n");
+    Write(
+        "[Service]\nCreateFails=0x80040154\nDelivery=sync\n"
+        "[Faults]\nITTAPI::Initialize=0x80040059\nitaddress::createcall=0x80040052 skip 1 count 2\n"
+        "ITTAPI::EnumerateAddresses=null\n");
     const auto scenario = Read();
     EXPECT_HR(static_cast<HRESULT>(0x80040154), scenario.creationFailure);
     EXPECT_EQ(telsim::Delivery::Synchronous, scenario.delivery);
@@ -136,10 +142,12 @@ TEST(ScenarioPath, EnvironmentComesFirst) {
 namespace {
 
 TEST(ShippedScenarios, AllParse) {
-    for (const wchar_t* name : {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini", L"slow-connect.ini"}) {
+    for (const wchar_t* name :
+         {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini", L"slow-connect.ini"}) {
         telsim::Scenario scenario;
         std::wstring error;
-        EXPECT_HR(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario, error))
+        EXPECT_HR(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario,
+                                             error))
             << std::string(error.begin(), error.end());
     }
 }

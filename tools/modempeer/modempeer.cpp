@@ -13,8 +13,8 @@
 //   modempeer answer --device PATH [--init CMD]... [--gap-ms MS] [--log FILE]
 //                    [--timeout S]
 //     Drives a modem (e.g. an iaxmodem instance) as its user would:
-//     initialises it (pausing --gap-ms, 1000, after each OK), answers the first RING with ATA and logs what the
-//     modem says until NO CARRIER or the timeout.
+//     initialises it (pausing --gap-ms, 1000, after each OK), answers the first RING with ATA and
+//     logs what the modem says until NO CARRIER or the timeout.
 //
 // The log has one event a line: "OPEN", "CMD <line>", "DIAL <string>",
 // "RESULT <text>", "ESCAPE", "HANGUP ATH", "HANGUP CLOSED" (the port was
@@ -110,7 +110,8 @@ public:
     void OnPortOpened() { Log("OPEN"); }
 
     void OnPortClosed() {
-        if (state_ != State::Command) Log("HANGUP CLOSED");
+        if (state_ != State::Command)
+            Log("HANGUP CLOSED");
         Log("CLOSED");
         Reset();
         state_ = State::Command;
@@ -118,19 +119,22 @@ public:
     }
 
     void OnInput(const std::string& bytes) {
-        for (char c : bytes) OnChar(c);
+        for (char c : bytes)
+            OnChar(c);
     }
 
     void OnTick() {
         const long long now = NowMs();
-        if (state_ == State::Dialling && dialDue_ >= 0 && now >= dialDue_) FinishDial();
+        if (state_ == State::Dialling && dialDue_ >= 0 && now >= dialDue_)
+            FinishDial();
         if (state_ == State::Online && plusCount_ == 3 && now - lastInput_ >= opt_.guardMs) {
             Log("ESCAPE");
             plusCount_ = 0;
             state_ = State::OnlineCommand;
             Result("OK", 0);
         }
-        if ((state_ == State::Online || state_ == State::OnlineCommand) && dropDue_ >= 0 && now >= dropDue_) {
+        if ((state_ == State::Online || state_ == State::OnlineCommand) && dropDue_ >= 0 &&
+            now >= dropDue_) {
             Log("ABORT carrier dropped");
             state_ = State::Command;
             dropDue_ = -1;
@@ -149,7 +153,8 @@ private:
 
     void Result(const char* words, int code) {
         Log(std::string("RESULT ") + words);
-        if (opt_.mute || quiet_) return;
+        if (opt_.mute || quiet_)
+            return;
         if (verbose_) {
             WriteAll(fd_, std::string("\r\n") + words + "\r\n");
         } else {
@@ -169,7 +174,8 @@ private:
             Result("NO CARRIER", 3);
             return;
         case State::Online:
-            if (c == '+' && (plusCount_ > 0 ? silence < opt_.guardMs : silence >= opt_.guardMs) && plusCount_ < 3) {
+            if (c == '+' && (plusCount_ > 0 ? silence < opt_.guardMs : silence >= opt_.guardMs) &&
+                plusCount_ < 3) {
                 ++plusCount_;
             } else {
                 plusCount_ = 0;
@@ -178,7 +184,8 @@ private:
         default:
             break;
         }
-        if (echo_ && !opt_.mute) WriteAll(fd_, std::string(1, c));
+        if (echo_ && !opt_.mute)
+            WriteAll(fd_, std::string(1, c));
         if (c == '\r') {
             std::string line;
             line.swap(line_);
@@ -196,20 +203,33 @@ private:
         std::size_t i = 2;
         auto number = [&] {
             int value = 0;
-            while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i]))) value = value * 10 + (line[i++] - '0');
+            while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])))
+                value = value * 10 + (line[i++] - '0');
             return value;
         };
         while (i < line.size()) {
-            const char command = static_cast<char>(std::toupper(static_cast<unsigned char>(line[i++])));
+            const char command =
+                static_cast<char>(std::toupper(static_cast<unsigned char>(line[i++])));
             switch (command) {
-            case ' ': break;
-            case 'Z': Reset(); number(); break;
-            case 'E': echo_ = number() != 0; break;
-            case 'V': verbose_ = number() != 0; break;
-            case 'Q': quiet_ = number() != 0; break;
+            case ' ':
+                break;
+            case 'Z':
+                Reset();
+                number();
+                break;
+            case 'E':
+                echo_ = number() != 0;
+                break;
+            case 'V':
+                verbose_ = number() != 0;
+                break;
+            case 'Q':
+                quiet_ = number() != 0;
+                break;
             case 'H':
                 number();
-                if (state_ != State::Command) Log("HANGUP ATH");
+                if (state_ != State::Command)
+                    Log("HANGUP ATH");
                 state_ = State::Command;
                 break;
             case 'O':
@@ -237,7 +257,8 @@ private:
             case '&':
             case '\\':
             case '%':
-                if (i < line.size()) ++i;
+                if (i < line.size())
+                    ++i;
                 number();
                 break;
             case '+':
@@ -261,7 +282,8 @@ private:
         voice_ = !dial.empty() && dial.back() == ';';
         std::string digits;
         for (char c : dial) {
-            if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+            if (std::isdigit(static_cast<unsigned char>(c)))
+                digits += c;
         }
         const auto chosen = opt_.numberModes.find(digits);
         dialMode_ = chosen != opt_.numberModes.end() ? chosen->second : opt_.mode;
@@ -279,7 +301,8 @@ private:
             } else {
                 state_ = State::Online;
                 plusCount_ = 0;
-                const int dropAfter = dialMode_ == "drop" && opt_.dropAfterMs < 0 ? 500 : opt_.dropAfterMs;
+                const int dropAfter =
+                    dialMode_ == "drop" && opt_.dropAfterMs < 0 ? 500 : opt_.dropAfterMs;
                 dropDue_ = dropAfter >= 0 ? NowMs() + dropAfter : -1;
                 Result(("CONNECT " + opt_.speed).c_str(), 1);
             }
@@ -343,7 +366,8 @@ int Serve(const ServeOptions& options, int timeoutS) {
         const int ready = poll(&pfd, 1, 10);
         const bool hungUp = ready > 0 && (pfd.revents & POLLHUP) && !(pfd.revents & POLLIN);
         if (hungUp) {
-            if (open) modem.OnPortClosed();
+            if (open)
+                modem.OnPortClosed();
             open = false;
             usleep(10000);
             continue;
@@ -355,7 +379,8 @@ int Serve(const ServeOptions& options, int timeoutS) {
         if (ready > 0 && (pfd.revents & POLLIN)) {
             char buffer[512];
             const ssize_t n = read(master, buffer, sizeof buffer);
-            if (n > 0) modem.OnInput(std::string(buffer, static_cast<std::size_t>(n)));
+            if (n > 0)
+                modem.OnInput(std::string(buffer, static_cast<std::size_t>(n)));
         }
         modem.OnTick();
     }
@@ -374,7 +399,8 @@ std::string ReadFor(int fd, int ms) {
         if (poll(&pfd, 1, 20) > 0 && (pfd.revents & POLLIN)) {
             char buffer[512];
             const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             out.append(buffer, static_cast<std::size_t>(n));
         }
     }
@@ -388,18 +414,21 @@ bool LogLines(const std::string& text, const char* wanted) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         const std::string line = text.substr(start, end - start);
         if (!line.empty()) {
             Log("RX " + Printable(line));
-            if (wanted && line.compare(0, std::strlen(wanted), wanted) == 0) seen = true;
+            if (wanted && line.compare(0, std::strlen(wanted), wanted) == 0)
+                seen = true;
         }
         start = end + 1;
     }
     return seen;
 }
 
-int Answer(const std::string& device, const std::vector<std::string>& init, int gapMs, int timeoutS) {
+int Answer(const std::string& device, const std::vector<std::string>& init, int gapMs,
+           int timeoutS) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
     if (fd < 0) {
         std::perror("modempeer: open device");
@@ -411,7 +440,8 @@ int Answer(const std::string& device, const std::vector<std::string>& init, int 
         WriteAll(fd, command + "\r");
         std::string reply;
         const long long end = NowMs() + 3000;
-        while (NowMs() < end && reply.find("OK") == std::string::npos && reply.find("ERROR") == std::string::npos)
+        while (NowMs() < end && reply.find("OK") == std::string::npos &&
+               reply.find("ERROR") == std::string::npos)
             reply += ReadFor(fd, 50);
         LogLines(reply, nullptr);
         if (reply.find("OK") == std::string::npos) {
@@ -425,7 +455,8 @@ int Answer(const std::string& device, const std::vector<std::string>& init, int 
     bool answered = false;
     while (!g_stop && NowMs() < end) {
         const std::string text = ReadFor(fd, 100);
-        if (text.empty()) continue;
+        if (text.empty())
+            continue;
         if (!answered && LogLines(text, "RING")) {
             answered = true;
             Log("TX ATA");
@@ -442,21 +473,26 @@ int Answer(const std::string& device, const std::vector<std::string>& init, int 
     return 0;
 }
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: modempeer serve --link PATH [--log FILE] [--mode MODE] [--delay MS] [--speed TEXT]\n"
+                 "usage: modempeer serve --link PATH [--log FILE] [--mode MODE] [--delay MS] "
+                 "[--speed TEXT]\n"
                  "                       [--echo] [--mute] [--guard-ms MS] [--drop-after MS]\n"
                  "                       [--number DIGITS=MODE]... [--timeout S]\n"
-                 "       modempeer answer --device PATH [--init CMD]... [--gap-ms MS] [--log FILE] [--timeout S]\n");
+                 "       modempeer answer --device PATH [--init CMD]... [--gap-ms MS] [--log FILE] "
+                 "[--timeout S]\n");
     return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
+    if (argc < 2)
+        return Usage();
     signal(SIGTERM, OnSignal);
     signal(SIGINT, OnSignal);
     signal(SIGPIPE, SIG_IGN);
@@ -475,23 +511,37 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (arg == "--link") serve.link = value();
-        else if (arg == "--log") logPath = value();
-        else if (arg == "--mode") serve.mode = value();
-        else if (arg == "--delay") serve.delayMs = std::atoi(value().c_str());
-        else if (arg == "--speed") serve.speed = value();
-        else if (arg == "--echo") serve.echo = true;
-        else if (arg == "--mute") serve.mute = true;
-        else if (arg == "--guard-ms") serve.guardMs = std::atoi(value().c_str());
-        else if (arg == "--drop-after") serve.dropAfterMs = std::atoi(value().c_str());
-        else if (arg == "--timeout") timeoutS = std::atoi(value().c_str());
-        else if (arg == "--device") device = value();
-        else if (arg == "--init") init.push_back(value());
-        else if (arg == "--gap-ms") gapMs = std::atoi(value().c_str());
+        if (arg == "--link")
+            serve.link = value();
+        else if (arg == "--log")
+            logPath = value();
+        else if (arg == "--mode")
+            serve.mode = value();
+        else if (arg == "--delay")
+            serve.delayMs = std::atoi(value().c_str());
+        else if (arg == "--speed")
+            serve.speed = value();
+        else if (arg == "--echo")
+            serve.echo = true;
+        else if (arg == "--mute")
+            serve.mute = true;
+        else if (arg == "--guard-ms")
+            serve.guardMs = std::atoi(value().c_str());
+        else if (arg == "--drop-after")
+            serve.dropAfterMs = std::atoi(value().c_str());
+        else if (arg == "--timeout")
+            timeoutS = std::atoi(value().c_str());
+        else if (arg == "--device")
+            device = value();
+        else if (arg == "--init")
+            init.push_back(value());
+        else if (arg == "--gap-ms")
+            gapMs = std::atoi(value().c_str());
         else if (arg == "--number") {
             const std::string rule = value();
             const auto eq = rule.find('=');
-            if (eq == std::string::npos) return Usage();
+            if (eq == std::string::npos)
+                return Usage();
             serve.numberModes[rule.substr(0, eq)] = rule.substr(eq + 1);
         } else {
             return Usage();
@@ -504,7 +554,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (verb == "serve" && !serve.link.empty()) return Serve(serve, timeoutS);
-    if (verb == "answer" && !device.empty()) return Answer(device, init, gapMs, timeoutS);
+    if (verb == "serve" && !serve.link.empty())
+        return Serve(serve, timeoutS);
+    if (verb == "answer" && !device.empty())
+        return Answer(device, init, gapMs, timeoutS);
     return Usage();
 }
