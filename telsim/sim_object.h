@@ -54,7 +54,7 @@ protected:
     // Records a misuse of this object ("<what> on <object>").
     void Report(const wchar_t* what) const noexcept;
 
-    // The parts of the service this object belongs to.
+    // What of its service this object works with.
     telsim::Recorder& Recorder() const noexcept;
     telsim::Ledger& Ledger() const noexcept;
     telsim::World& World() const noexcept;
