@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "comkit/bstr.h"
-#include "dialer/ordinary_file.h"
 #include "dialer/tapi_dialer.h"
 
 namespace dialer {
@@ -73,9 +72,9 @@ private:
 
 }  // namespace
 
-bool ReadDeviceAddressLine(const wchar_t* path,
+bool ReadDeviceAddressLine(const wchar_t* path, FileReach reach,
                            wchar_t (&line)[kMaxDeviceAddressLength + 2]) noexcept {
-    const UniqueFile file = OpenOrdinaryFileForReading(path);
+    const UniqueFile file = OpenOrdinaryFileForReading(path, reach);
     if (!file) {
         return false;
     }
@@ -101,9 +100,17 @@ HRESULT CTAPIDialer::ReadDeviceAddressFromFile(BSTR strFileSpec, VARIANT_BOOL* b
         return E_POINTER;
     }
     *bSuccess = VARIANT_FALSE;
+    // Without telephony no answer may depend on the file: a page could
+    // otherwise tell which files exist.
+    if (!m_pTapi || !m_bTapiInitialized) {
+        return S_OK;
+    }
 
+    const dialer::FileReach reach = SafetyOptionEnabled(INTERFACESAFE_FOR_UNTRUSTED_CALLER)
+                                        ? dialer::FileReach::LocalOnly
+                                        : dialer::FileReach::LocalOrShare;
     wchar_t line[dialer::kMaxDeviceAddressLength + 2] = {};
-    if (!dialer::ReadDeviceAddressLine(strFileSpec, line) || line[0] == L'\0') {
+    if (!dialer::ReadDeviceAddressLine(strFileSpec, reach, line) || line[0] == L'\0') {
         // Every problem with the file is S_OK with no selection.
         return S_OK;
     }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "dialer/ordinary_file.h"
+
 namespace dialer {
 
 // The longest name taken from a device-address file.
@@ -16,9 +18,9 @@ constexpr std::size_t kMaxDeviceAddressLength = 255;
 // kMaxDeviceAddressLength characters are taken. The file is opened read-only
 // with sharing that denies nothing to others, and closed before returning.
 // Returns false when the file cannot be opened (null or empty path
-// included), or when the path names anything but an ordinary disk file (a
-// device, a pipe): `line` is then left as it was.
-bool ReadDeviceAddressLine(const wchar_t* path,
+// included), or when the path names anything but an ordinary disk file
+// within `reach` (a device, a pipe): `line` is then left as it was.
+bool ReadDeviceAddressLine(const wchar_t* path, FileReach reach,
                            wchar_t (&line)[kMaxDeviceAddressLength + 2]) noexcept;
 
 }  // namespace dialer

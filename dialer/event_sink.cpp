@@ -53,11 +53,7 @@ HRESULT CallOfEvent(IDispatch* event, ComPtr<ITCallInfo>& call) noexcept {
 }  // namespace
 
 CTAPIDialerEventNotification::CTAPIDialerEventNotification() noexcept
-    : m_cRef(1),
-      m_lCallState(CS_IDLE),
-      m_pOwner(nullptr),
-      m_cOwnerCalls(0),
-      m_pFollowedCall(nullptr) {
+    : m_cRef(1), m_lCallState(CS_IDLE), m_pOwner(nullptr), m_cOwnerCalls(0) {
     InitializeSRWLock(&m_lock);
     InitializeConditionVariable(&m_ownerIdle);
     comkit::GetModule().Lock();
@@ -112,22 +108,28 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
     CALL_STATE state = CS_IDLE;
     const HRESULT stateResult = call->get_CallState(&state);
 
-    // The event holds the call, so its identity cannot be reused by another
-    // object while it is compared.
+    // The event holds the call and the sink the one it follows, so two
+    // equal identities are one object.
     IUnknown* const identity = comkit::IdentityOf(call.Get());
     LONG tracked = CS_IDLE;
+    ComPtr<IUnknown> ended;
     {
         ExclusiveLock lock(m_lock);
-        if (!identity || identity != m_pFollowedCall) {
+        if (!identity || identity != m_pFollowedCall.Get()) {
             return stateResult;
         }
         tracked = TrackedState(state, m_lCallState.load());
         m_lCallState.store(tracked);
+        if (tracked == CS_DISCONNECTED) {
+            // An ended call is followed no more: nothing it reports later,
+            // not even a state that cannot be read, undoes its end.
+            ended.Swap(m_pFollowedCall);
+        }
     }
 
-    if (tracked == CS_DISCONNECTED) {
+    if (ended) {
         if (CTAPIDialer* owner = EnterOwner()) {
-            owner->DropEndedCall(identity);
+            owner->DropEndedCall(ended.Get());
             LeaveOwner();
         }
     }
@@ -135,29 +137,29 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
 }
 
 void CTAPIDialerEventNotification::FollowCall(IUnknown* call) noexcept {
-    SetFollowed(comkit::IdentityOf(call), true);
+    ComPtr<IUnknown> identity;
+    if (call) {
+        (void)call->QueryInterface(IID_PPV_ARGS(&identity));
+    }
+    SetFollowed(identity.Get(), true);
 }
 
 void CTAPIDialerEventNotification::SetFollowed(IUnknown* identity, bool restartState) noexcept {
+    // The call let go is released after the lock.
+    ComPtr<IUnknown> former(identity);
     ExclusiveLock lock(m_lock);
-    m_pFollowedCall = identity;
+    former.Swap(m_pFollowedCall);
     if (restartState) {
         m_lCallState.store(CS_IDLE);
     }
 }
 
-bool CTAPIDialerEventNotification::Follows(IUnknown* identity) const noexcept {
-    AcquireSRWLockShared(&m_lock);
-    const bool follows = identity && identity == m_pFollowedCall;
-    ReleaseSRWLockShared(&m_lock);
-    return follows;
-}
-
 void CTAPIDialerEventNotification::SetOwner(CTAPIDialer* owner) noexcept {
+    ComPtr<IUnknown> former;
     ExclusiveLock lock(m_lock);
     m_pOwner = owner;
     if (!owner) {
-        m_pFollowedCall = nullptr;
+        former.Swap(m_pFollowedCall);
         while (m_cOwnerCalls > 0) {
             SleepConditionVariableSRW(&m_ownerIdle, &m_lock, INFINITE, 0);
         }

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include <wrl/client.h>
+
 #include "brevlin_idl.h"
 #include "telephony/tapi.h"
 
@@ -34,14 +36,14 @@ public:
     LONG CallState() const noexcept { return m_lCallState.load(); }
 
     // From now on only events about `call` (compared by COM identity) count,
-    // and the tracked state starts again at 0. The identity is kept as a
-    // value, without a reference, so that the call's late disconnection is
-    // still recognised after the dialer has let the call go.
+    // and the tracked state starts again at 0. The sink holds a reference to
+    // the call while it follows it, so that no other object can take its
+    // identity meanwhile. It follows the call until the call reports
+    // disconnected, another call is followed, or StopFollowing: a call the
+    // dialer hung up is still followed to its end, which may come later.
     void FollowCall(IUnknown* call) noexcept;
     // No call is followed any more; the tracked state stays as it is.
     void StopFollowing() noexcept { SetFollowed(nullptr, false); }
-    // Whether `identity` is the call being followed.
-    bool Follows(IUnknown* identity) const noexcept;
 
     // The dialer that drops its call on a disconnection; held without a
     // reference. SetOwner(nullptr) is what the dialer does when it is
@@ -67,5 +69,6 @@ private:
     mutable SRWLOCK m_lock;
     CONDITION_VARIABLE m_ownerIdle;
     LONG m_cOwnerCalls;
-    IUnknown* m_pFollowedCall;
+    // The identity of the call followed, with a reference.
+    Microsoft::WRL::ComPtr<IUnknown> m_pFollowedCall;
 };

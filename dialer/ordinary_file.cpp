@@ -1,6 +1,6 @@
 #include "dialer/ordinary_file.h"
 
-#include <cwchar>
+#include <new>
 
 namespace dialer {
 namespace {
@@ -69,16 +69,22 @@ bool LastPartIsDevice(const wchar_t* path) noexcept {
     return IsDeviceName(part, end);
 }
 
-bool IsDrivePath(const wchar_t* path) noexcept {
+// X:\ and at least one part after it, on a drive within `reach`.
+bool IsDrivePath(const wchar_t* path, FileReach reach) noexcept {
     const wchar_t letter = Upper(path[0]);
-    return letter >= L'A' && letter <= L'Z' && path[1] == L':' && IsSeparator(path[2]) && path[3];
+    if (!(letter >= L'A' && letter <= L'Z' && path[1] == L':' && path[2] == L'\\' && path[3])) {
+        return false;
+    }
+    const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+    return reach == FileReach::LocalOrShare || GetDriveTypeW(root) != DRIVE_REMOTE;
 }
 
-// \\server\share\...: a share named pipe or mailslot is not a folder.
+// server\share\...: a share named PIPE, MAILSLOT or IPC$ is not a folder.
+// The server drops the dots and blanks that end a share's name.
 bool IsFileShare(const wchar_t* afterSlashes) noexcept {
     const wchar_t* server = afterSlashes;
     const wchar_t* share = server;
-    while (*share && !IsSeparator(*share)) {
+    while (*share && *share != L'\\') {
         ++share;
     }
     if (share == server || !*share) {
@@ -86,48 +92,103 @@ bool IsFileShare(const wchar_t* afterSlashes) noexcept {
     }
     ++share;
     const wchar_t* shareEnd = share;
-    while (*shareEnd && !IsSeparator(*shareEnd)) {
+    while (*shareEnd && *shareEnd != L'\\') {
         ++shareEnd;
     }
+    const wchar_t* const rest = shareEnd;
+    while (shareEnd != share && (shareEnd[-1] == L'.' || shareEnd[-1] == L' ')) {
+        --shareEnd;
+    }
     if (shareEnd == share || EqualsWord(share, shareEnd, L"PIPE") ||
-        EqualsWord(share, shareEnd, L"MAILSLOT")) {
+        EqualsWord(share, shareEnd, L"MAILSLOT") || EqualsWord(share, shareEnd, L"IPC$")) {
         return false;
     }
-    return *shareEnd && shareEnd[1];
+    return *rest && rest[1];
+}
+
+// Behind \\?\ the platform folds nothing: a part . or .., or a forward
+// slash, would reach the file system as it stands.
+bool IsVerbatim(const wchar_t* path) noexcept {
+    const wchar_t* part = path;
+    for (const wchar_t* p = path;; ++p) {
+        if (*p == L'/') {
+            return false;
+        }
+        if (*p == L'\\' || !*p) {
+            const auto length = p - part;
+            if ((length == 1 && part[0] == L'.') ||
+                (length == 2 && part[0] == L'.' && part[1] == L'.')) {
+                return false;
+            }
+            if (!*p) {
+                return true;
+            }
+            part = p + 1;
+        }
+    }
+}
+
+// The decision on a full path as GetFullPathNameW gives it: only
+// backslashes, no . or .. parts outside \\?\.
+bool FullPathCanNameOnlyAFile(const wchar_t* full, FileReach reach) noexcept {
+    if (full[0] != L'\\' || full[1] != L'\\') {
+        return IsDrivePath(full, reach) && !LastPartIsDevice(full);
+    }
+    if (full[2] == L'?' && full[3] == L'\\') {
+        const wchar_t* rest = full + 4;
+        if (!IsVerbatim(rest)) {
+            return false;
+        }
+        if (StartsWithWord(rest, L"UNC\\")) {
+            return reach == FileReach::LocalOrShare && IsFileShare(rest + 4) &&
+                   !LastPartIsDevice(rest);
+        }
+        return IsDrivePath(rest, reach) && !LastPartIsDevice(rest);
+    }
+    // \\.\ and its like reach devices, pipes and volumes.
+    if (full[2] == L'.' || full[2] == L'?') {
+        return false;
+    }
+    return reach == FileReach::LocalOrShare && IsFileShare(full + 2) && !LastPartIsDevice(full);
 }
 
 }  // namespace
 
-bool PathCanNameOnlyAFile(const wchar_t* path) noexcept {
+std::unique_ptr<wchar_t[]> FilePathToOpen(const wchar_t* path, FileReach reach) noexcept {
     if (!path || !*path) {
-        return false;
-    }
-    // \\?\, \\.\ and \??\ reach the device namespace: only a drive path or
-    // a share behind them is a file.
-    const bool devicePrefix =
-        (IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') &&
-         IsSeparator(path[3])) ||
-        (path[0] == L'\\' && path[1] == L'?' && path[2] == L'?' && path[3] == L'\\');
-    if (devicePrefix) {
-        const wchar_t* rest = path + 4;
-        if (StartsWithWord(rest, L"UNC") && IsSeparator(rest[3])) {
-            return IsFileShare(rest + 4) && !LastPartIsDevice(rest);
-        }
-        return IsDrivePath(rest) && !LastPartIsDevice(rest);
-    }
-    if (IsSeparator(path[0]) && IsSeparator(path[1])) {
-        return IsFileShare(path + 2) && !LastPartIsDevice(path);
-    }
-    return !LastPartIsDevice(path);
-}
-
-UniqueFile OpenOrdinaryFileForReading(const wchar_t* path) noexcept {
-    if (!PathCanNameOnlyAFile(path)) {
         return nullptr;
     }
-    HANDLE handle =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The platform hands \??\ to the object manager as it stands, while
+    // GetFullPathNameW would make it look like a folder on the current drive.
+    if (path[0] == L'\\' && path[1] == L'?' && path[2] == L'?' && path[3] == L'\\') {
+        return nullptr;
+    }
+    DWORD size = MAX_PATH + 1;
+    for (;;) {
+        std::unique_ptr<wchar_t[]> full(new (std::nothrow) wchar_t[size]);
+        if (!full) {
+            return nullptr;
+        }
+        const DWORD length = GetFullPathNameW(path, size, full.get(), nullptr);
+        if (length == 0) {
+            return nullptr;
+        }
+        if (length < size) {
+            return FullPathCanNameOnlyAFile(full.get(), reach) ? std::move(full) : nullptr;
+        }
+        size = length + 1;
+    }
+}
+
+UniqueFile OpenOrdinaryFileForReading(const wchar_t* path, FileReach reach) noexcept {
+    const std::unique_ptr<wchar_t[]> full = FilePathToOpen(path, reach);
+    if (!full) {
+        return nullptr;
+    }
+    // Anonymous: whatever server the path reaches cannot act as the caller.
+    HANDLE handle = CreateFileW(
+        full.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "comkit/control/label_drawing.h"
+#include "comkit/identity.h"
 #include "comkit/result.h"
 #include "dialer/error_reporting.h"
 #include "resources/message_ids.h"
@@ -50,6 +51,7 @@ HRESULT CTAPIDialer::InitializeTAPI() noexcept {
         return E_FAIL;
     }
     const HRESULT hr = m_pTapi->Initialize();
+    m_bTapiInitialized = SUCCEEDED(hr);
     if (FAILED(hr)) {
         // Without an initialised root object the dialer is done for; a host
         // that wants to dial again creates a new one.
@@ -68,6 +70,7 @@ HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
     }
     m_pAddress.Reset();
     m_bRegisteredForAddress = false;
+    m_bTapiInitialized = false;
     if (!m_pTapi) {
         return S_OK;
     }
@@ -87,9 +90,10 @@ HRESULT CTAPIDialer::Disconnect() noexcept {
 
 void CTAPIDialer::DropEndedCall(IUnknown* call) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
-    // The sink follows the current call from the moment it is stored, under
-    // this lock; a call that a later Connect replaced is no longer followed.
-    if (m_pEventSink && m_pEventSink->Follows(call)) {
+    // The sink holds the ended call, and this dialer its own: equal
+    // identities are one call. A call that a later Connect replaced is not
+    // the current one any more.
+    if (m_pCall && comkit::IdentityOf(m_pCall.Get()) == call) {
         (void)DropActiveCall();
     }
 }

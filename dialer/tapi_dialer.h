@@ -70,13 +70,15 @@ public:
     STDMETHOD(Disconnect)() noexcept override;
     STDMETHOD(get_Connected)(VARIANT_BOOL* pVal) noexcept override;
     STDMETHOD(GetAddressNameCSVList)(BSTR* strAddressNameCSVList) noexcept override;
+    // Reads nothing without an initialised root object, and only files on
+    // local drives once a host has enabled INTERFACESAFE_FOR_UNTRUSTED_CALLER.
     STDMETHOD(ReadDeviceAddressFromFile)
     (BSTR strFileSpec, VARIANT_BOOL* bSuccess) noexcept override;
     STDMETHOD(SetDeviceAddress)(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept override;
 
     // The sink's way in when the call it follows reports disconnected
-    // (`call` is that call's identity): drops the call if it is still the
-    // dialer's active one, as Disconnect does.
+    // (`call` is that call's identity, held by the sink meanwhile): drops
+    // the call if it is still the dialer's active one, as Disconnect does.
     void DropEndedCall(IUnknown* call) noexcept;
 
     // The control has no picture of its own: containers show a fixed label.
@@ -130,6 +132,8 @@ private:
     // new selection of another address clears it, and the next Connect
     // moves the registration.
     bool m_bRegisteredForAddress = false;
+    // Set by a successful InitializeTAPI, cleared by ShutdownTAPI.
+    bool m_bTapiInitialized = false;
     // Set once the sink is advised, and kept for the dialer's life. The
     // connection point holds the sink too and may outlive the dialer; the
     // dialer's own reference keeps Connected readable whatever the service

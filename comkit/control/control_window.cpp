@@ -29,9 +29,10 @@ WindowClass& Class() noexcept {
     return instance;
 }
 
-// Marks a window asked to close on its own thread, which holds a module lock
-// until it is destroyed.
-constexpr wchar_t kClosingProperty[] = L"Brevlin.ClosingHoldsModule";
+// The window's own extra bytes mark a window asked to close on its own
+// thread, which holds a module lock until it is destroyed. Unlike a window
+// property, writing them needs no memory and cannot fail on a live window.
+constexpr int kHoldsModuleIndex = 0;
 
 CComControlBase* ControlOf(HWND window) noexcept {
     return reinterpret_cast<CComControlBase*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -45,7 +46,7 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam,
                           reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    if (message == WM_NCDESTROY && RemovePropW(window, kClosingProperty)) {
+    if (message == WM_NCDESTROY && SetWindowLongPtrW(window, kHoldsModuleIndex, 0) != 0) {
         const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
         GetModule().Unlock();
         return result;
@@ -95,6 +96,7 @@ ATOM RegisterWindowClass() noexcept {
     cls.cbSize = sizeof(cls);
     cls.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
     cls.lpfnWndProc = ControlWindowProc;
+    cls.cbWndExtra = sizeof(LONG_PTR);
     cls.hInstance = ThisModule();
     cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
@@ -121,13 +123,15 @@ void DetachControlWindow(HWND window) noexcept {
 
 void CloseControlWindowLater(HWND window) noexcept {
     GetModule().Lock();
-    if (!SetPropW(window, kClosingProperty, window)) {
+    SetLastError(ERROR_SUCCESS);
+    const LONG_PTR before = SetWindowLongPtrW(window, kHoldsModuleIndex, 1);
+    if (before != 0 || GetLastError() != ERROR_SUCCESS) {
+        // The window holds a lock already, or is gone.
         GetModule().Unlock();
-        return;
     }
-    if (!PostMessageW(window, WM_CLOSE, 0, 0) && RemovePropW(window, kClosingProperty)) {
-        GetModule().Unlock();
-    }
+    // Should the message not be posted, the window still holds the lock
+    // until it is destroyed some other way: its procedure is this module's.
+    (void)PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
 const wchar_t* ControlWindowClassName() noexcept {

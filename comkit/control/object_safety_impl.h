@@ -55,6 +55,12 @@ public:
     }
 
 protected:
+    // Whether the option is enabled: one set of options serves every interface.
+    bool SafetyOptionEnabled(DWORD option) noexcept {
+        return (static_cast<DWORD>(InterlockedCompareExchange(&m_dwCurrentSafety, 0, 0)) &
+                option) != 0;
+    }
+
     LONG m_dwCurrentSafety = 0;
 };
 

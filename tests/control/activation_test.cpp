@@ -6,6 +6,8 @@
 #include "comkit/control/control_window.h"
 #include "comkit/module.h"
 
+#include <optional>
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -256,9 +258,75 @@ TEST_F(ActivationTest, FinalReleaseDestroysTheWindow) {
     PumpMessages();
 }
 
+namespace {
+
+// This program's own calls of user32's PostMessageW fail while it lives,
+// as they do when the receiving queue is full. comkit is linked in
+// statically, so its calls go through this program's import table.
+class LostPostedMessages {
+public:
+    LostPostedMessages() noexcept : m_slot(ImportSlot("user32.dll", "PostMessageW")) {
+        if (m_slot)
+            m_original = Exchange(reinterpret_cast<void*>(&Refuse));
+    }
+    ~LostPostedMessages() {
+        if (m_slot)
+            Exchange(m_original);
+    }
+    LostPostedMessages(const LostPostedMessages&) = delete;
+    LostPostedMessages& operator=(const LostPostedMessages&) = delete;
+    bool Installed() const noexcept { return m_slot != nullptr; }
+
+private:
+    static BOOL WINAPI Refuse(HWND, UINT, WPARAM, LPARAM) noexcept {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+
+    static void** ImportSlot(const char* dll, const char* function) noexcept {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* entry =
+                 reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             entry->Name; ++entry) {
+            if (lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0)
+                continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                    continue;
+                const auto* byName =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) == 0)
+                    return reinterpret_cast<void**>(&slots->u1.Function);
+            }
+        }
+        return nullptr;
+    }
+
+    void* Exchange(void* replacement) noexcept {
+        DWORD protection = 0;
+        VirtualProtect(m_slot, sizeof(void*), PAGE_READWRITE, &protection);
+        void* const former = *m_slot;
+        *m_slot = replacement;
+        VirtualProtect(m_slot, sizeof(void*), protection, &protection);
+        return former;
+    }
+
+    void** m_slot;
+    void* m_original = nullptr;
+};
+
 // The window lives on the thread that activated the control; the last
-// reference goes on another thread, which cannot destroy that window.
-TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
+// reference goes on another thread, which cannot destroy that window. Its
+// procedure is this module's: the module stays locked until the window goes,
+// even when the message asking it to close is lost.
+void CloseOnAnotherThread(ComPtr<IOleObject>& ole, ComPtr<IUnknown>& control,
+                          bool closeMessageLost) {
     struct Shared {
         ComPtr<IOleObject> ole;
         ComPtr<TestSite> site;
@@ -308,8 +376,14 @@ TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
     ASSERT_NE(nullptr, thread);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(shared.activated, 10000));
     ASSERT_NE(nullptr, shared.window);
-    EXPECT_EQ(0u, control.Reset());
-    // The window's procedure is this module's: it stays loaded until the window goes.
+    {
+        std::optional<LostPostedMessages> lost;
+        if (closeMessageLost) {
+            lost.emplace();
+            ASSERT_TRUE(lost->Installed());
+        }
+        EXPECT_EQ(0u, control.Reset());
+    }
     EXPECT_EQ(1, comkit::GetModule().GetLockCount());
     SetEvent(shared.released);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
@@ -317,6 +391,17 @@ TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
     CloseHandle(thread);
     CloseHandle(shared.activated);
     CloseHandle(shared.released);
-    EXPECT_TRUE(shared.windowGone) << "the window was never closed";
+    // A lost message leaves the window until its container goes.
+    EXPECT_EQ(!closeMessageLost, shared.windowGone) << "the window was never closed";
     EXPECT_TRUE(shared.site->Called("OnInPlaceDeactivateEx"));
+}
+
+}  // namespace
+
+TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
+    CloseOnAnotherThread(ole, control, false);
+}
+
+TEST_F(ActivationTest, WindowWhoseCloseMessageIsLostKeepsTheModuleLocked) {
+    CloseOnAnotherThread(ole, control, true);
 }

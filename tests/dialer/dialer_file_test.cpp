@@ -4,6 +4,9 @@
 #include "dialer/ordinary_file.h"
 #include "support/scratch_file.h"
 
+#include <objsafe.h>
+
+#include <algorithm>
 #include <string>
 
 using Microsoft::WRL::ComPtr;
@@ -11,6 +14,14 @@ using namespace dialer_test;
 namespace op = telsim::op;
 
 namespace {
+
+std::string Narrow(const wchar_t* text) {
+    std::string narrow;
+    for (; *text; ++text) {
+        narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+    }
+    return narrow;
+}
 
 telsim::AddressSpec Named(std::wstring name) {
     telsim::AddressSpec wanted;
@@ -143,48 +154,191 @@ TEST_F(DialerFileTest, FilesThatCannotBeOpenedAreNoSelection) {
     EXPECT_FALSE(TakeThreadError().present);
 }
 
+// Each path as the platform folds it (the real GetFullPathNameW), then
+// whether it may be opened for any host, and for one that runs untrusted
+// content.
+TEST(FilePathDecision, FoldedPathsNameOnlyFiles) {
+    struct Case {
+        const wchar_t* path;
+        bool anyHost;
+        bool untrusted;
+    };
+    const Case cases[] = {
+        // Device-namespace spellings that fold onto a pipe or a port.
+        {L"\\\\.\\C:\\..\\pipe\\NAME", false, false},
+        {L"//./C:/../pipe/NAME", false, false},
+        {L"\\\\.\\Z:\\..\\pipe\\NAME", false, false},
+        {L"\\\\.\\C:\\dir\\..\\..\\pipe\\NAME", false, false},
+        {L"\\\\.\\C:\\..\\COM1", false, false},
+        {L"\\\\.\\pipe\\NAME", false, false},
+        {L"//./pipe/NAME", false, false},
+        {L"\\\\?\\pipe\\NAME", false, false},
+        {L"\\\\?\\C:\\..\\pipe\\NAME", false, false},
+        {L"\\\\localhost\\pipe\\NAME", false, false},
+        {L"\\\\localhost\\PIPE.\\NAME", false, false},
+        {L"\\\\?\\UNC\\localhost\\PIPE\\NAME", false, false},
+        {L"\\\\server\\MailSlot\\NAME", false, false},
+        {L"\\\\server\\ipc$\\NAME", false, false},
+        {L"\\\\.\\COM3", false, false},
+        {L"\\\\.\\C:\\line.txt", false, false},
+        {L"\\??\\C:\\line.txt", false, false},
+        {L"\\\\?\\GLOBALROOT\\Device\\Null", false, false},
+        {L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\line.txt", false, false},
+        // DOS device names, in any folder and with any extension.
+        {L"CON", false, false},
+        {L"com1:", false, false},
+        {L"nul.txt", false, false},
+        {L"C:\\windows\\temp\\CON .log", false, false},
+        {L"C:\\dir\\lpt1.txt", false, false},
+        // Files on a drive, in any spelling.
+        {L"C:\\dir\\line.txt", true, true},
+        {L"C:/dir/../line.txt", true, true},
+        {L"line.txt", true, true},
+        {L"console.txt", true, true},
+        {L"\\\\?\\C:\\dir\\line.txt", true, true},
+        // Files on a share: not for untrusted content.
+        {L"\\\\server\\share\\line.txt", true, false},
+        {L"//server/share/dir/../line.txt", true, false},
+        {L"\\\\?\\UNC\\server\\share\\line.txt", true, false},
+        {L"\\\\host@SSL\\share\\line.txt", true, false},
+        {L"\\\\server\\share", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.anyHost,
+                  dialer::FilePathToOpen(c.path, dialer::FileReach::LocalOrShare) != nullptr)
+            << Narrow(c.path);
+        EXPECT_EQ(c.untrusted,
+                  dialer::FilePathToOpen(c.path, dialer::FileReach::LocalOnly) != nullptr)
+            << Narrow(c.path);
+    }
+}
+
 TEST_F(DialerFileTest, DevicesAndPipesAreNeverOpened) {
     Use({Named(L"Modem A")});
     // A pipe that would see the dialer connect, if it ever opened it.
-    const std::wstring pipeTail =
-        L"\\pipe\\brevlin-device-file-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring name = L"brevlin-device-file-" + std::to_wstring(GetCurrentProcessId());
     HANDLE pipe =
-        CreateNamedPipeW((L"\\\\." + pipeTail).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                         0, 1, 64, 64, 0, nullptr);
+        CreateNamedPipeW((L"\\\\.\\pipe\\" + name).c_str(),
+                         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1, 64, 64, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
-    const std::wstring paths[] = {L"CON",
-                                  L"NUL",
-                                  L"COM1",
-                                  L"com1:",
-                                  L"nul.txt",
-                                  L"C:\\windows\\temp\\CON .log",
-                                  L"\\\\.\\COM3",
-                                  L"\\\\?\\GLOBALROOT\\Device\\Null",
-                                  L"\\\\." + pipeTail,
-                                  L"\\\\localhost" + pipeTail,
-                                  L"\\\\?\\UNC\\localhost\\PIPE\\anything"};
-    for (const std::wstring& path : paths) {
-        VARIANT_BOOL success;
-        EXPECT_HR(S_OK, Read(&success, path.c_str()));
-        EXPECT_EQ(VARIANT_FALSE, success);
-    }
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_FALSE(ConnectNamedPipe(pipe, &overlapped));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError()) << "the pipe had a client";
+    ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+
+    const std::wstring paths[] = {
+        L"CON", L"COM1", L"\\\\.\\COM3", L"\\\\?\\GLOBALROOT\\Device\\Null",
+        L"\\\\.\\C:\\..\\pipe\\" + name, L"//./C:/../pipe/" + name, L"\\\\.\\Z:\\..\\pipe\\" + name,
+        L"\\\\.\\C:\\dir\\..\\..\\pipe\\" + name, L"\\\\.\\pipe\\" + name, L"//./pipe/" + name,
+        L"\\\\?\\pipe\\" + name, L"\\\\localhost\\pipe\\" + name,
+        // Passes every rule of the name, yet is no disk file.
+        L"Z:\\dev\\urandom"};
+    for (const std::wstring& path : paths) {
+        const DWORD start = GetTickCount();
+        VARIANT_BOOL success;
+        EXPECT_HR(S_OK, Read(&success, path.c_str())) << Narrow(path.c_str());
+        EXPECT_EQ(VARIANT_FALSE, success) << Narrow(path.c_str());
+        EXPECT_LT(GetTickCount() - start, 2000u) << Narrow(path.c_str());
+    }
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(overlapped.hEvent, 100))
+        << "the pipe had a client";
     CancelIo(pipe);
     CloseHandle(overlapped.hEvent);
     CloseHandle(pipe);
     EXPECT_EQ(0u, m_service->Recorder().CountOf(op::EnumerateAddresses));
 
-    // A drive path in the device namespace is still a file, as is one on a share.
+    // A drive path in the device namespace is still a file.
     Write("Modem A\n");
     VARIANT_BOOL success;
     EXPECT_HR(S_OK, Read(&success, (L"\\\\?\\" + m_file.Path()).c_str()));
     EXPECT_EQ(VARIANT_TRUE, success);
-    EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"\\\\server\\share\\line.txt"));
-    EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"\\\\?\\UNC\\server\\share\\line.txt"));
-    EXPECT_TRUE(dialer::PathCanNameOnlyAFile(L"console.txt"));
+}
+
+// A page may drive the dialer: it must not learn which files exist.
+TEST_F(DialerFileTest, WithoutTelephonyNoFileIsRead) {
+    m_service->World().SetAddresses({Named(L"Modem A")});
+    Write("Modem A\n");
+    const std::wstring missing = m_file.Path() + L".missing";
+    auto expectNothingRead = [&](const char* when) {
+        for (const wchar_t* path : {m_file.Path().c_str(), missing.c_str()}) {
+            VARIANT_BOOL success;
+            EXPECT_HR(S_OK, Read(&success, path)) << when;
+            EXPECT_EQ(VARIANT_FALSE, success) << when;
+        }
+        EXPECT_EQ(0u, m_service->Recorder().CountOf(op::EnumerateAddresses)) << when;
+    };
+    expectNothingRead("before InitializeTAPI");
+
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    VARIANT_BOOL success;
+    EXPECT_HR(S_OK, Read(&success));
+    EXPECT_EQ(VARIANT_TRUE, success);
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    m_service->Recorder().ClearOperations();
+    expectNothingRead("after ShutdownTAPI");
+
+    // A failed InitializeTAPI leaves the dialer without telephony too.
+    ASSERT_HR(S_OK, CreateDialer(m_dialer));
+    m_service->Recorder().FailOperation(op::Initialize, E_FAIL);
+    EXPECT_HR(E_FAIL, m_dialer->InitializeTAPI());
+    (void)TakeThreadError();
+    expectNothingRead("after a failed InitializeTAPI");
+}
+
+// A host that runs untrusted content says so; then only local files are read.
+TEST_F(DialerFileTest, UntrustedCallersReadLocalFilesOnly) {
+    Use({Named(L"Modem A")});
+    // Wine serves \\HOST\SHARE from its prefix's dosdevices\unc folder.
+    wchar_t prefix[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH));
+    std::wstring share = std::wstring(L"Z:") + prefix + L"\\dosdevices\\unc";
+    std::replace(share.begin(), share.end(), L'/', L'\\');
+    const std::wstring host = L"brevlin-share-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(share.c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW((share + L"\\" + host).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((share + L"\\" + host + L"\\lines").c_str(), nullptr));
+    const std::wstring onDisk = share + L"\\" + host + L"\\lines\\line.txt";
+    const std::wstring onShare = L"\\\\" + host + L"\\lines\\line.txt";
+    {
+        HANDLE file = CreateFileW(onDisk.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, "Modem A\n", 8, &written, nullptr);
+        CloseHandle(file);
+    }
+    Write("Modem A\n");
+
+    ComPtr<IObjectSafety> safety;
+    ASSERT_HR(S_OK, m_dialer.As(&safety));
+    auto expectRead = [&](const std::wstring& path, VARIANT_BOOL expected) {
+        VARIANT_BOOL success;
+        EXPECT_HR(S_OK, Read(&success, path.c_str())) << Narrow(path.c_str());
+        EXPECT_EQ(expected, success) << Narrow(path.c_str());
+    };
+    expectRead(onShare, VARIANT_TRUE);
+
+    const DWORD untrusted = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    for (REFIID riid : {IID_IDispatch, IID_ITAPIDialer}) {
+        ASSERT_HR(S_OK, safety->SetInterfaceSafetyOptions(riid, untrusted, untrusted));
+        const std::size_t enumerations = m_service->Recorder().CountOf(op::EnumerateAddresses);
+        expectRead(onShare, VARIANT_FALSE);
+        expectRead(L"\\\\?\\UNC\\" + host + L"\\lines\\line.txt", VARIANT_FALSE);
+        EXPECT_EQ(enumerations, m_service->Recorder().CountOf(op::EnumerateAddresses));
+        expectRead(m_file.Path(), VARIANT_TRUE);
+        DWORD supported = 0;
+        DWORD enabled = 0;
+        EXPECT_HR(S_OK, safety->GetInterfaceSafetyOptions(riid, &supported, &enabled));
+        EXPECT_EQ(static_cast<DWORD>(INTERFACESAFE_FOR_UNTRUSTED_CALLER |
+                                     INTERFACESAFE_FOR_UNTRUSTED_DATA),
+                  supported);
+        EXPECT_EQ(untrusted, enabled);
+        ASSERT_HR(S_OK, safety->SetInterfaceSafetyOptions(riid, untrusted, 0));
+        expectRead(onShare, VARIANT_TRUE);
+    }
+    DeleteFileW(onDisk.c_str());
+    RemoveDirectoryW((share + L"\\" + host + L"\\lines").c_str());
+    RemoveDirectoryW((share + L"\\" + host).c_str());
 }
 
 TEST_F(DialerFileTest, AFileOpenForWritingElsewhereIsRead) {

@@ -5,7 +5,8 @@
 # against iaxmodem). The peers' logs must show exactly the initialisation
 # and the dial strings the translation rules give.
 #   run-modem-script.sh BREVLIN_DLL TELSIM_DLL PREFIX_DIR WORK_DIR PEER
-# PEER: modempeer or iaxmodem. Exits 77 (skipped) when the peer cannot run.
+# PEER: modempeer or iaxmodem. Exits 77 (skipped) only when iaxmodem is
+# not installed; a peer that does not start is a failure.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -93,9 +94,9 @@ exit $status
 fi
 
 iaxmodem_available || { echo "SKIP: iaxmodem is not installed (scripts/bootstrap installs it)"; exit 77; }
-iaxmodem_pair 4681 4682 "$work" || { echo "SKIP: iaxmodem did not start"; exit 77; }
+iaxmodem_pair 4681 4682 "$work" || { echo "FAIL: iaxmodem did not start"; exit 1; }
 iaxmodem_answer "$work" 90 || true
-ln -sfn "$work/tty-near" "$WINEPREFIX/dosdevices/com$iax_port"
+ln -sfn "$IAX_DIR/tty-near" "$WINEPREFIX/dosdevices/com$iax_port"
 scenario "$work/iax.ini" "$iax_port" "Init=ATZ|ATE0V1|AT+FCLASS=1" "CommandGapMs=1000"
 echo "== iaxmodem: connects to the far modem, Disconnect hangs up"
 # The fax handshake takes a few seconds after the far side answers.

@@ -5,7 +5,7 @@
 # carrier, 5550133 no dial tone, 5550144 no answer, 5550155 silent, 5550166
 # drops the carrier, anything else connects) on COM41 and a mute one on
 # COM42, in the Wine prefix the program runs in. Exits 77 (skipped) when
-# the peer cannot be built.
+# there is no host compiler to build the peer.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"

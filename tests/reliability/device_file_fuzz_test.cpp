@@ -152,7 +152,9 @@ TEST(DeviceAddressFileFuzz, ReaderAgreesWithTheModel) {
         ASSERT_TRUE(writer.Write(bytes));
         wchar_t line[dialer::kMaxDeviceAddressLength + 2];
         std::fill(std::begin(line), std::end(line), L'\xFFFF');
-        ASSERT_TRUE(dialer::ReadDeviceAddressLine(path.c_str(), line)) << "file #" << i;
+        ASSERT_TRUE(
+            dialer::ReadDeviceAddressLine(path.c_str(), dialer::FileReach::LocalOrShare, line))
+            << "file #" << i;
         const std::wstring expected = ExpectedName(bytes);
         const std::wstring name(line, std::find(std::begin(line), std::end(line) - 1, L'\0'));
         // The line is NUL-terminated within the 256 characters read, and the
