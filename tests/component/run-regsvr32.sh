@@ -58,6 +58,26 @@ if [ "$BREVLIN_ARCH" = x64 ]; then
   check_registered 64 "$path" win64 "x64"
   wine_run "$REGSVR32" /s /u "$path" || fail "regsvr32 /u returned $?"
   all_gone 64 "after unregistration"
+
+  # The ProgIDs are shared by both views on Windows and in Wine 10, not in
+  # Wine 8: under Wine 10 (64-bit programs only), a class key in the 32-bit
+  # view stands in for the x86 DLL's registration (the x86 entry installs
+  # the real one). Removing the x64 DLL then takes only the 64-bit view's
+  # class key, and leaves the shared ProgIDs to the other.
+  (
+    export WINEPREFIX="$WINEPREFIX-wine10" BREVLIN_ARCH=x86
+    rm -rf "$WINEPREFIX"
+    status=0
+    regsvr32_64='C:\windows\system32\regsvr32.exe'
+    x86_path='Z:\elsewhere\x86\Brevlin.dll'
+    wine_run reg add "$class\\InprocServer32" /ve /d "$x86_path" /f /reg:32 >/dev/null 2>&1 || fail "reg add /reg:32 returned $?"
+    wine_run "$regsvr32_64" /s "$path" || fail "regsvr32 beside a 32-bit registration returned $?"
+    wine_run "$regsvr32_64" /s /u "$path" || fail "regsvr32 /u beside a 32-bit registration returned $?"
+    check_gone 64 "x64 removed beside x86"
+    value_of 32 "$class\\InprocServer32" /ve | grep -qF "$x86_path" || fail "x64 removed beside x86: the 32-bit view's class is gone"
+    value_of 32 'HKCR\Brevlin.TAPIDialer\CurVer' /ve | grep -q "Brevlin.TAPIDialer.1" || fail "x64 removed beside x86: the shared ProgID is gone"
+    exit $status
+  ) || status=1
 else
   [ -f "$x64_dll" ] || { echo "FAIL: the x64 Brevlin.dll ($x64_dll) is missing: scripts/build stages it"; exit 1; }
   path64="$(winpath "$x64_dll")"
