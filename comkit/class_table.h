@@ -42,7 +42,10 @@ public:
     // %MODULE% set to module's path, then registers the type library that
     // the module carries. S_OK or the first failure.
     HRESULT RegisterServer(HMODULE module) noexcept;
-    // Each script in removal mode, then the type library unregistered.
+    // Each script in removal mode, then the type library unregistered. A
+    // class that the module of the other width still serves (its key in the
+    // other registry view) loses only its own view's key: the ProgIDs are
+    // shared by both views and stay for it.
     HRESULT UnregisterServer(HMODULE module) noexcept;
 
 private:
