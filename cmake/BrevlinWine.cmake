@@ -1,22 +1,47 @@
 # Test registration: each test program is one CTest entry, run under Wine
-# through scripts/wine-run (which owns the project's Wine prefix).
+# through scripts/wine-run (which owns the project's Wine prefixes): x64
+# programs under the host's Wine 8, x86 ones under Wine 10 in the chroot of
+# scripts/x86-wine, whose wow64 mode runs 32-bit programs. Every entry's name
+# ends in the architecture (_x64, _x86), so that one CTest run over both
+# build trees tells them apart, and carries the label wine_x64 or wine_x86.
 #
 #   brevlin_wine_test(<target> [WINDOWED] [TIMEOUT <seconds>] [ARGS ...])
 #
 # WINDOWED runs the program under xvfb-run so it has an X display.
 set(BREVLIN_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
+set(BREVLIN_WINE_RUN_ARCH)
+if(BREVLIN_ARCH STREQUAL "x86")
+  set(BREVLIN_WINE_RUN_ARCH --x86)
+endif()
+
+# What the runners of each architecture need to know: which Wine and Wine
+# programs (BREVLIN_ARCH), and the ports of their own, so that the two
+# architectures' entries can run side by side. The COM ports live in each
+# entry's prefix, and the prefixes differ, so only the UDP ports differ.
+if(BREVLIN_ARCH STREQUAL "x86")
+  set(BREVLIN_RUNNER_ENV BREVLIN_ARCH=x86 BREVLIN_IAX_UDP=4771 BREVLIN_IAX_SCRIPT_UDP=4781
+                         WINEPREFIX=${PROJECT_SOURCE_DIR}/build/wineprefix-x86)
+else()
+  set(BREVLIN_RUNNER_ENV BREVLIN_ARCH=x64)
+endif()
+
+# The name of the CTest entry for <name> in this build tree.
+function(brevlin_test_name out name)
+  set(${out} ${name}_${BREVLIN_ARCH} PARENT_SCOPE)
+endfunction()
 
 function(brevlin_wine_test target)
   cmake_parse_arguments(T "WINDOWED" "TIMEOUT" "ARGS" ${ARGN})
-  set(cmd ${BREVLIN_WINE_RUN})
+  set(cmd ${BREVLIN_WINE_RUN} ${BREVLIN_WINE_RUN_ARCH})
   if(T_WINDOWED)
-    set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${BREVLIN_WINE_RUN})
+    set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${cmd})
   endif()
-  add_test(NAME ${target} COMMAND ${cmd} $<TARGET_FILE:${target}> ${T_ARGS})
+  brevlin_test_name(name ${target})
+  add_test(NAME ${name} COMMAND ${cmd} $<TARGET_FILE:${target}> ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  set_tests_properties(${target} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS wine_${BREVLIN_ARCH})
 endfunction()
 
 # A test program: GoogleTest and tests/support, linked statically, run under Wine.
@@ -38,15 +63,29 @@ endfunction()
 # A test that a runner script drives (peers to start, DLLs to register, a
 # prefix of its own). Every runner is named run-<what>.sh and lives beside
 # the CMakeLists.txt that registers it; it exits 77 when what it needs
-# cannot run here, which CTest reports as skipped.
-#   brevlin_runner_test(<name> <what> [TIMEOUT s] [SERIAL] [ARGS ...])
+# cannot run here, which CTest reports as skipped. A NEUTRAL one checks
+# nothing that depends on the architecture: it is registered once, in the
+# x64 tree, under its plain name.
+#   brevlin_runner_test(<name> <what> [TIMEOUT s] [SERIAL] [NEUTRAL] [ARGS ...])
 function(brevlin_runner_test name what)
-  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "ARGS" ${ARGN})
-  add_test(NAME ${name} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/run-${what}.sh ${T_ARGS})
+  cmake_parse_arguments(T "SERIAL;NEUTRAL" "TIMEOUT" "ARGS" ${ARGN})
+  if(T_NEUTRAL)
+    if(NOT BREVLIN_ARCH STREQUAL "x64")
+      return()
+    endif()
+  else()
+    brevlin_test_name(name ${name})
+  endif()
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -E env ${BREVLIN_RUNNER_ENV}
+            bash ${CMAKE_CURRENT_SOURCE_DIR}/run-${what}.sh ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
+  if(NOT T_NEUTRAL)
+    set_tests_properties(${name} PROPERTIES LABELS wine_${BREVLIN_ARCH})
+  endif()
   if(T_SERIAL)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
   endif()

@@ -2,7 +2,8 @@
 # Builds a client from the release archive alone, as a developer who has only
 # the zip would: examples/dial.cpp against include/brevlin.h with mingw-w64's
 # C++ compiler, and a C file using the header's C bindings. Then registers
-# the archive's x64 DLLs in a Wine prefix of its own and runs that dial.exe:
+# the archive's DLLs of the compiler's architecture (BREVLIN_ARCH) in a Wine
+# prefix of its own and runs that dial.exe:
 # a call that connects, and one that fails with the dialer's description.
 #   run-client.sh SOURCE_DIR WORK_DIR CXX CC
 set -uo pipefail
@@ -17,6 +18,7 @@ pkg="$work/brevlin-$version"
 export WINEPREFIX="$work/prefix"
 run() { "$src/scripts/wine-run" "$@"; }
 winpath() { echo "Z:$(echo "$1" | sed 's|/|\\|g')"; }
+. "$src/tests/support/wine-arch.sh"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -37,8 +39,8 @@ C
 [ $failures = 0 ] && echo "ok: dial.cpp and a C client build from the archive alone"
 
 if [ -f "$work/dial.exe" ]; then
-  run regsvr32 /s "$(winpath "$pkg/x64/TelSim.dll")" || fail "registering the archive's TelSim.dll"
-  run regsvr32 /s "$(winpath "$pkg/x64/Brevlin.dll")" || fail "registering the archive's Brevlin.dll"
+  run "$REGSVR32" /s "$(winpath "$pkg/$BREVLIN_ARCH/TelSim.dll")" || fail "registering the archive's TelSim.dll"
+  run "$REGSVR32" /s "$(winpath "$pkg/$BREVLIN_ARCH/Brevlin.dll")" || fail "registering the archive's Brevlin.dll"
   # dial SCENARIO EXPECTED_STATUS PATTERN...
   dial() {
     local scenario="$1" expected="$2" out="$work/$1.out" status pattern

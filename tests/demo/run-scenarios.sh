@@ -9,9 +9,10 @@ export WINEPREFIX="$work/prefix"
 mkdir -p "$work"
 run() { "$src/scripts/wine-run" "$@"; }
 winpath() { echo "Z:$(echo "$1" | sed 's|/|\\|g')"; }
+. "$src/tests/support/wine-arch.sh"
 
-run regsvr32 /s "$(winpath "$dist/TelSim.dll")" || { echo "FAIL: registering TelSim.dll"; exit 1; }
-run regsvr32 /s "$(winpath "$dist/Brevlin.dll")" || { echo "FAIL: registering Brevlin.dll"; exit 1; }
+run "$REGSVR32" /s "$(winpath "$dist/TelSim.dll")" || { echo "FAIL: registering TelSim.dll"; exit 1; }
+run "$REGSVR32" /s "$(winpath "$dist/Brevlin.dll")" || { echo "FAIL: registering Brevlin.dll"; exit 1; }
 
 failures=0
 passes=0
@@ -47,7 +48,7 @@ scenario() {
   fi
   local out="$work/$name.out" status
   for host in vbs js; do
-    run cscript //nologo "$(winpath "$src/examples/dial.$host")" /hold:3 "${vbs_args[@]}" >"$out" 2>&1
+    run "$CSCRIPT" //nologo "$(winpath "$src/examples/dial.$host")" /hold:3 "${vbs_args[@]}" >"$out" 2>&1
     status=$?
     check "$name ($host)" "$expected" "$out" "$status" "$@"
   done

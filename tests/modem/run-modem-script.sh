@@ -16,13 +16,14 @@ iax_port=46
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 wine_run() { "$root/scripts/wine-run" "$@"; }
+. "$root/tests/support/wine-arch.sh"
 fail() { echo "FAIL: $*"; status=1; }
 
 . "$here/modem-peers.sh"
 modem_peers_init "$work" "$WINEPREFIX/dosdevices/com$port" "$WINEPREFIX/dosdevices/com$iax_port"
 
 for dll in "$brevlin" "$telsim"; do
-  wine_run regsvr32 /s "$(winpath "$dll")" || { echo "FAIL: regsvr32 $(basename "$dll")"; exit 1; }
+  wine_run "$REGSVR32" /s "$(winpath "$dll")" || { echo "FAIL: regsvr32 $(basename "$dll")"; exit 1; }
 done
 
 scenario() {  # file port extra-line-keys...
@@ -38,7 +39,7 @@ scenario() {  # file port extra-line-keys...
 run_script() {  # scenario number expect [hold]
   local out rc
   out="$(BREVLIN_TELSIM_SCENARIO="$(winpath "$1")" \
-         timeout 90 "$root/scripts/wine-run" cscript //nologo "$(winpath "$here/modem_call.vbs")" "$2" "$3" ${4:-} 2>&1)"
+         timeout 90 "$root/scripts/wine-run" "$CSCRIPT" //nologo "$(winpath "$here/modem_call.vbs")" "$2" "$3" ${4:-} 2>&1)"
   rc=$?
   echo "$out"
   if [ $rc -ne 0 ] || ! grep -q "^PASS modem_call.vbs $3" <<<"$out"; then
@@ -93,7 +94,8 @@ exit $status
 fi
 
 iaxmodem_available || { echo "SKIP: iaxmodem is not installed (scripts/bootstrap installs it)"; exit 77; }
-iaxmodem_pair 4681 4682 "$work" || { echo "SKIP: iaxmodem did not start"; exit 77; }
+iax_udp="${BREVLIN_IAX_SCRIPT_UDP:-4681}"
+iaxmodem_pair "$iax_udp" "$((iax_udp + 1))" "$work" || { echo "SKIP: iaxmodem did not start"; exit 77; }
 iaxmodem_answer "$work" 90 || true
 ln -sfn "$work/tty-near" "$WINEPREFIX/dosdevices/com$iax_port"
 scenario "$work/iax.ini" "$iax_port" "Init=ATZ|ATE0V1|AT+FCLASS=1" "CommandGapMs=1000"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the script-host tests: registers Brevlin.dll and TelSim.dll with
 # regsvr32 in a Wine prefix of their own, then runs each script with
-# cscript as Wine's script engines run it, and reports every result.
+# cscript (both of the DLLs' architecture) as Wine's script engines run it, and reports every result.
 #   run-script-hosts.sh BREVLIN_DLL TELSIM_DLL PREFIX_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -12,10 +12,11 @@ unset BREVLIN_TELSIM_SCENARIO
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 wine_run() { "$root/scripts/wine-run" "$@"; }
+. "$root/tests/support/wine-arch.sh"
 
 status=0
 for dll in "$brevlin" "$telsim"; do
-  if ! wine_run regsvr32 /s "$(winpath "$dll")"; then
+  if ! wine_run "$REGSVR32" /s "$(winpath "$dll")"; then
     echo "FAIL: regsvr32 $(basename "$dll")"
     exit 1
   fi
@@ -31,7 +32,7 @@ cases=(
 for c in "${cases[@]}"; do
   set -- $c
   out="$(BREVLIN_TELSIM_SCENARIO="$(winpath "$here/$2")" \
-         timeout 120 "$root/scripts/wine-run" cscript //nologo "$(winpath "$here/$1")" 2>&1)"
+         timeout 120 "$root/scripts/wine-run" "$CSCRIPT" //nologo "$(winpath "$here/$1")" 2>&1)"
   rc=$?
   echo "$out"
   if [ $rc -ne 0 ] || ! grep -q "^PASS $1" <<<"$out"; then

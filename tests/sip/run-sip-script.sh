@@ -15,6 +15,7 @@ command -v baresip >/dev/null 2>&1 || { echo "FAIL: baresip is not installed (sc
 . "$here/baresip-peers.sh"
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+. "$root/tests/support/wine-arch.sh"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
@@ -22,7 +23,7 @@ sip_peers_init "$work"
 marks="$work/marks"
 mkdir -p "$marks"
 for dll in "$brevlin" "$telsim"; do
-  "$root/scripts/wine-run" regsvr32 /s "$(winpath "$dll")" || { echo "FAIL: regsvr32 $(basename "$dll")"; exit 1; }
+  "$root/scripts/wine-run" "$REGSVR32" /s "$(winpath "$dll")" || { echo "FAIL: regsvr32 $(basename "$dll")"; exit 1; }
 done
 
 sip_peer_start caller caller || exit 1
@@ -58,7 +59,7 @@ act() {
 }
 
 run_script() {  # cases...
-  BREVLIN_TELSIM_SCENARIO="$(winpath "$work/sip.ini")" timeout 90 "$root/scripts/wine-run" cscript //nologo \
+  BREVLIN_TELSIM_SCENARIO="$(winpath "$work/sip.ini")" timeout 90 "$root/scripts/wine-run" "$CSCRIPT" //nologo \
     "$(winpath "$here/sip_call.vbs")" "$(winpath "$marks")" "+1 (555) 010-0100" "+1 (555) 010-0199" "$@" &
   local pid=$! mark
   while kill -0 "$pid" 2>/dev/null; do
