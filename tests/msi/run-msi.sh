@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs a Windows Installer package with Wine's own msiexec, as an
 # administrator deploys it, and checks what it does:
-#   - the component's registry keys, in both registry views, are those that
-#     regsvr32 writes for the same DLLs at the same paths in a fresh prefix;
-#   - the 64-bit and the 32-bit cscript (x86 package: the 32-bit one) dial
-#     through the installed DLLs to "Connected: True", with TelSim.dll
-#     registered beside them for the test only;
+#   - the component's registry keys are, view by view, those that regsvr32
+#     writes for the same DLLs at the same paths in a fresh prefix (the x64
+#     package: both views; the x86 one, made for 32-bit Windows: the 32-bit
+#     view, and no class in the 64-bit one);
+#   - each script host (x64 package: the 64-bit and the 32-bit cscript; x86
+#     package: the 32-bit one) dials through the installed DLL to
+#     "Connected: True", with TelSim.dll registered beside it for the test only;
 #   - installing the same version again repairs a deleted DLL and class key;
 #   - msiexec /x leaves no key of ours in either view and no Brevlin.dll;
 #   - a package of a lower version is replaced in place (a major upgrade).
-# Wine 10 of scripts/wine-run --x86 runs everything: 32-bit programs run
-# there in its wow64 mode. Each step starts from a copy of one fresh prefix.
+# Wine 10 of scripts/wine-run --x86 runs everything, 32-bit programs in its
+# wow64 mode. On a machine that cannot run 32-bit code at all (scripts/x86-wine
+# probe), the 32-bit regsvr32 and cscript cannot run: the checks that need
+# them are left out, loudly, and the 32-bit view is only checked for the
+# installed DLL's path; BREVLIN_X86=require makes that a failure instead.
+# Each part starts from a copy of one fresh prefix.
 #   run-msi.sh SOURCE_DIR WORK_DIR x64|x86
 set -uo pipefail
 src="$1" work="$(realpath -m "$2")" arch="$3"
@@ -30,51 +36,94 @@ msiexec() { wine_run msiexec "$@" /qn || fail "msiexec $* exited $?"; }
 
 wow='C:\windows\syswow64'
 pf64='Program Files/Brevlin' pf32='Program Files (x86)/Brevlin'
-# Each script host, and the folder of the package's examples.
+can32=1
+if ! "$src/scripts/x86-wine" probe >/dev/null 2>&1; then
+  can32=0
+  [ "${BREVLIN_X86:-}" = require ] && fail "BREVLIN_X86=require, and this machine cannot run 32-bit programs"
+  echo "==== this machine cannot run 32-bit code: the 32-bit regsvr32 and cscript are LEFT OUT ===="
+fi
+# Each script host with the folder of the examples it runs; the folders of
+# the installed DLLs; the registry views compared with regsvr32's.
+hosts=() views=()
 if [ "$arch" = x64 ]; then
-  hosts=("cscript|$pf64" "$wow\\cscript.exe|$pf64")
+  hosts+=("cscript|$pf64")
+  views+=(64)
+  [ $can32 = 1 ] && hosts+=("$wow\\cscript.exe|$pf64")
   dll_dirs=("$pf64" "$pf32")
 else
-  hosts=("$wow\\cscript.exe|$pf32")
+  [ $can32 = 1 ] && hosts+=("$wow\\cscript.exe|$pf32")
   dll_dirs=("$pf32")
 fi
+[ $can32 = 1 ] && views+=(32)
 
-# One fresh prefix, copied for each part so that each starts clean.
+# One fresh prefix, copied for each part so that each starts clean. Another
+# component's class and interface sit in each view beside ours, as on any
+# Windows installation: removal must leave them, and it must never empty
+# the keys that hold them, which Windows Installer, like Wine's, deletes
+# once empty (a prefix whose 32-bit half of Wine's setup could not run has
+# no 32-bit classes at all).
 export WINEPREFIX="$work/fresh"
 wine_run cmd /c exit 0 >/dev/null 2>&1
-settle
 [ -f "$WINEPREFIX/system.reg" ] || { fail "no Wine prefix could be made"; exit 1; }
+neighbour='{0F1E2D3C-4B5A-4969-8877-665544332211}'
+for view in 64 32; do
+  for key in CLSID Interface; do
+    wine_run reg add "HKCR\\$key\\$neighbour" /ve /d "Another component" /f /reg:$view >/dev/null ||
+      fail "adding another component's $key key"
+  done
+done
+settle
 fresh() { export WINEPREFIX="$work/$1"; cp -a "$work/fresh" "$WINEPREFIX"; }
+done_with() { settle; rm -rf "$WINEPREFIX"; }
 
-# snapshot NAME: our keys in both views, one sorted .reg section per key: the
-# class, its ProgIDs, the type library and the interface, and any key whose
-# values name a Brevlin.dll.
+# snapshot NAME: our keys, NAME.64 and NAME.32 for the two views.
 snapshot() {
   local view
   for view in 64 32; do
-    wine_run reg export HKCR "$(winpath "$work/hkcr$view.reg")" /y /reg:$view >/dev/null 2>&1 ||
+    wine_run reg export HKCR "$(winpath "$work/hkcr.reg")" /y /reg:$view >/dev/null 2>&1 ||
       fail "reg export of the $view-bit view"
-    echo "; $view-bit view"
-    python3 "$here/our-keys.py" "$work/hkcr$view.reg"
-  done >"$work/$1.keys"
-  rm -f "$work"/hkcr*.reg
+    python3 "$here/our-keys.py" "$work/hkcr.reg" >"$work/$1.$view"
+  done
+  rm -f "$work/hkcr.reg"
 }
 
 # same_as_reference NAME WHEN
 same_as_reference() {
+  local view
   snapshot "$1"
-  diff -u "$work/reference.keys" "$work/$1.keys" >"$work/$1.diff" ||
-    { fail "$2: the registry differs from what regsvr32 writes:"; sed 's/^/    /' "$work/$1.diff"; }
+  for view in ${views[@]+"${views[@]}"}; do
+    # Without the 32-bit regsvr32, the keys that name the x86 DLL (its path
+    # in the type library's key, which both views share) have no reference.
+    [ $can32 = 1 ] || awk -v RS= -v ORS='\n\n' '!/Program Files \(x86\)/' "$work/$1.$view" >"$work/$1.$view.64only"
+    [ $can32 = 1 ] || mv "$work/$1.$view.64only" "$work/$1.$view"
+    diff -u "$work/reference.$view" "$work/$1.$view" >"$work/$1.$view.diff" || {
+      fail "$2: the $view-bit view differs from what regsvr32 writes:"
+      sed 's/^/    /' "$work/$1.$view.diff"
+    }
+  done
+  if [ "$arch" = x86 ]; then
+    ! grep -qi '^\[CLSID' "$work/$1.64" || fail "$2: the x86 package registered the class for 64-bit hosts"
+  fi
+  if [ $can32 = 0 ]; then
+    grep -qF '@="C:\\Program Files (x86)\\Brevlin\\Brevlin.dll"' "$work/$1.32" ||
+      fail "$2: the 32-bit view does not name C:/$pf32/Brevlin.dll"
+  fi
 }
 
 # nothing_left NAME WHEN
 nothing_left() {
+  local view left
   snapshot "$1"
-  [ "$(grep -vc '^;' "$work/$1.keys")" = 0 ] || { fail "$2: keys of ours are left:"; sed 's/^/    /' "$work/$1.keys"; }
-  local left
+  for view in 64 32; do
+    [ ! -s "$work/$1.$view" ] || { fail "$2: keys of ours are left in the $view-bit view:"; sed 's/^/    /' "$work/$1.$view"; }
+  done
   left="$(find "$WINEPREFIX/drive_c" -iname brevlin.dll)"
   [ -z "$left" ] || fail "$2: Brevlin.dll is left: $left"
   [ ! -e "$WINEPREFIX/drive_c/$pf64" ] && [ ! -e "$WINEPREFIX/drive_c/$pf32" ] || fail "$2: a Brevlin folder is left"
+  for view in 64 32; do
+    wine_run reg query "HKCR\\CLSID\\$neighbour" /reg:$view >/dev/null 2>&1 ||
+      fail "$2: another component's class is gone from the $view-bit view"
+  done
 }
 
 installed_dlls() {
@@ -90,15 +139,18 @@ fresh regsvr32
 if [ "$arch" = x64 ]; then
   mkdir -p "$WINEPREFIX/drive_c/$pf64"
   cp "$src/dist/x64/Brevlin.dll" "$WINEPREFIX/drive_c/$pf64/"
-  wine_run regsvr32 /s 'C:\Program Files\Brevlin\Brevlin.dll' || fail "64-bit regsvr32 exited $?"
+  wine_run regsvr32 /s 'C:\Program Files\Brevlin\Brevlin.dll' || fail "the 64-bit regsvr32 exited $?"
 fi
-mkdir -p "$WINEPREFIX/drive_c/$pf32"
-cp "$src/dist/x86/Brevlin.dll" "$WINEPREFIX/drive_c/$pf32/"
-wine_run "$wow\\regsvr32.exe" /s 'C:\Program Files (x86)\Brevlin\Brevlin.dll' || fail "32-bit regsvr32 exited $?"
+if [ $can32 = 1 ]; then
+  mkdir -p "$WINEPREFIX/drive_c/$pf32"
+  cp "$src/dist/x86/Brevlin.dll" "$WINEPREFIX/drive_c/$pf32/"
+  wine_run "$wow\\regsvr32.exe" /s 'C:\Program Files (x86)\Brevlin\Brevlin.dll' || fail "the 32-bit regsvr32 exited $?"
+fi
 snapshot reference
-grep -q 'InprocServer32' "$work/reference.keys" || fail "regsvr32 registered nothing"
-settle
-rm -rf "$WINEPREFIX"
+for view in ${views[@]+"${views[@]}"}; do
+  grep -q 'InprocServer32' "$work/reference.$view" || fail "regsvr32 registered nothing in the $view-bit view"
+done
+done_with
 
 fresh install
 msiexec /i "$(winpath "$package")"
@@ -107,10 +159,14 @@ same_as_reference installed "after msiexec /i"
 
 # Dialling, through each host, with the simulated telephony service
 # registered beside the installed DLLs.
-wine_run regsvr32 /s "$(winpath "$src/dist/x64/TelSim.dll")" || fail "registering the x64 TelSim.dll"
-wine_run "$wow\\regsvr32.exe" /s "$(winpath "$src/dist/x86/TelSim.dll")" || fail "registering the x86 TelSim.dll"
+if [ "$arch" = x64 ]; then
+  wine_run regsvr32 /s "$(winpath "$src/dist/x64/TelSim.dll")" || fail "registering the x64 TelSim.dll"
+fi
+if [ $can32 = 1 ]; then
+  wine_run "$wow\\regsvr32.exe" /s "$(winpath "$src/dist/x86/TelSim.dll")" || fail "registering the x86 TelSim.dll"
+fi
 unset BREVLIN_TELSIM_SCENARIO
-for host in "${hosts[@]}"; do
+for host in ${hosts[@]+"${hosts[@]}"}; do
   program="${host%%|*}" script="C:\\${host#*|}\\examples\\dial.vbs"
   out="$(wine_run "$program" //nologo "${script//\//\\}" /hold:1 2>&1)"
   if grep -q "Connected: True" <<<"$out"; then
@@ -132,16 +188,15 @@ same_as_reference repaired "after the repair"
 
 msiexec /x "$(winpath "$package")"
 nothing_left removed "after msiexec /x"
-settle
-rm -rf "$WINEPREFIX"
+done_with
 
 # A major upgrade from a lower version, then its removal.
 fresh upgrade
 older="$work/brevlin-0.9.0-$arch.msi"
 "$src/scripts/make-msi" --version 0.9.0 "$arch" "$older" || fail "make-msi --version 0.9.0"
-product_code() { msiinfo export "$1" Property | sed -n 's/^ProductCode\t\(.*\)\r\?$/\1/p' | tr -d '\r'; }
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 old_code="$(product_code "$older")" new_code="$(product_code "$package")"
-[ -n "$old_code" ] && [ "$old_code" != "$new_code" ] || fail "the older package's product code is $old_code"
+[ -n "$old_code" ] && [ "$old_code" != "$new_code" ] || fail "the older package's product code is '$old_code'"
 is_installed() {
   local view
   for view in 64 32; do
@@ -160,8 +215,9 @@ same_as_reference upgraded "after the upgrade"
 msiexec /x "$(winpath "$package")"
 nothing_left upgrade-removed "after removing the upgrade"
 ! is_installed "$new_code" || fail "the $version package is still listed as installed"
-settle
-rm -rf "$WINEPREFIX"
+done_with
 
-[ $status = 0 ] && echo "PASS: brevlin-$version-$arch.msi installs, registers, dials, repairs, upgrades and removes cleanly"
+left_out=""
+[ $can32 = 1 ] || left_out=" (without the 32-bit regsvr32 and cscript, which cannot run here)"
+[ $status = 0 ] && echo "PASS: brevlin-$version-$arch.msi installs, registers, dials, repairs, upgrades and removes cleanly$left_out"
 exit $status
