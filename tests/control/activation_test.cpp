@@ -266,13 +266,9 @@ TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
         HANDLE activated = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         bool windowGone = false;
-    } shared;
-    shared.ole = ole;
-    ole.Reset();
 
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* data) -> DWORD {
+        // The worker thread (WINAPI, stdcall for x86, which a lambda cannot be).
+        static DWORD WINAPI Serve(void* data) {
             auto* s = static_cast<Shared*>(data);
             SiteOptions options;
             options.userMode = TestSite::Bool(true);
@@ -303,8 +299,12 @@ TEST_F(ActivationTest, WindowOfAnotherThreadOutlivesItsControlSafely) {
             DestroyWindow(options.window);
             PumpMessages();
             return 0;
-        },
-        &shared, 0, nullptr);
+        }
+    } shared;
+    shared.ole = ole;
+    ole.Reset();
+
+    HANDLE thread = CreateThread(nullptr, 0, &Shared::Serve, &shared, 0, nullptr);
     ASSERT_NE(nullptr, thread);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(shared.activated, 10000));
     ASSERT_NE(nullptr, shared.window);

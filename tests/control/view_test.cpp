@@ -22,6 +22,29 @@ protected:
     ComPtr<IViewObjectEx> view;
 };
 
+// The records of a metafile and where its text went. The enumeration
+// callback is WINAPI (stdcall for x86), which a lambda cannot be.
+struct MetafileRecords {
+    std::vector<WORD> functions;
+    int textX = -1;
+    int textY = -1;
+
+    static int CALLBACK Record(HDC, HANDLETABLE*, METARECORD* record, int, LPARAM data) {
+        auto* s = reinterpret_cast<MetafileRecords*>(data);
+        s->functions.push_back(record->rdFunction);
+        if (record->rdFunction == META_EXTTEXTOUT) {
+            s->textY = static_cast<SHORT>(record->rdParm[0]);
+            s->textX = static_cast<SHORT>(record->rdParm[1]);
+        } else if (record->rdFunction == META_TEXTOUT) {
+            const WORD count = record->rdParm[0];
+            const WORD* after = record->rdParm + 1 + (count + 1) / 2;
+            s->textY = static_cast<SHORT>(after[0]);
+            s->textX = static_cast<SHORT>(after[1]);
+        }
+        return 1;
+    }
+};
+
 }  // namespace
 
 TEST_F(ViewTest, DrawsTheLabelCentredOnTheBounds) {
@@ -80,28 +103,8 @@ TEST_F(ViewTest, MetafileIsDrawnIntoWithoutMappingChanges) {
     HMETAFILE metafile = CloseMetaFile(dc);
     ASSERT_NE(nullptr, metafile);
 
-    struct Seen {
-        std::vector<WORD> functions;
-        int textX = -1;
-        int textY = -1;
-    } seen;
-    EnumMetaFile(
-        nullptr, metafile,
-        [](HDC, HANDLETABLE*, METARECORD* record, int, LPARAM data) -> int {
-            auto* s = reinterpret_cast<Seen*>(data);
-            s->functions.push_back(record->rdFunction);
-            if (record->rdFunction == META_EXTTEXTOUT) {
-                s->textY = static_cast<SHORT>(record->rdParm[0]);
-                s->textX = static_cast<SHORT>(record->rdParm[1]);
-            } else if (record->rdFunction == META_TEXTOUT) {
-                const WORD count = record->rdParm[0];
-                const WORD* after = record->rdParm + 1 + (count + 1) / 2;
-                s->textY = static_cast<SHORT>(after[0]);
-                s->textX = static_cast<SHORT>(after[1]);
-            }
-            return 1;
-        },
-        reinterpret_cast<LPARAM>(&seen));
+    MetafileRecords seen;
+    EnumMetaFile(nullptr, metafile, &MetafileRecords::Record, reinterpret_cast<LPARAM>(&seen));
     DeleteMetaFile(metafile);
 
     auto has = [&](WORD function) {
