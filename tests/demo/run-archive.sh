@@ -2,7 +2,8 @@
 # Checks that the release archives hold what the README says they hold, and
 # nothing else: both architectures' stripped DLLs and dial.exe, the header
 # and the IDL, the example hosts and scenarios, the READMEs and SHA256SUMS,
-# which must match; and in the symbols archive, each binary's debug file.
+# which must match, and also list the two MSI packages published beside the
+# archive; and in the symbols archive, each binary's debug file.
 #   run-archive.sh SOURCE_DIR
 set -uo pipefail
 src="$1"
@@ -10,7 +11,8 @@ version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLis
 name="brevlin-$version"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-for f in "$name.zip" "$name-symbols.zip"; do
+packages=("$name-x64.msi" "$name-x86.msi")
+for f in "$name.zip" "$name-symbols.zip" "${packages[@]}"; do
   [ -f "$src/dist/$f" ] || { echo "FAIL: dist/$f is missing"; exit 1; }
   grep -qF "dist/$f" "$src/README.md" || fail "the README does not name dist/$f"
 done
@@ -41,16 +43,18 @@ expect "$name.zip" "${files[@]}"
 expect "$name-symbols.zip" "${debug[@]}"
 
 # Unpacked together, every binary is stripped and its debug link finds its
-# file with the right CRC; SHA256SUMS covers every other file of the archive.
+# file with the right CRC; SHA256SUMS covers every other file of the archive,
+# and the packages beside it as ../NAME.
 (cd "$work" && cmake -E tar xf "$src/dist/$name.zip" && cmake -E tar xf "$src/dist/$name-symbols.zip")
+for f in "${packages[@]}"; do cp "$src/dist/$f" "$work/"; done
 for arch in x64 x86; do
   out="$("$src/scripts/check-artifacts" "$arch" "$work/$name/$arch/Brevlin.dll" "$work/$name/$arch/TelSim.dll" \
          "$work/$name/$arch/dial.exe")" || { fail "check-artifacts $arch on the archive:"; grep FAIL <<<"$out"; }
 done
 summed="$(cd "$work/$name" && sed 's/^[0-9a-f]*  //' SHA256SUMS)"
-[ "$summed" = "$(printf '%s\n' "${files[@]}" | grep -vx SHA256SUMS | LC_ALL=C sort)" ] ||
-  fail "SHA256SUMS does not list exactly the archive's other files"
+[ "$summed" = "$(printf '%s\n' "${files[@]}" | grep -vx SHA256SUMS | LC_ALL=C sort; printf '../%s\n' "${packages[@]}")" ] ||
+  fail "SHA256SUMS does not list exactly the archive's other files and the packages"
 (cd "$work/$name" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
 
-[ $failures = 0 ] && echo "ok: $name.zip and $name-symbols.zip"
+[ $failures = 0 ] && echo "ok: $name.zip and $name-symbols.zip, and SHA256SUMS of the packages beside them"
 [ $failures = 0 ]

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Installs a Windows Installer package with Wine's own msiexec, as an
+# administrator deploys it, and checks what it does:
+#   - the component's registry keys are, view by view, those that regsvr32
+#     writes for the same DLLs at the same paths in a fresh prefix (the x64
+#     package: both views; the x86 one, made for 32-bit Windows: the 32-bit
+#     view, and no class in the 64-bit one);
+#   - each script host (x64 package: the 64-bit and the 32-bit cscript; x86
+#     package: the 32-bit one) dials through the installed DLL to
+#     "Connected: True", with TelSim.dll registered beside it for the test only;
+#   - installing the same version again repairs a deleted DLL and class key;
+#   - msiexec /x leaves no key of ours in either view and no Brevlin.dll;
+#   - a package of a lower version is replaced in place (a major upgrade).
+# Wine 10 of scripts/wine-run --x86 runs everything, 32-bit programs in its
+# wow64 mode. On a machine that cannot run 32-bit code at all (scripts/x86-wine
+# probe), the 32-bit regsvr32 and cscript cannot run: the checks that need
+# them are left out, loudly, and the 32-bit view is only checked for the
+# installed DLL's path; BREVLIN_X86=require makes that a failure instead.
+# Each part starts from a copy of one fresh prefix.
+#   run-msi.sh SOURCE_DIR WORK_DIR x64|x86
+set -uo pipefail
+src="$1" work="$(realpath -m "$2")" arch="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
+package="$src/dist/brevlin-$version-$arch.msi"
+[ -f "$package" ] || { echo "FAIL: dist/$(basename "$package") is missing; run scripts/build"; exit 1; }
+rm -rf "$work"
+mkdir -p "$work"
+
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+wine_run() { timeout 300 "$src/scripts/wine-run" --x86 "$@"; }
+settle() { "$src/scripts/x86-wine" run wineserver -w; }
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+msiexec() { wine_run msiexec "$@" /qn || fail "msiexec $* exited $?"; }
+
+wow='C:\windows\syswow64'
+pf64='Program Files/Brevlin' pf32='Program Files (x86)/Brevlin'
+can32=1
+if ! "$src/scripts/x86-wine" probe >/dev/null 2>&1; then
+  can32=0
+  [ "${BREVLIN_X86:-}" = require ] && fail "BREVLIN_X86=require, and this machine cannot run 32-bit programs"
+  echo "==== this machine cannot run 32-bit code: the 32-bit regsvr32 and cscript are LEFT OUT ===="
+fi
+# Each script host with the folder of the examples it runs; the folders of
+# the installed DLLs; the registry views compared with regsvr32's.
+hosts=() views=()
+if [ "$arch" = x64 ]; then
+  hosts+=("cscript|$pf64")
+  views+=(64)
+  [ $can32 = 1 ] && hosts+=("$wow\\cscript.exe|$pf64")
+  dll_dirs=("$pf64" "$pf32")
+else
+  [ $can32 = 1 ] && hosts+=("$wow\\cscript.exe|$pf32")
+  dll_dirs=("$pf32")
+fi
+[ $can32 = 1 ] && views+=(32)
+
+# One fresh prefix, copied for each part so that each starts clean. Another
+# component's class and interface sit in each view beside ours, as on any
+# Windows installation: removal must leave them, and it must never empty
+# the keys that hold them, which Windows Installer, like Wine's, deletes
+# once empty (a prefix whose 32-bit half of Wine's setup could not run has
+# no 32-bit classes at all).
+export WINEPREFIX="$work/fresh"
+wine_run cmd /c exit 0 >/dev/null 2>&1
+[ -f "$WINEPREFIX/system.reg" ] || { fail "no Wine prefix could be made"; exit 1; }
+neighbour='{0F1E2D3C-4B5A-4969-8877-665544332211}'
+for view in 64 32; do
+  for key in CLSID Interface; do
+    wine_run reg add "HKCR\\$key\\$neighbour" /ve /d "Another component" /f /reg:$view >/dev/null ||
+      fail "adding another component's $key key"
+  done
+done
+settle
+fresh() { export WINEPREFIX="$work/$1"; cp -a "$work/fresh" "$WINEPREFIX"; }
+done_with() { settle; rm -rf "$WINEPREFIX"; }
+
+# snapshot NAME: our keys, NAME.64 and NAME.32 for the two views.
+snapshot() {
+  local view
+  for view in 64 32; do
+    wine_run reg export HKCR "$(winpath "$work/hkcr.reg")" /y /reg:$view >/dev/null 2>&1 ||
+      fail "reg export of the $view-bit view"
+    python3 "$here/our-keys.py" "$work/hkcr.reg" >"$work/$1.$view"
+  done
+  rm -f "$work/hkcr.reg"
+}
+
+# same_as_reference NAME WHEN
+same_as_reference() {
+  local view
+  snapshot "$1"
+  for view in ${views[@]+"${views[@]}"}; do
+    # Without the 32-bit regsvr32, the keys that name the x86 DLL (its path
+    # in the type library's key, which both views share) have no reference.
+    [ $can32 = 1 ] || awk -v RS= -v ORS='\n\n' '!/Program Files \(x86\)/' "$work/$1.$view" >"$work/$1.$view.64only"
+    [ $can32 = 1 ] || mv "$work/$1.$view.64only" "$work/$1.$view"
+    diff -u "$work/reference.$view" "$work/$1.$view" >"$work/$1.$view.diff" || {
+      fail "$2: the $view-bit view differs from what regsvr32 writes:"
+      sed 's/^/    /' "$work/$1.$view.diff"
+    }
+  done
+  if [ "$arch" = x86 ]; then
+    ! grep -qi '^\[CLSID' "$work/$1.64" || fail "$2: the x86 package registered the class for 64-bit hosts"
+  fi
+  if [ $can32 = 0 ]; then
+    grep -qF '@="C:\\Program Files (x86)\\Brevlin\\Brevlin.dll"' "$work/$1.32" ||
+      fail "$2: the 32-bit view does not name C:/$pf32/Brevlin.dll"
+  fi
+}
+
+# nothing_left NAME WHEN
+nothing_left() {
+  local view left
+  snapshot "$1"
+  for view in 64 32; do
+    [ ! -s "$work/$1.$view" ] || { fail "$2: keys of ours are left in the $view-bit view:"; sed 's/^/    /' "$work/$1.$view"; }
+  done
+  left="$(find "$WINEPREFIX/drive_c" -iname brevlin.dll)"
+  [ -z "$left" ] || fail "$2: Brevlin.dll is left: $left"
+  [ ! -e "$WINEPREFIX/drive_c/$pf64" ] && [ ! -e "$WINEPREFIX/drive_c/$pf32" ] || fail "$2: a Brevlin folder is left"
+  for view in 64 32; do
+    wine_run reg query "HKCR\\CLSID\\$neighbour" /reg:$view >/dev/null 2>&1 ||
+      fail "$2: another component's class is gone from the $view-bit view"
+  done
+}
+
+installed_dlls() {
+  local dir
+  for dir in "${dll_dirs[@]}"; do
+    [ -f "$WINEPREFIX/drive_c/$dir/Brevlin.dll" ] || fail "$1: C:/$dir/Brevlin.dll is missing"
+  done
+}
+
+# The reference: regsvr32 of each DLL at the path the package installs it
+# to, the 64-bit one first, in a fresh prefix.
+fresh regsvr32
+if [ "$arch" = x64 ]; then
+  mkdir -p "$WINEPREFIX/drive_c/$pf64"
+  cp "$src/dist/x64/Brevlin.dll" "$WINEPREFIX/drive_c/$pf64/"
+  wine_run regsvr32 /s 'C:\Program Files\Brevlin\Brevlin.dll' || fail "the 64-bit regsvr32 exited $?"
+fi
+if [ $can32 = 1 ]; then
+  mkdir -p "$WINEPREFIX/drive_c/$pf32"
+  cp "$src/dist/x86/Brevlin.dll" "$WINEPREFIX/drive_c/$pf32/"
+  wine_run "$wow\\regsvr32.exe" /s 'C:\Program Files (x86)\Brevlin\Brevlin.dll' || fail "the 32-bit regsvr32 exited $?"
+fi
+snapshot reference
+for view in ${views[@]+"${views[@]}"}; do
+  grep -q 'InprocServer32' "$work/reference.$view" || fail "regsvr32 registered nothing in the $view-bit view"
+done
+done_with
+
+fresh install
+msiexec /i "$(winpath "$package")"
+installed_dlls "install"
+same_as_reference installed "after msiexec /i"
+
+# Dialling, through each host, with the simulated telephony service
+# registered beside the installed DLLs.
+if [ "$arch" = x64 ]; then
+  wine_run regsvr32 /s "$(winpath "$src/dist/x64/TelSim.dll")" || fail "registering the x64 TelSim.dll"
+fi
+if [ $can32 = 1 ]; then
+  wine_run "$wow\\regsvr32.exe" /s "$(winpath "$src/dist/x86/TelSim.dll")" || fail "registering the x86 TelSim.dll"
+fi
+unset BREVLIN_TELSIM_SCENARIO
+for host in ${hosts[@]+"${hosts[@]}"}; do
+  program="${host%%|*}" script="C:\\${host#*|}\\examples\\dial.vbs"
+  out="$(wine_run "$program" //nologo "${script//\//\\}" /hold:1 2>&1)"
+  if grep -q "Connected: True" <<<"$out"; then
+    echo "ok: $program dials through the installed DLL"
+  else
+    fail "$program did not connect:"
+    sed 's/^/    | /' <<<"$out"
+  fi
+done
+
+# A repair puts back a deleted DLL and class key.
+for dir in "${dll_dirs[@]}"; do rm -f "$WINEPREFIX/drive_c/$dir/Brevlin.dll"; done
+for view in 64 32; do
+  wine_run reg delete 'HKCR\CLSID\{6C04D28D-D046-4514-A463-19AE864ABA68}' /f /reg:$view >/dev/null 2>&1
+done
+msiexec /i "$(winpath "$package")"
+installed_dlls "repair"
+same_as_reference repaired "after the repair"
+
+msiexec /x "$(winpath "$package")"
+nothing_left removed "after msiexec /x"
+done_with
+
+# A major upgrade from a lower version, then its removal.
+fresh upgrade
+older="$work/brevlin-0.9.0-$arch.msi"
+"$src/scripts/make-msi" --version 0.9.0 "$arch" "$older" || fail "make-msi --version 0.9.0"
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+old_code="$(product_code "$older")" new_code="$(product_code "$package")"
+[ -n "$old_code" ] && [ "$old_code" != "$new_code" ] || fail "the older package's product code is '$old_code'"
+is_installed() {
+  local view
+  for view in 64 32; do
+    wine_run reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" /reg:$view >/dev/null 2>&1 &&
+      return 0
+  done
+  return 1
+}
+msiexec /i "$(winpath "$older")"
+is_installed "$old_code" || fail "the 0.9.0 package is not installed"
+msiexec /i "$(winpath "$package")"
+is_installed "$new_code" || fail "the $version package is not installed over 0.9.0"
+! is_installed "$old_code" || fail "the 0.9.0 package is still installed beside $version"
+installed_dlls "upgrade"
+same_as_reference upgraded "after the upgrade"
+msiexec /x "$(winpath "$package")"
+nothing_left upgrade-removed "after removing the upgrade"
+! is_installed "$new_code" || fail "the $version package is still listed as installed"
+done_with
+
+left_out=""
+[ $can32 = 1 ] || left_out=" (without the 32-bit regsvr32 and cscript, which cannot run here)"
+[ $status = 0 ] && echo "PASS: brevlin-$version-$arch.msi installs, registers, dials, repairs, upgrades and removes cleanly$left_out"
+exit $status
