@@ -353,10 +353,13 @@ void CloseOnAnotherThread(ComPtr<IOleObject>& ole, ComPtr<IUnknown>& control,
             }
             s->ole.Reset();
             SetEvent(s->activated);
-            // Keep serving the window while the control goes elsewhere.
-            while (WaitForSingleObject(s->released, 0) == WAIT_TIMEOUT) {
-                MsgWaitForMultipleObjects(1, &s->released, FALSE, 50, QS_ALLINPUT);
-                PumpMessages();
+            // Answer sent messages while the control goes elsewhere, but leave
+            // posted ones queued: the close request must not be served before
+            // the host thread has seen the window's lock.
+            while (MsgWaitForMultipleObjects(1, &s->released, FALSE, INFINITE, QS_SENDMESSAGE) !=
+                   WAIT_OBJECT_0) {
+                MSG msg;
+                PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
             }
             for (int i = 0; i < 50 && IsWindow(s->window); ++i) {
                 InvalidateRect(s->window, nullptr, TRUE);
