@@ -1,6 +1,6 @@
 #include "comkit/class_table.h"
 
-#include <cwchar>
+#include <string_view>
 
 #include "comkit/module.h"
 #include "comkit/registrar.h"
@@ -63,45 +63,28 @@ REGSAM OtherView() noexcept {
 #endif
 }
 
-// Appends text to key at length; false when it does not fit.
-template <size_t N>
-bool Append(wchar_t (&key)[N], size_t& length, const wchar_t* text) noexcept {
-    for (; *text; ++text) {
-        if (length + 1 >= N) {
-            return false;
-        }
-        key[length++] = *text;
-    }
-    key[length] = L'\0';
-    return true;
-}
-
 // Whether the class has a server in the other registry view; the class's
-// key goes to classKey.
-bool ServedInOtherView(const CLSID& clsid, wchar_t (&classKey)[96]) noexcept {
+// key, CLSID\{...}, goes to classKey.
+bool ServedInOtherView(const CLSID& clsid, WideBuffer& classKey) noexcept {
     const REGSAM other = OtherView();
     wchar_t text[40];
-    size_t length = 0;
-    if (!other || StringFromGUID2(clsid, text, 40) == 0 || !Append(classKey, length, L"CLSID\\") ||
-        !Append(classKey, length, text)) {
-        return false;
-    }
-    wchar_t server[96];
-    size_t serverLength = 0;
-    if (!Append(server, serverLength, classKey) ||
-        !Append(server, serverLength, L"\\InprocServer32")) {
+    if (!other || StringFromGUID2(clsid, text, 40) == 0 || !classKey.Assign(L"CLSID\\") ||
+        !classKey.Append(std::wstring_view(text))) {
         return false;
     }
     // The merged HKEY_CLASSES_ROOT does not honour the view flag everywhere
     // (Wine's does not); the machine's classes do.
-    wchar_t machine[128] = L"Software\\Classes\\";
-    size_t machineLength = 17;
-    if (!Append(machine, machineLength, server)) {
+    constexpr std::wstring_view kMachineClasses = L"Software\\Classes\\";
+    WideBuffer server;
+    if (!server.Assign(kMachineClasses) || !server.Append(classKey.View()) ||
+        !server.Append(L"\\InprocServer32")) {
         return false;
     }
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, machine, 0, KEY_READ | other, &key) != ERROR_SUCCESS &&
-        RegOpenKeyExW(HKEY_CLASSES_ROOT, server, 0, KEY_READ | other, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, server.CStr(), 0, KEY_READ | other, &key) !=
+            ERROR_SUCCESS &&
+        RegOpenKeyExW(HKEY_CLASSES_ROOT, server.CStr() + kMachineClasses.size(), 0,
+                      KEY_READ | other, &key) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
@@ -114,9 +97,9 @@ HRESULT ClassTable::UnregisterServer(HMODULE module) noexcept {
     WideBuffer path;
     RETURN_IF_FAILED(GetModulePath(module, path));
     for (ClassEntry* entry = m_begin; entry != m_end; ++entry) {
-        wchar_t classKey[96];
+        WideBuffer classKey;
         if (ServedInOtherView(*entry->clsid, classKey)) {
-            const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey);
+            const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey.CStr());
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
                 return HRESULT_FROM_WIN32(status);
             }
