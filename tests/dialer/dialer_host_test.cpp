@@ -85,13 +85,15 @@ protected:
     void TearDown() override { Finish(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Waits, DialerHostTest,
-    ::testing::Values(Wait::CoWait, Wait::MsgWait, Wait::SleepOnly, Wait::Multithreaded),
-    [](const ::testing::TestParamInfo<Wait>& info) {
-        const char* const names[] = {"StaCoWait", "StaMsgWait", "StaSleepOnly", "Mta"};
-        return std::string(names[static_cast<int>(info.param)]);
-    });
+std::string WaitName(const ::testing::TestParamInfo<Wait>& info) {
+    const char* const names[] = {"StaCoWait", "StaMsgWait", "StaSleepOnly", "Mta"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, DialerHostTest,
+                         ::testing::Values(Wait::CoWait, Wait::MsgWait, Wait::SleepOnly,
+                                           Wait::Multithreaded),
+                         WaitName);
 
 // Whether the host pumps or only sleeps, the sink hears the call's progress
 // on the service's own thread.
@@ -237,9 +239,15 @@ TEST_F(DialerReentrancyTest, ASlowHangUpStallsNeitherTheHostNorTheServicesEvents
 // the redial nothing to dial with, and nothing released twice.
 TEST_F(DialerReentrancyTest, AShutdownLetInDuringARedialEndsIt) {
     ASSERT_NO_FATAL_FAILURE(ConnectAndWait());
+    const ComPtr<ITBasicCallControl> call = m_service->World().Calls().at(0);
     EXPECT_HR(E_FAIL, WithCallsLetIn([&] { return Connect(); },
-                                     [&] { EXPECT_HR(S_OK, m_dialer->ShutdownTAPI()); }));
+                                     [&] {
+                                         EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+                                         // The hang-up under way still holds the call.
+                                         EXPECT_EQ(2, m_service->Ledger().RefCount(call.Get()));
+                                     }));
     EXPECT_EQ(L"TAPI initialization failed.", TakeThreadError().description);
+    EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));
     EXPECT_EQ(1u, m_service->World().CallsCreated());
     EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
