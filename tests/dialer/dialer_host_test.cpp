@@ -228,6 +228,7 @@ TEST_F(DialerReentrancyTest, ASlowHangUpStallsNeitherTheHostNorTheServicesEvents
     EXPECT_HR(S_OK, WithCallsLetIn([&] { return m_dialer->Disconnect(); }, [&] { HostCallsIn(); },
                                    raiseTheEnd));
     EXPECT_GE(MillisecondsSince(start), kHangupMs - 100);
+    RecordProperty("events_idle_ms", static_cast<int>(eventsIdleAfter));
     EXPECT_LT(eventsIdleAfter, 1000);
     EXPECT_FALSE(Connected());
     EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
