@@ -127,8 +127,10 @@ protected:
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, DialerCallTest,
-    // The two lenient deliveries reach paths the faithful one only reaches by chance: an
-    // event inside the call that set it off, and a sink called off its apartment.
+    // Lenient Synchronous: each event inside the call that set it off, a timing the
+    // faithful delivery reaches only by chance. Lenient NotificationThread: the sink is
+    // called off the host's apartment whether or not it is agile, so the dialer's
+    // thread rules are tested apart from the sink's agility.
     ::testing::Combine(::testing::Bool(), ::testing::Values(telsim::Delivery::Synchronous,
                                                             telsim::Delivery::NotificationThread,
                                                             telsim::Delivery::Apartment)),
