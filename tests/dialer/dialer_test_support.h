@@ -54,6 +54,8 @@ protected:
 
 class DialerTest : public ::testing::Test, protected DialerFixture {
 protected:
+    // Lenient Synchronous: every event has arrived when the member that set
+    // it off returns, so a test reads the outcome without waiting for it.
     void SetUp() override { Start(false, telsim::Delivery::Synchronous); }
     void TearDown() override { Finish(); }
 };
