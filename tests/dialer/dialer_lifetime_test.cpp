@@ -211,6 +211,7 @@ TEST_F(DialerLifetimeTest, ErrorObjectWithoutARegisteredProgIdHasNoSource) {
 TEST_F(DialerLifetimeTest, SuccessfulMembersLeaveTheThreadsErrorObjectAlone) {
     EXPECT_HR(S_OK, m_dialer->InitializeTAPI());
     SetThreadError(L"marker");
+    // Initialised already: the service's S_FALSE, passed on unchanged.
     ASSERT_HR(S_FALSE, m_dialer->InitializeTAPI());
     VARIANT_BOOL connected = VARIANT_TRUE;
     EXPECT_HR(S_OK, m_dialer->get_Connected(&connected));

@@ -170,3 +170,28 @@ TEST(ShippedScenarios, AllParse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShippedScenarios, WindowsMachineOffersOneVoiceModem) {
+    telsim::Scenario scenario;
+    std::wstring error;
+    ASSERT_HR(S_OK, telsim::ReadScenario(
+                        std::wstring(TELSIM_SCENARIOS) + L"/../../examples/scenarios/windows.ini",
+                        scenario, error));
+    std::vector<std::wstring> voice;
+    int dataOnly = 0;
+    int noPhoneNumbers = 0;
+    for (const auto& line : scenario.addresses) {
+        const bool phone = (line.addressTypes & LINEADDRESSTYPE_PHONENUMBER) != 0;
+        noPhoneNumbers += !phone;
+        dataOnly += phone && line.mediaTypes == TAPIMEDIATYPE_DATAMODEM;
+        if (phone && (line.mediaTypes & TAPIMEDIATYPE_AUDIO))
+            voice.push_back(line.name.value());
+    }
+    EXPECT_EQ(std::vector<std::wstring>{L"USB Voice Modem"}, voice);
+    EXPECT_EQ(1, dataOnly);
+    EXPECT_EQ(3, noPhoneNumbers);
+}
+
+}  // namespace
