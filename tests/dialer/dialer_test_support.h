@@ -54,8 +54,8 @@ protected:
 
 class DialerTest : public ::testing::Test, protected DialerFixture {
 protected:
-    // Lenient Synchronous: every event has arrived when the member that set
-    // it off returns, so a test reads the outcome without waiting for it.
+    // Lenient (sync): a test reads the dialer's state right after the member
+    // whose events changed it.
     void SetUp() override { Start(false, telsim::Delivery::Synchronous); }
     void TearDown() override { Finish(); }
 };

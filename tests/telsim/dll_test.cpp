@@ -95,6 +95,7 @@ TEST_F(WithScenario, DefaultWorldWithoutAScenario) {
 }
 
 TEST_F(WithScenario, ScenarioShapesLinesAndCalls) {
+    // Delivery=sync, lenient: the busy call's states are there when Connect returns.
     UseScenario("[Service]\nDelivery=sync\n[Line1]\nName=Only line\n[Call]\nProgress=busy\n");
     TelSimDll dll;
     ASSERT_TRUE(dll.Loaded());

@@ -56,6 +56,7 @@ TEST_F(Events, ShutdownKeepsTheSinkAndRootReleaseDropsIt) {
 
 TEST_F(Events, KeptSinkReceivesALateEvent) {
     svc->Notifications().KeepSinksAfterRootRelease(true);
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     root = Advised();
@@ -84,6 +85,7 @@ TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
 }
 
 TEST_F(Events, FilterDecidesWhatReachesTheSink) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), 0);
     telsim::EventSpec event;
@@ -102,6 +104,7 @@ TEST_F(Events, FilterDecidesWhatReachesTheSink) {
 }
 
 TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -116,6 +119,7 @@ TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
 }
 
 TEST_F(Events, EventWithoutACallOrAState) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     telsim::EventSpec failing;
@@ -139,6 +143,7 @@ TEST_F(Events, EventWithoutACallOrAState) {
 }
 
 TEST_F(Events, CallNotificationEventCarriesTheCall) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), TE_CALLNOTIFICATION);
     HRESULT got = E_FAIL;
@@ -199,6 +204,7 @@ TEST_F(Events, ScriptRunsOnTheNotificationThread) {
 }
 
 TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -255,6 +261,7 @@ TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
 }
 
 TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -272,7 +279,7 @@ TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
 TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     Advised root = MakeAdvised(*svc, sink.Get());
     telsim::EventSpec event;
-    event.delivery = telsim::Delivery::NotificationThread;
+    event.delivery = telsim::Delivery::NotificationThread;  // lenient: the mode under test
     event.delayMs = 20;
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     svc->Notifications().WaitIdle();
@@ -281,6 +288,7 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
 }
 
 TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
