@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 namespace comkit {
 
 // Must be initialised with Init before use; Term deletes it. Lock and Unlock
@@ -28,6 +30,8 @@ public:
         m_initialised = false;
     }
     void Lock() noexcept { EnterCriticalSection(&m_sec); }
+    // Takes the lock only if no other thread holds it.
+    bool TryLock() noexcept { return TryEnterCriticalSection(&m_sec) != FALSE; }
     void Unlock() noexcept { LeaveCriticalSection(&m_sec); }
     bool IsInitialised() const noexcept { return m_initialised; }
 
@@ -48,6 +52,8 @@ template <class Section>
 class CComCritSecLock {
 public:
     explicit CComCritSecLock(Section& s) noexcept : m_s(s) { m_s.Lock(); }
+    // Takes over a lock the caller already holds.
+    CComCritSecLock(Section& s, std::adopt_lock_t) noexcept : m_s(s) {}
     CComCritSecLock(const CComCritSecLock&) = delete;
     CComCritSecLock& operator=(const CComCritSecLock&) = delete;
     ~CComCritSecLock() { m_s.Unlock(); }

@@ -1,6 +1,4 @@
 // Registration of the call-event sink with the telephony service.
-#include <new>
-
 #include "comkit/result.h"
 #include "dialer/tapi_dialer.h"
 
@@ -51,11 +49,7 @@ HRESULT CTAPIDialer::AdviseEventSink() noexcept {
 
     // The creation reference becomes the dialer's own once the advise holds.
     ComPtr<CTAPIDialerEventNotification> sink;
-    // Not Attach: mingw's ComPtr::Attach adds a reference of its own.
-    *sink.ReleaseAndGetAddressOf() = new (std::nothrow) CTAPIDialerEventNotification();
-    if (!sink) {
-        return E_OUTOFMEMORY;
-    }
+    RETURN_IF_FAILED(CTAPIDialerEventNotification::Create(sink));
     sink->SetOwner(this);
     const HRESULT hr = connectionPoint->Advise(sink.Get(), &m_dwAdviseCookie);
     if (FAILED(hr)) {

@@ -19,6 +19,12 @@ HRESULT CTAPIDialer::Connect(BSTR bstrNumber) noexcept {
     // never started is let go.
     (void)Disconnect();
     DetachCall().Reset();
+    // The hang-up may have waited with the host's messages pumped, and a
+    // ShutdownTAPI let in meanwhile leaves nothing to dial with.
+    if (!m_pTapi) {
+        dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
+        return E_FAIL;
+    }
     if (!EnsureAddress()) {
         dialer::ReportDialerMessage(IDS_NO_VALID_ADDRESS);
         return E_FAIL;

@@ -1,5 +1,7 @@
 #include "dialer/event_sink.h"
 
+#include <new>
+
 #include <wrl/client.h>
 
 #include "comkit/identity.h"
@@ -63,11 +65,34 @@ CTAPIDialerEventNotification::~CTAPIDialerEventNotification() {
     comkit::GetModule().Unlock();
 }
 
+HRESULT CTAPIDialerEventNotification::Create(ComPtr<CTAPIDialerEventNotification>& sink) noexcept {
+    sink.Reset();
+    ComPtr<CTAPIDialerEventNotification> created;
+    // Not Attach: mingw's ComPtr::Attach adds a reference of its own.
+    *created.ReleaseAndGetAddressOf() = new (std::nothrow) CTAPIDialerEventNotification();
+    if (!created) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = CoCreateFreeThreadedMarshaler(
+        static_cast<ITTAPIEventNotification*>(created.Get()), &created->m_pFreeThreadedMarshaler);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (!created->m_pFreeThreadedMarshaler) {
+        return E_UNEXPECTED;
+    }
+    sink.Swap(created);
+    return S_OK;
+}
+
 HRESULT CTAPIDialerEventNotification::QueryInterface(REFIID riid, void** ppv) noexcept {
     if (!ppv) {
         return E_POINTER;
     }
     *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IMarshal)) {
+        return m_pFreeThreadedMarshaler->QueryInterface(riid, ppv);
+    }
     if (!IsEqualIID(riid, IID_ITTAPIEventNotification) && !IsEqualIID(riid, IID_IUnknown)) {
         return E_NOINTERFACE;
     }

@@ -1,6 +1,11 @@
 // The call-event sink: reduces the telephony service's call-state events for
 // its dialer's own call to one tracked state, and has the dialer drop that
 // call when it is reported disconnected.
+//
+// The sink is agile: it aggregates the free-threaded marshaler, so the
+// service calls Event on its own thread whatever apartment the sink was
+// advised from, and a host whose thread never pumps messages still sees its
+// call's progress. Nothing the sink touches is bound to an apartment.
 #pragma once
 
 #include <atomic>
@@ -14,14 +19,15 @@ class CTAPIDialer;
 
 class CTAPIDialerEventNotification final : public ITTAPIEventNotification {
 public:
-    // Starts with one reference, owned by the creator. A sink holds a lock
+    // A new sink with one reference, owned by `sink`; E_OUTOFMEMORY, or the
+    // failure to make the marshaler, leaves `sink` null. A sink holds a lock
     // on the module for its whole life: the service may keep it, and call
     // it, long after the last dialer is gone.
-    CTAPIDialerEventNotification() noexcept;
+    static HRESULT Create(Microsoft::WRL::ComPtr<CTAPIDialerEventNotification>& sink) noexcept;
     CTAPIDialerEventNotification(const CTAPIDialerEventNotification&) = delete;
     CTAPIDialerEventNotification& operator=(const CTAPIDialerEventNotification&) = delete;
 
-    // IUnknown
+    // IUnknown. IMarshal is the free-threaded marshaler's.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override;
     ULONG STDMETHODCALLTYPE Release() noexcept override;
@@ -52,6 +58,7 @@ public:
     void SetOwner(CTAPIDialer* owner) noexcept;
 
 private:
+    CTAPIDialerEventNotification() noexcept;
     ~CTAPIDialerEventNotification();
 
     void SetFollowed(IUnknown* identity, bool restartState) noexcept;
@@ -71,4 +78,6 @@ private:
     LONG m_cOwnerCalls;
     // The identity of the call followed, with a reference.
     Microsoft::WRL::ComPtr<IUnknown> m_pFollowedCall;
+    // The aggregated free-threaded marshaler's own unknown.
+    Microsoft::WRL::ComPtr<IUnknown> m_pFreeThreadedMarshaler;
 };

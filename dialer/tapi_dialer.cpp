@@ -71,16 +71,20 @@ HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
     m_pAddress.Reset();
     m_bRegisteredForAddress = false;
     m_bTapiInitialized = false;
-    if (!m_pTapi) {
+    // The root object leaves m_pTapi first: a member that a host's pumping
+    // wait lets in during Shutdown finds the dialer already without one,
+    // and cannot release it under the running Shutdown.
+    ComPtr<ITTAPI> tapi;
+    tapi.Swap(m_pTapi);
+    if (!tapi) {
         return S_OK;
     }
     if (m_lCallRegister != 0) {
-        m_pTapi->UnregisterNotifications(m_lCallRegister);
+        const LONG registration = m_lCallRegister;
         m_lCallRegister = 0;
+        tapi->UnregisterNotifications(registration);
     }
-    const HRESULT hr = m_pTapi->Shutdown();
-    m_pTapi.Reset();
-    return hr;
+    return tapi->Shutdown();
 }
 
 HRESULT CTAPIDialer::Disconnect() noexcept {
@@ -89,7 +93,14 @@ HRESULT CTAPIDialer::Disconnect() noexcept {
 }
 
 void CTAPIDialer::DropEndedCall(IUnknown* call) noexcept {
-    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    if (!m_csCall.TryLock()) {
+        // A drop of this call under way has already taken it for good.
+        if (m_pCallBeingDropped.load() == call) {
+            return;
+        }
+        m_csCall.Lock();
+    }
+    CComCritSecLock<CComCriticalSection> lock(m_csCall, std::adopt_lock);
     // The sink holds the ended call, and this dialer its own: equal
     // identities are one call. A call that a later Connect replaced is not
     // the current one any more.
@@ -105,8 +116,12 @@ HRESULT CTAPIDialer::DropActiveCall() noexcept {
     // Cleared first: a disconnected state that the call's Disconnect delivers
     // on this thread re-enters and must find nothing left to drop.
     m_bCallActive = false;
-    const HRESULT hr = m_pCall->Disconnect(DC_NORMAL);
-    m_pCall.Reset();
+    ComPtr<ITBasicCallControl> call;
+    call.Swap(m_pCall);
+    // A drop nested in another one on this thread puts the outer one's mark back.
+    IUnknown* const outer = m_pCallBeingDropped.exchange(comkit::IdentityOf(call.Get()));
+    const HRESULT hr = call->Disconnect(DC_NORMAL);
+    m_pCallBeingDropped.store(outer);
     return hr;
 }
 

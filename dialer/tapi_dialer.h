@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include <wrl/client.h>
 
 #include "brevlin_idl.h"
@@ -79,6 +81,9 @@ public:
     // The sink's way in when the call it follows reports disconnected
     // (`call` is that call's identity, held by the sink meanwhile): drops
     // the call if it is still the dialer's active one, as Disconnect does.
+    // It does not wait while another thread is already dropping that call:
+    // the hang-up may take seconds, and the service's other events wait
+    // behind this one.
     void DropEndedCall(IUnknown* call) noexcept;
 
     // The control has no picture of its own: containers show a fixed label.
@@ -119,7 +124,10 @@ private:
     Microsoft::WRL::ComPtr<ITBasicCallControl> StoreCall(
         Microsoft::WRL::ComPtr<ITBasicCallControl> call) noexcept;
     void MarkCallStarted(ITBasicCallControl* call) noexcept;
-    // Drops and releases the active call; the caller holds m_csCall.
+    // Drops and releases the active call; the caller holds m_csCall. The
+    // call leaves m_pCall before it is hung up, so that whatever runs on
+    // this thread while the hang-up waits (a host's pumping wait lets calls
+    // in) finds nothing left to drop or release.
     HRESULT DropActiveCall() noexcept;
 
     Microsoft::WRL::ComPtr<ITTAPI> m_pTapi;
@@ -140,4 +148,7 @@ private:
     // does, and the destructor cuts the sink's way back to the dialer.
     Microsoft::WRL::ComPtr<CTAPIDialerEventNotification> m_pEventSink;
     CComCriticalSection m_csCall;
+    // The identity of the call whose hang-up is under way, set and cleared
+    // under m_csCall and read without it by DropEndedCall.
+    std::atomic<IUnknown*> m_pCallBeingDropped{nullptr};
 };

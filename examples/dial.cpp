@@ -110,9 +110,31 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options) {
     return options.line.empty() || options.lineFile.empty();
 }
 
-bool StillConnected(ITAPIDialer* dialer) {
-    VARIANT_BOOL connected = VARIANT_FALSE;
-    return SUCCEEDED(dialer->get_Connected(&connected)) && connected == VARIANT_TRUE;
+// Waits about `ms` milliseconds while dispatching this thread's messages. A
+// thread in a single-threaded apartment must keep pumping whatever it waits
+// for: COM delivers calls into the apartment as messages, and a thread that
+// only sleeps holds them up. False when the wait itself fails or a WM_QUIT
+// arrives (which is posted again for the caller's own loop).
+bool PumpMessages(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return false;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end)
+            return true;
+        const DWORD waited = MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now),
+                                                         QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (waited == WAIT_FAILED)
+            return false;
+    }
 }
 
 int Dial(const Options& options) {
@@ -138,7 +160,10 @@ int Dial(const Options& options) {
     timeline.Say(L"lines: " +
                  (lines.Str().empty() ? std::wstring(L"(none suitable)") : lines.Str()));
     if (options.listOnly) {
-        dialer->ShutdownTAPI();
+        if (FAILED(hr = Call([&] { return dialer->ShutdownTAPI(); }))) {
+            timeline.Say(Describe(L"ShutdownTAPI", hr));
+            return 1;
+        }
         return 0;
     }
 
@@ -168,32 +193,41 @@ int Dial(const Options& options) {
     }
     timeline.Say(L"Connect \"" + options.number + L"\": S_OK, dialling");
 
-    using Clock = std::chrono::steady_clock;
-    const auto seconds = [](double s) {
-        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    // Polls Connected every 50 ms, pumping messages in between, until it
+    // reads `wanted` or `seconds` have passed; the answer read last.
+    const auto pollFor = [&](bool wanted, double seconds, bool& connected) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            VARIANT_BOOL value = VARIANT_FALSE;
+            const HRESULT read = dialer->get_Connected(&value);
+            if (FAILED(read))
+                return read;
+            connected = value == VARIANT_TRUE;
+            if (connected == wanted || std::chrono::steady_clock::now() >= end)
+                return S_OK;
+            if (!PumpMessages(50))
+                return E_ABORT;
+        }
     };
     int outcome = 2;
-    bool seen = false;
-    for (auto deadline = Clock::now() + seconds(options.waitSeconds); Clock::now() < deadline;
-         Sleep(50)) {
-        if (StillConnected(dialer.Get())) {
-            seen = true;
-            timeline.Say(L"Connected: True");
-            break;
-        }
+    bool connected = false;
+    if (FAILED(hr = pollFor(true, options.waitSeconds, connected))) {
+        timeline.Say(Describe(L"waiting for Connected", hr));
+        return 1;
     }
-    if (seen) {
+    if (connected) {
         outcome = 0;
-        for (auto deadline = Clock::now() + seconds(options.holdSeconds); Clock::now() < deadline;
-             Sleep(50)) {
-            if (!StillConnected(dialer.Get())) {
-                timeline.Say(L"Connected: False  (the call ended by itself)");
-                outcome = 3;
-                break;
-            }
+        timeline.Say(L"Connected: True");
+        if (FAILED(hr = pollFor(false, options.holdSeconds, connected))) {
+            timeline.Say(Describe(L"holding the call", hr));
+            return 1;
         }
-        if (outcome == 0)
+        if (!connected) {
+            timeline.Say(L"Connected: False  (the call ended by itself)");
+            outcome = 3;
+        } else {
             timeline.Say(L"held for " + std::to_wstring(options.holdSeconds).substr(0, 4) + L" s");
+        }
     } else {
         timeline.Say(L"Connected stayed False");
     }
@@ -221,9 +255,13 @@ int wmain(int argc, wchar_t** argv) {
                       L"S] [NUMBER]\n");
         return 1;
     }
-    // A script host's thread is a single-threaded apartment; do the same.
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    // A script host's thread is a single-threaded apartment; do the same,
+    // and so pump messages whenever the program waits.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(com)) {
+        std::fwprintf(stderr, L"CoInitializeEx failed: 0x%08lX\n", static_cast<unsigned long>(com));
         return 1;
+    }
     const int status = Dial(options);
     CoUninitialize();
     return status;

@@ -68,6 +68,16 @@ HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
                             ITBasicCallControl** call) noexcept {
     const auto args = [&] { return ArgList(Quote(destination), addressType, mediaTypes); };
     return Recorder().RunHandOut(op::CreateCall, args, call, [&]() -> HRESULT {
+        // As the real service: one address type, and one the line takes;
+        // media the line carries (the reference is silent on the code for
+        // other media: TelSim answers TAPI_E_INVALIDMEDIATYPE).
+        const bool oneType = addressType != 0 && (addressType & (addressType - 1)) == 0;
+        if (!oneType || (addressType & spec_.addressTypes) == 0) {
+            return E_INVALIDARG;
+        }
+        if (mediaTypes == 0 || (mediaTypes & ~spec_.mediaTypes) != 0) {
+            return TAPI_E_INVALIDMEDIATYPE;
+        }
         Call* created =
             Ledger().Make<Call>(service_, this, destination ? destination : L"", addressType,
                                 mediaTypes, World().Script(), spec_.device.get());
@@ -91,8 +101,11 @@ HRESULT Address::get_AddressCapability(ADDRESS_CAPABILITY capability, long* valu
 }
 
 HRESULT Address::get_MediaTypes(long* mediaTypes) noexcept {
-    return ReadProperty(mediaTypes,
-                        spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0);
+    if (spec_.mediaAnswer) {
+        return ReadProperty(mediaTypes,
+                            *spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0);
+    }
+    return ReadProperty(mediaTypes, spec_.mediaTypes);
 }
 
 HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcept {
@@ -101,7 +114,14 @@ HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcep
         [&](const Gate& gate) -> HRESULT {
             RETURN_IF_FAILED(gate.AdmitOut(supported, VARIANT_FALSE));
             RETURN_IF_FAILED(spec_.mediaResult);
-            *supported = spec_.mediaAnswer;
+            if (spec_.mediaAnswer) {
+                *supported = *spec_.mediaAnswer;
+                return S_OK;
+            }
+            // Every type asked for, as the stricter reading of "the media
+            // type or types"; asking for none is asking for nothing it has.
+            const bool all = mediaType != 0 && (mediaType & ~spec_.mediaTypes) == 0;
+            *supported = all ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         });
 }

@@ -1,12 +1,19 @@
 #include "telsim/call.h"
 
 #include "telsim/address.h"
+#include "telsim/apartment.h"
 #include "telsim/scripted_driver.h"
 #include "telsim/telsim.h"
 
 #include <algorithm>
 
 namespace telsim {
+namespace {
+
+// The real service gives up on a hang-up after two minutes.
+constexpr DWORD kHangUpLimitMs = 120000;
+
+}  // namespace
 
 Call::Call(Service& service, Address* address, std::wstring destination, long addressType,
            long mediaTypes, CallScript script, const LineDevice* device)
@@ -23,8 +30,7 @@ Call::Call(Service& service, Address* address, std::wstring destination, long ad
     if (device) {
         driver_ = device->MakeDriver(reports);
     } else {
-        driver_ =
-            std::make_unique<ScriptedDriver>(script_.onConnect, script_.onDisconnect, reports);
+        driver_ = std::make_unique<ScriptedDriver>(script_, reports);
     }
 }
 
@@ -60,7 +66,8 @@ HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
         op::CallConnect, [&] { return ArgList(sync); },
         [&](const Gate& gate) -> HRESULT {
             RETURN_IF_FAILED(gate.Admit());
-            if (connectStarted_.exchange(true)) {
+            // Only an idle call connects: once, and not after an event moved it.
+            if (state_.load() != CS_IDLE || connectStarted_.exchange(true)) {
                 return TAPI_E_INVALCALLSTATE;
             }
             const bool synchronous =
@@ -77,13 +84,30 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
     const auto args = [&] { return ArgList(static_cast<long>(code)); };
     return Recorder().Run(op::CallDisconnect, args, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
-        // As the real service: a call never started, already dropped, or
-        // whose far end has gone, cannot be disconnected.
+        // S_FALSE, as the real service: a call never started is idle, and
+        // one already hung up (or being hung up), or whose far end has gone,
+        // has no line handle left to drop.
         if (!connectStarted_.load() || state_.load() == CS_DISCONNECTED ||
             disconnectRequested_.exchange(true)) {
-            return TAPI_E_INVALCALLSTATE;
+            return S_FALSE;
         }
-        return driver_->Disconnect(World().CurrentDelivery() == Delivery::Synchronous);
+        // Synchronous: it returns when the line has hung up (a modem's after
+        // its hang-up dialogue), the caller serving its apartment meanwhile.
+        HRESULT hr = driver_->Disconnect(World().CurrentDelivery() == Delivery::Synchronous);
+        if (hr == TAPI_E_INVALCALLSTATE) {
+            return S_FALSE;  // the driver's call ended on its own meanwhile
+        }
+        if (SUCCEEDED(hr) &&
+            !WaitServingUntil([this] { return !driver_->Running(); }, kHangUpLimitMs)) {
+            hr = TAPI_E_TIMEOUT;
+        }
+        if (FAILED(hr)) {
+            disconnectRequested_.store(false);  // the line is still up: it may be tried again
+            return hr;
+        }
+        // The event saying so may come later; the call itself is over now.
+        state_.store(CS_DISCONNECTED);
+        return S_OK;
     });
 }
 

@@ -1,5 +1,7 @@
 #include "telsim/call_driver.h"
 
+#include "telsim/apartment.h"
+
 #include <algorithm>
 
 namespace telsim {
@@ -9,12 +11,14 @@ void HangUpAndWait(const std::vector<CallDriver*>& drivers) noexcept {
     for (CallDriver* driver : drivers) {
         longest = std::max(longest, driver->BeginShutdownHangUp());
     }
-    const ULONGLONG deadline = GetTickCount64() + longest;
-    while (GetTickCount64() < deadline &&
-           std::any_of(drivers.begin(), drivers.end(),
-                       [](const CallDriver* driver) { return driver->Running(); })) {
-        Sleep(20);
-    }
+    // The shutdown is a synchronous call like any: a single-threaded caller
+    // serves calls into its apartment meanwhile.
+    WaitServingUntil(
+        [&] {
+            return std::none_of(drivers.begin(), drivers.end(),
+                                [](const CallDriver* driver) { return driver->Running(); });
+        },
+        longest);
 }
 
 }  // namespace telsim

@@ -1,6 +1,7 @@
 #include "telsim/notifications.h"
 
 #include "telsim/address.h"
+#include "telsim/apartment.h"
 #include "telsim/call.h"
 #include "telsim/events.h"
 #include "telsim/root.h"
@@ -11,6 +12,63 @@
 using Microsoft::WRL::ComPtr;
 
 namespace telsim {
+namespace {
+
+// {94EA2B94-E9CC-49E0-C0FF-EE64CA8F5B90}: the agile marker interface
+// (objidl.h of newer platforms).
+constexpr IID kIID_IAgileObject = {
+    0x94ea2b94, 0xe9cc, 0x49e0, {0xc0, 0xff, 0xee, 0x64, 0xca, 0x8f, 0x5b, 0x90}};
+// {0000033A-0000-0000-C000-000000000046}: the unmarshal class of the
+// free-threaded marshaler.
+constexpr CLSID kCLSID_InProcFreeMarshaler = {
+    0x0000033a, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// An agile sink may be called from any apartment, as COM would itself.
+bool Agile(ITTAPIEventNotification* sink) noexcept {
+    ComPtr<IUnknown> agile;
+    if (SUCCEEDED(sink->QueryInterface(kIID_IAgileObject, &agile)) && agile) {
+        return true;
+    }
+    ComPtr<IMarshal> marshal;
+    if (FAILED(sink->QueryInterface(IID_IMarshal, &marshal)) || !marshal) {
+        return false;
+    }
+    CLSID unmarshaler{};
+    return SUCCEEDED(marshal->GetUnmarshalClass(IID_ITTAPIEventNotification, sink, MSHCTX_INPROC,
+                                                nullptr, MSHLFLAGS_NORMAL, &unmarshaler)) &&
+           IsEqualCLSID(unmarshaler, kCLSID_InProcFreeMarshaler);
+}
+
+ComPtr<IGlobalInterfaceTable> Table() noexcept {
+    ComPtr<IGlobalInterfaceTable> table;
+    CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                     IID_PPV_ARGS(&table));
+    return table;
+}
+
+}  // namespace
+
+Notifications::~Notifications() {
+    // The notification thread may be calling into a sink: it ends first.
+    notifier_.Stop();
+    Release(sinks_);
+}
+
+void Notifications::Release(std::vector<SinkEntry>& entries) noexcept {
+    ComPtr<IGlobalInterfaceTable> table;
+    for (SinkEntry& entry : entries) {
+        if (!entry.tableCookie) {
+            continue;
+        }
+        if (!table) {
+            table = Table();
+        }
+        if (table) {
+            table->RevokeInterfaceFromGlobal(entry.tableCookie);
+        }
+    }
+    entries.clear();
+}
 
 void Notifications::RootCreated(Root* root) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -18,7 +76,7 @@ void Notifications::RootCreated(Root* root) {
 }
 
 void Notifications::RootGone(Root* root) {
-    std::vector<ComPtr<ITTAPIEventNotification>> released;
+    std::vector<SinkEntry> released;
     {
         std::lock_guard<std::mutex> lock(mu_);
         const long orphanFilter = root->IsInitialized() ? root->Filter() : 0;
@@ -30,7 +88,7 @@ void Notifications::RootGone(Root* root) {
                 it->orphanFilter = orphanFilter;
                 ++it;
             } else {
-                released.push_back(std::move(it->sink));
+                released.push_back(std::move(*it));
                 it = sinks_.erase(it);
             }
         }
@@ -40,6 +98,7 @@ void Notifications::RootGone(Root* root) {
         roots_.erase(std::remove(roots_.begin(), roots_.end(), root), roots_.end());
     }
     // The sinks are the client's objects: released with no lock held.
+    Release(released);
 }
 
 void Notifications::FilterSet(long filter) {
@@ -59,25 +118,47 @@ long Notifications::EventFilter() const {
 }
 
 DWORD Notifications::AddSink(Root* root, ComPtr<ITTAPIEventNotification> sink) {
+    DWORD tableCookie = 0;
+    if (InSingleThreadedApartment() && !Agile(sink.Get())) {
+        // Without marshalling for the sink's interface the sink stays
+        // unreachable from other apartments, as it would on Windows.
+        if (ComPtr<IGlobalInterfaceTable> table = Table()) {
+            if (FAILED(table->RegisterInterfaceInGlobal(sink.Get(), IID_ITTAPIEventNotification,
+                                                        &tableCookie))) {
+                tableCookie = 0;
+                service_.Ledger().ReportMisuse(
+                    L"a sink of a single-threaded apartment could not be put in the global "
+                    L"interface table (is ITTAPIEventNotification's marshalling registered?)");
+            }
+        }
+    }
     std::lock_guard<std::mutex> lock(mu_);
     const DWORD cookie = nextCookie_++;
-    sinks_.push_back(SinkEntry{root, 0, cookie, std::move(sink)});
+    sinks_.push_back(SinkEntry{root, 0, cookie, std::move(sink), tableCookie});
     return cookie;
 }
 
-bool Notifications::RemoveSink(Root* root, DWORD cookie) {
-    ComPtr<ITTAPIEventNotification> released;
+std::size_t Notifications::SinksInApartments() const {
     std::lock_guard<std::mutex> lock(mu_);
-    auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const SinkEntry& e) {
-        return e.root == root && e.cookie == cookie;
-    });
-    if (it == sinks_.end()) {
-        return false;
+    return static_cast<std::size_t>(std::count_if(
+        sinks_.begin(), sinks_.end(), [](const SinkEntry& e) { return e.tableCookie != 0; }));
+}
+
+bool Notifications::RemoveSink(Root* root, DWORD cookie) {
+    std::vector<SinkEntry> released;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const SinkEntry& e) {
+            return e.root == root && e.cookie == cookie;
+        });
+        if (it == sinks_.end()) {
+            return false;
+        }
+        released.push_back(std::move(*it));
+        sinks_.erase(it);
     }
-    released = std::move(it->sink);
-    sinks_.erase(it);
+    Release(released);
     return true;
-    // `released` goes after the lock (declared first, destroyed last).
 }
 
 void Notifications::KeepSinksAfterRootRelease(bool keep) {
@@ -87,8 +168,11 @@ void Notifications::KeepSinksAfterRootRelease(bool keep) {
 
 void Notifications::ReleaseSinks() {
     std::vector<SinkEntry> released;
-    std::lock_guard<std::mutex> lock(mu_);
-    released.swap(sinks_);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        released.swap(sinks_);
+    }
+    Release(released);
 }
 
 std::size_t Notifications::AdvisedSinks() const {
@@ -139,12 +223,13 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
         wanted.cause = step.cause;
         return wanted;
     };
+    const Delivery mode = service_.World().CurrentDelivery();
     if (synchronous) {
         for (const CallStep& step : steps) {
             if (call->Generation() != generation) {
                 break;
             }
-            Deliver(specFor(step), call);
+            Deliver(specFor(step), call, mode);
         }
         return;
     }
@@ -153,9 +238,9 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
         due += std::chrono::milliseconds(step.delayMs);
         notifier_.Post(
             due,
-            [this, held = Held<Call>(call), wanted = specFor(step), generation] {
+            [this, held = Held<Call>(call), wanted = specFor(step), generation, mode] {
                 if (held->Generation() == generation) {
-                    Deliver(wanted, held.Get());
+                    Deliver(wanted, held.Get(), mode);
                 }
             },
             [call, generation] { return call->Generation() != generation; });
@@ -164,9 +249,8 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
     service_.Ledger().ReportMisuse(L"call states lost for lack of memory");
 }
 
-std::vector<ComPtr<ITTAPIEventNotification>> Notifications::TargetsOf(
-    const EventSpec& wanted) const {
-    std::vector<ComPtr<ITTAPIEventNotification>> targets;
+std::vector<Notifications::Target> Notifications::TargetsOf(const EventSpec& wanted) const {
+    std::vector<Target> targets;
     std::lock_guard<std::mutex> lock(mu_);
     for (const SinkEntry& entry : sinks_) {
         bool takes = wanted.ignoreFilter;
@@ -176,13 +260,13 @@ std::vector<ComPtr<ITTAPIEventNotification>> Notifications::TargetsOf(
             takes = (entry.orphanFilter & wanted.kind) != 0;
         }
         if (takes) {
-            targets.push_back(entry.sink);
+            targets.push_back(Target{entry.sink, entry.tableCookie});
         }
     }
     return targets;
 }
 
-HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call) {
+HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call, Delivery mode) {
     if (call) {
         call->SetState(wanted.callState);
         call->SetStateReadResult(wanted.callStateResult);
@@ -210,7 +294,21 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call) {
     }
 
     HRESULT result = S_OK;
-    for (const auto& sink : TargetsOf(wanted)) {
+    ComPtr<IGlobalInterfaceTable> table;
+    for (const Target& target : TargetsOf(wanted)) {
+        ComPtr<ITTAPIEventNotification> sink = target.sink;
+        if (mode == Delivery::Apartment && target.tableCookie) {
+            // The sink's own apartment: a proxy here, the sink itself there.
+            sink.Reset();
+            if (!table) {
+                table = Table();
+            }
+            if (!table ||
+                FAILED(table->GetInterfaceFromGlobal(target.tableCookie, IID_PPV_ARGS(&sink)))) {
+                result = RPC_E_DISCONNECTED;
+                continue;
+            }
+        }
         const HRESULT hr = service_.Recorder().Run(
             op::SinkEvent,
             [&] {
@@ -241,13 +339,14 @@ HRESULT Notifications::RaiseEvent(const EventSpec& wanted) {
                 telephony::DIALER_MEDIA_TYPES, service_.World().Script());
         }
         Held<Call> held(call);
-        if (wanted.delivery.value_or(service_.World().CurrentDelivery()) == Delivery::Synchronous) {
-            return Deliver(wanted, call);
+        const Delivery mode = wanted.delivery.value_or(service_.World().CurrentDelivery());
+        if (mode == Delivery::Synchronous) {
+            return Deliver(wanted, call, mode);
         }
         EventSpec queued = wanted;
         queued.call = nullptr;
         notifier_.Post(Notifier::Clock::now() + std::chrono::milliseconds(wanted.delayMs),
-                       [this, held, queued] { Deliver(queued, held.Get()); });
+                       [this, held, queued, mode] { Deliver(queued, held.Get(), mode); });
         return S_OK;
     });
 }

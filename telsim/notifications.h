@@ -1,6 +1,7 @@
 // Notifications: the root objects, the sinks advised on them and their
 // call-notification registrations, and the delivery of events to those
-// sinks (at once, or from the service's notification thread).
+// sinks (at once, or from the service's notification thread, directly or
+// into the sink's own apartment: world.h, Delivery).
 //
 // No lock of the service is held while a sink runs.
 #pragma once
@@ -52,6 +53,7 @@ struct EventSpec {
 class Notifications {
 public:
     explicit Notifications(Service& service) noexcept : service_(service) {}
+    ~Notifications();
     Notifications(const Notifications&) = delete;
     Notifications& operator=(const Notifications&) = delete;
 
@@ -64,7 +66,13 @@ public:
     long EventFilter() const;  // of the most recent put_EventFilter
 
     // ---- sinks and registrations
+    // Called on the thread that advises: a sink advised from a
+    // single-threaded apartment that is not agile is also put in the global
+    // interface table, through which apartment delivery reaches it.
     DWORD AddSink(Root* root, Microsoft::WRL::ComPtr<ITTAPIEventNotification> sink);
+    // How many advised sinks apartment delivery reaches through the global
+    // interface table.
+    std::size_t SinksInApartments() const;
     bool RemoveSink(Root* root, DWORD cookie);
     // Keep sinks advised after the root object's last release, so a test
     // can raise a late event after the dialer is gone; ReleaseSinks() lets
@@ -105,6 +113,12 @@ private:
         long orphanFilter;
         DWORD cookie;
         Microsoft::WRL::ComPtr<ITTAPIEventNotification> sink;
+        DWORD tableCookie;  // in the global interface table; 0: not there
+    };
+    // A sink as one delivery calls it: directly, or through the table.
+    struct Target {
+        Microsoft::WRL::ComPtr<ITTAPIEventNotification> sink;
+        DWORD tableCookie;
     };
     struct Registration {
         Root* root;
@@ -112,10 +126,12 @@ private:
         long callbackInstance;
     };
 
-    // Delivers one event to the sinks that take it, on this thread.
-    HRESULT Deliver(const EventSpec& wanted, Call* call);
-    std::vector<Microsoft::WRL::ComPtr<ITTAPIEventNotification>> TargetsOf(
-        const EventSpec& wanted) const;
+    // Delivers one event to the sinks that take it, from this thread, in
+    // the way `mode` gives.
+    HRESULT Deliver(const EventSpec& wanted, Call* call, Delivery mode);
+    std::vector<Target> TargetsOf(const EventSpec& wanted) const;
+    // Lets go of entries taken out of sinks_ (no lock held).
+    static void Release(std::vector<SinkEntry>& entries) noexcept;
 
     Service& service_;
     mutable std::mutex mu_;

@@ -1,5 +1,7 @@
 #include "telsim/notifier.h"
 
+#include "telsim/apartment.h"
+
 #include <algorithm>
 #include <objbase.h>
 
@@ -24,7 +26,11 @@ void Notifier::Post(Clock::time_point due, std::function<void()> task,
     queue_.push_back(Item{due, seq_++, std::move(task), std::move(stale)});
     std::push_heap(queue_.begin(), queue_.end(), Later{});
     if (!thread_.joinable()) {
-        thread_ = std::thread([this] { Run(); });
+        ended_ = false;
+        thread_ = std::thread([this] {
+            Run();
+            ended_ = true;
+        });
         threadId_ = thread_.get_id();
     }
     wake_.notify_all();
@@ -73,6 +79,15 @@ void Notifier::WaitIdle() {
     if (OnThread()) {
         return;
     }
+    if (InSingleThreadedApartment()) {
+        WaitServingUntil(
+            [this] {
+                std::lock_guard<std::mutex> lock(mu_);
+                return stop_ || (queue_.empty() && !running_);
+            },
+            INFINITE);
+        return;
+    }
     std::unique_lock<std::mutex> lock(mu_);
     idle_.wait(lock, [this] { return stop_ || (queue_.empty() && !running_); });
 }
@@ -96,6 +111,7 @@ void Notifier::Stop() {
         if (OnThread()) {
             thread_.detach();  // the last owner let go from inside a delivery
         } else {
+            WaitServingUntil([this] { return ended_.load(); }, INFINITE);
             thread_.join();
         }
     }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -29,9 +30,11 @@ public:
     void Post(Clock::time_point due, std::function<void()> task,
               std::function<bool()> stale = nullptr);
     // Returns when nothing is queued or running (at once on the thread itself).
+    // A thread of a single-threaded apartment serves calls into it meanwhile:
+    // the running delivery may be one.
     void WaitIdle();
-    // Drops what is queued, lets a running task end and joins the thread; a
-    // later Post starts it again.
+    // Drops what is queued, lets a running task end and joins the thread
+    // (serving calls as WaitIdle does); a later Post starts it again.
     void Stop();
     bool OnThread() const noexcept;
     bool Idle() const;
@@ -52,6 +55,7 @@ private:
     unsigned long long seq_ = 0;
     bool running_ = false;
     bool stop_ = false;
+    std::atomic<bool> ended_{false};  // Run has returned
     std::thread thread_;
     std::thread::id threadId_;
 };

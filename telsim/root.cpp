@@ -32,17 +32,22 @@ void Root::OnDestroy() noexcept {
 HRESULT Root::Initialize() noexcept {
     return Recorder().Run(op::Initialize, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
-        initialized_ = true;
-        return S_OK;
+        everInitialized_ = true;
+        return initialized_.exchange(true) ? S_FALSE : S_OK;
     });
 }
 
 HRESULT Root::Shutdown() noexcept {
     return Recorder().Run(op::Shutdown, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
+        // Without a successful Initialize there is no session to end (the
+        // reference allows a failure there: TelSim takes it); a second
+        // Shutdown has nothing left to do.
+        if (!initialized_.exchange(false)) {
+            return everInitialized_.load() ? S_FALSE : TAPI_E_NOT_INITIALIZED;
+        }
         // Sinks stay advised: the real service keeps them until Unadvise or
         // the root object's final release.
-        initialized_ = false;
         // As the platform drops the calls when the service shuts down: a
         // modem left off hook would hold its line. Bounded by the drivers'
         // timeouts.

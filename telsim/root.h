@@ -56,6 +56,7 @@ private:
     void OnDestroy() noexcept override;
 
     std::atomic<bool> initialized_{false};
+    std::atomic<bool> everInitialized_{false};
     std::atomic<long> filter_{0};
 };
 

@@ -79,6 +79,8 @@ const Key<AddressSpec> kLineKeys[] = {
      }},
     {L"AddressTypes", [](AddressSpec& line, const std::wstring& v,
                          const std::wstring& w) { line.addressTypes = ParseNumber(v, w); }},
+    {L"MediaTypes", [](AddressSpec& line, const std::wstring& v,
+                       const std::wstring& w) { line.mediaTypes = ParseMediaTypes(v, w); }},
     {L"MediaAnswer",
      [](AddressSpec& line, const std::wstring& v, const std::wstring& w) {
          line.mediaAnswer = static_cast<VARIANT_BOOL>(ParseNumber(v, w));
@@ -97,6 +99,15 @@ const Key<CallScript> kCallKeys[] = {
                      const std::wstring& w) { s.onConnect = ParseSteps(v, w); }},
     {L"Hangup", [](CallScript& s, const std::wstring& v,
                    const std::wstring& w) { s.onDisconnect = ParseSteps(v, w); }},
+    {L"HangupMs",
+     [](CallScript& s, const std::wstring& v, const std::wstring& w) {
+         const long ms = ParseNumber(v, w);
+         if (ms < 0) {
+             throw ScenarioFailure{w + L": a time cannot be negative"};
+         }
+         s.hangupMs = static_cast<DWORD>(ms);
+     }},
+    {L"HangupTimesOut", &Flag<&CallScript::hangupTimesOut>},
     {L"StreamControl", &Flag<&CallScript::hasStreamControl>},
     {L"Streams", [](CallScript& s, const std::wstring& v,
                     const std::wstring& w) { s.streams = ParseStreams(v, w); }},
@@ -235,7 +246,7 @@ void Read(const Profile& file, Scenario& scenario) {
 Scenario DefaultScenario() {
     Scenario scenario;
     AddressSpec fax{L"Simulated Fax"};
-    fax.mediaAnswer = VARIANT_FALSE;
+    fax.mediaTypes = TAPIMEDIATYPE_G3FAX;
     scenario.addresses = {AddressSpec{L"Simulated Modem"}, AddressSpec{L"Simulated ISDN Line"},
                           fax};
     scenario.script.onConnect = {{CS_INPROGRESS, 0}, {CS_CONNECTED, 1500}};

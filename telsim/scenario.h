@@ -18,7 +18,7 @@ class Service;
 struct Scenario {
     std::vector<AddressSpec> addresses;
     CallScript script;
-    Delivery delivery = Delivery::NotificationThread;
+    Delivery delivery = Delivery::Apartment;
     std::vector<std::pair<std::wstring, Fault>> faults;
     HRESULT creationFailure = S_OK;    // every root object creation fails so
     std::optional<Location> location;  // [Location]: numbers are translated

@@ -238,15 +238,29 @@ Fault ParseFault(const std::wstring& text, const std::wstring& where) {
     return fault;
 }
 
+long ParseMediaTypes(const std::wstring& text, const std::wstring& where) {
+    if (Lower(Trim(text)) == L"none") {
+        return 0;
+    }
+    long mask = 0;
+    for (const std::wstring& part : Split(text, L',')) {
+        mask |= ParseMedia(Trim(part), where);
+    }
+    return mask;
+}
+
 Delivery ParseDelivery(const std::wstring& text, const std::wstring& where) {
     const std::wstring mode = Lower(text);
+    if (mode == L"apartment") {
+        return Delivery::Apartment;
+    }
     if (mode == L"thread") {
         return Delivery::NotificationThread;
     }
     if (mode == L"sync") {
         return Delivery::Synchronous;
     }
-    throw ScenarioFailure{where + L": \"" + text + L"\" is neither thread nor sync"};
+    throw ScenarioFailure{where + L": \"" + text + L"\" is not apartment, thread or sync"};
 }
 
 }  // namespace telsim::words

@@ -30,7 +30,9 @@ std::vector<CallStep> ParseSteps(const std::wstring& text, const std::wstring& w
 std::vector<StreamSpec> ParseStreams(const std::wstring& text, const std::wstring& where);
 // "0x80040059", "0x80040059 skip 1 count 2", "null", "null skip 3"
 Fault ParseFault(const std::wstring& text, const std::wstring& where);
-// "thread" or "sync"
+// "audio, datamodem", a number, or "none"
+long ParseMediaTypes(const std::wstring& text, const std::wstring& where);
+// "apartment", "thread" or "sync"
 Delivery ParseDelivery(const std::wstring& text, const std::wstring& where);
 
 }  // namespace telsim::words

@@ -1,12 +1,17 @@
 #include "telsim/scripted_driver.h"
 
+#include "telsim/apartment.h"
+
 #include <utility>
 
 namespace telsim {
 
-ScriptedDriver::ScriptedDriver(std::vector<CallStep> onConnect, std::vector<CallStep> onDisconnect,
-                               CallReports& reports)
-    : onConnect_(std::move(onConnect)), onDisconnect_(std::move(onDisconnect)), reports_(reports) {}
+ScriptedDriver::ScriptedDriver(const CallScript& script, CallReports& reports)
+    : onConnect_(script.onConnect),
+      onDisconnect_(script.onDisconnect),
+      hangupMs_(script.hangupMs),
+      hangupTimesOut_(script.hangupTimesOut),
+      reports_(reports) {}
 
 HRESULT ScriptedDriver::Connect(const std::wstring&, bool synchronous) noexcept {
     reports_.Report(onConnect_, synchronous);
@@ -15,6 +20,10 @@ HRESULT ScriptedDriver::Connect(const std::wstring&, bool synchronous) noexcept 
 
 HRESULT ScriptedDriver::Disconnect(bool synchronous) noexcept {
     reports_.DropPending();
+    WaitServing(hangupMs_);
+    if (hangupTimesOut_) {
+        return TAPI_E_TIMEOUT;
+    }
     reports_.Report(onDisconnect_, synchronous);
     return S_OK;
 }

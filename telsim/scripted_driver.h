@@ -3,6 +3,7 @@
 #pragma once
 
 #include "telsim/call_driver.h"
+#include "telsim/world.h"
 
 #include <atomic>
 #include <vector>
@@ -11,11 +12,11 @@ namespace telsim {
 
 class ScriptedDriver final : public CallDriver {
 public:
-    ScriptedDriver(std::vector<CallStep> onConnect, std::vector<CallStep> onDisconnect,
-                   CallReports& reports);
+    ScriptedDriver(const CallScript& script, CallReports& reports);
 
     HRESULT Connect(const std::wstring& destination, bool synchronous) noexcept override;
-    // Steps of the connect not delivered yet are dropped.
+    // Steps of the connect not delivered yet are dropped; returns after the
+    // script's hang-up time (TAPI_E_TIMEOUT then when it never completes).
     HRESULT Disconnect(bool synchronous) noexcept override;
     // A scripted call holds no line: the shutdown leaves it to its script.
     DWORD BeginShutdownHangUp() noexcept override { return 0; }
@@ -24,6 +25,8 @@ public:
 private:
     const std::vector<CallStep> onConnect_;
     const std::vector<CallStep> onDisconnect_;
+    const DWORD hangupMs_;
+    const bool hangupTimesOut_;
     CallReports& reports_;
 };
 

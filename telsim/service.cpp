@@ -1,6 +1,7 @@
 #include "telsim/telsim.h"
 
 #include "comkit/class_factory.h"
+#include "telsim/marshal/event_marshalling.h"
 #include "telsim/root.h"
 #include "telsim/string_tracker.h"
 
@@ -34,6 +35,10 @@ std::shared_ptr<Service> Service::Create() {
     std::shared_ptr<Service> service(new Service());
     service->World().SetAddresses({AddressSpec{L"Line 1"}, AddressSpec{L"Line 2"}});
     TrackStringFrees();
+    // A test program serves the library in-process, without TelSim.dll's
+    // registration: apartment delivery needs the sink's marshalling all the
+    // same.
+    EnsureEventMarshalling();
     return service;
 }
 

@@ -134,3 +134,23 @@ std::wstring SimObject::DescribeArgument(IUnknown* object) const {
 }
 
 }  // namespace telsim
+
+namespace telsim {
+
+HRESULT SimObject::QueryMarshal(IUnknown* self, void** ppv) noexcept {
+    try {
+        std::call_once(marshalerMade_, [&] {
+            if (FAILED(CoCreateFreeThreadedMarshaler(self, &marshaler_))) {
+                marshaler_.Reset();
+            }
+        });
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    if (!marshaler_) {
+        return E_NOINTERFACE;
+    }
+    return marshaler_->QueryInterface(IID_IMarshal, ppv);
+}
+
+}  // namespace telsim

@@ -15,7 +15,10 @@
 #include "telsim/recorder.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
+
+#include <wrl/client.h>
 
 namespace telsim {
 
@@ -83,6 +86,10 @@ protected:
     // A name for an argument in records: the object's description, "null",
     // or "foreign" for an object not of this service.
     std::wstring DescribeArgument(IUnknown* object) const;
+    // IMarshal, from the free-threaded marshaler aggregated with `self` (the
+    // object's IUnknown): the service's objects are agile, so one handed to
+    // a sink in another apartment reaches it as itself, not as a proxy.
+    HRESULT QueryMarshal(IUnknown* self, void** ppv) noexcept;
 
     Service& service_;
 
@@ -94,6 +101,8 @@ private:
     std::atomic<long> clients_{0};
     std::atomic<long> holds_{0};
     std::atomic<bool> destroyed_{false};
+    std::once_flag marshalerMade_;
+    Microsoft::WRL::ComPtr<IUnknown> marshaler_;
 };
 
 // The answer of a plain property read: E_POINTER for a null out, else the value.
@@ -134,22 +143,31 @@ HRESULT NotImplemented(T** out) noexcept {
 
 // IUnknown through SimObject's client count, for a class whose QueryInterface
 // table is its Query member.
-#define TELSIM_IUNKNOWN                                                      \
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override { \
-        if (!ppv) {                                                          \
-            return E_POINTER;                                                \
-        }                                                                    \
-        *ppv = nullptr;                                                      \
-        if (CheckAlive(L"QueryInterface")) {                                 \
-            return E_UNEXPECTED;                                             \
-        }                                                                    \
-        return Query(riid, ppv);                                             \
-    }                                                                        \
-    STDMETHODIMP_(ULONG) AddRef() noexcept override {                        \
-        return ClientAddRef();                                               \
-    }                                                                        \
-    STDMETHODIMP_(ULONG) Release() noexcept override {                       \
-        return ClientRelease();                                              \
+#define TELSIM_IUNKNOWN                                                         \
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {    \
+        if (!ppv) {                                                             \
+            return E_POINTER;                                                   \
+        }                                                                       \
+        *ppv = nullptr;                                                         \
+        if (CheckAlive(L"QueryInterface")) {                                    \
+            return E_UNEXPECTED;                                                \
+        }                                                                       \
+        if (IsEqualIID(riid, IID_IMarshal)) {                                   \
+            void* self = nullptr;                                               \
+            if (FAILED(Query(IID_IUnknown, &self)) || !self) {                  \
+                return E_NOINTERFACE;                                           \
+            }                                                                   \
+            const HRESULT hr = QueryMarshal(static_cast<IUnknown*>(self), ppv); \
+            static_cast<IUnknown*>(self)->Release();                            \
+            return hr;                                                          \
+        }                                                                       \
+        return Query(riid, ppv);                                                \
+    }                                                                           \
+    STDMETHODIMP_(ULONG) AddRef() noexcept override {                           \
+        return ClientAddRef();                                                  \
+    }                                                                           \
+    STDMETHODIMP_(ULONG) Release() noexcept override {                          \
+        return ClientRelease();                                                 \
     }
 
 // IDispatch without type information: the service is called through its

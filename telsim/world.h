@@ -28,9 +28,11 @@ struct AddressSpec {
     std::optional<std::wstring> name = L"Line";
     // The AC_ADDRESSTYPES capability (bit 0x1: phone numbers).
     long addressTypes = LINEADDRESSTYPE_PHONENUMBER;
-    // QueryMediaType's answer, whatever the mask; any value may be given
-    // (1 is "true" to C but not VARIANT_TRUE).
-    VARIANT_BOOL mediaAnswer = VARIANT_TRUE;
+    // Set: QueryMediaType's answer whatever the mask, and get_MediaTypes
+    // answers the dialer's media when it is VARIANT_TRUE, else none; any
+    // value may be given (1 is "true" to C but not VARIANT_TRUE). Unset:
+    // both follow mediaTypes.
+    std::optional<VARIANT_BOOL> mediaAnswer;
     // Whether the address offers each optional interface.
     bool capabilities = true;
     bool mediaSupport = true;
@@ -40,6 +42,11 @@ struct AddressSpec {
     HRESULT nameResult = S_OK;
     HRESULT capabilityResult = S_OK;
     HRESULT mediaResult = S_OK;
+    // The media the line carries (TAPIMEDIATYPE_ bits): QueryMediaType
+    // answers true only when every type asked for is among them, and
+    // CreateCall refuses any other. By default a voice modem's: audio and
+    // data modem.
+    long mediaTypes = TAPIMEDIATYPE_AUDIO | TAPIMEDIATYPE_DATAMODEM;
     // Set: what stands behind the line (a modem, telsim/modem); its calls
     // are driven by it instead of following the CallScript.
     std::shared_ptr<const LineDevice> device;
@@ -65,6 +72,11 @@ struct CallScript {
     // States after the call's Disconnect. Steps of onConnect not yet
     // delivered are dropped when Disconnect is called.
     std::vector<CallStep> onDisconnect{{CS_DISCONNECTED, 0, CEC_DISCONNECT_NORMAL}};
+    // How long the line takes to hang up: Disconnect returns after it.
+    DWORD hangupMs = 0;
+    // The line never confirms the hang-up: Disconnect fails with
+    // TAPI_E_TIMEOUT after hangupMs, and the call stays as it was.
+    bool hangupTimesOut = false;
     // false: the call answers E_NOINTERFACE for ITStreamControl.
     bool hasStreamControl = true;
     std::vector<StreamSpec> streams{{TAPIMEDIATYPE_AUDIO, TD_CAPTURE},
@@ -75,10 +87,16 @@ struct CallScript {
     bool HasDefaultTerminal(long mediaType, TERMINAL_DIRECTION direction) const;
 };
 
-// Where call-state events are delivered: inside the call that triggered
-// them (delays ignored), or later, from the service's notification thread
-// (as the real service does).
-enum class Delivery { Synchronous, NotificationThread };
+// Where events are delivered.
+//   Apartment (the default, as the real service does): from the service's
+//     notification thread; a sink advised from a single-threaded apartment
+//     that is not agile is called through the global interface table, in
+//     its own apartment, so only while that apartment's thread serves calls.
+//   NotificationThread (lenient): every sink called directly from the
+//     notification thread, whatever apartment it was advised from.
+//   Synchronous (lenient): inside the call that triggered them (delays
+//     ignored).
+enum class Delivery { Synchronous, NotificationThread, Apartment };
 
 class World {
 public:
@@ -135,7 +153,7 @@ private:
     mutable std::mutex mu_;
     std::vector<Held<Address>> addresses_;
     CallScript script_;
-    Delivery delivery_ = Delivery::NotificationThread;
+    Delivery delivery_ = Delivery::Apartment;
     std::optional<Location> location_;
     HRESULT creationFailure_ = S_OK;
     std::vector<Held<Call>> calls_;

@@ -3,6 +3,7 @@
 #include "comkit/registrar.h"
 #include "comkit/result.h"
 #include "telephony/tapi.h"
+#include "telsim/marshal/event_marshalling.h"
 
 #include <cwchar>
 #include <cstdio>
@@ -88,6 +89,20 @@ HRESULT Register(const std::wstring& modulePath, std::wstring& message) {
         return hr;
     }
     message = L"TelSim.dll registered as the telephony class " + classKey.substr(6) + L".";
+    // Sinks in single-threaded apartments are reached through it, as the
+    // real service's own registration provides.
+    const HRESULT marshalling = RegisterEventMarshalling(modulePath);
+    if (FAILED(marshalling)) {
+        RunScript(modulePath, false);
+        message =
+            L"TelSim.dll not registered: the registry refused the marshalling of "
+            L"ITTAPIEventNotification (" +
+            Hex(marshalling) + L").";
+        return marshalling;
+    }
+    if (marshalling == S_FALSE) {
+        message += L" ITTAPIEventNotification's marshalling, registered already, was left alone.";
+    }
     return S_OK;
 }
 
@@ -106,6 +121,12 @@ HRESULT Unregister(const std::wstring& modulePath, std::wstring& message) {
     if (FAILED(hr)) {
         message = L"TelSim.dll could not remove its class key (" + Hex(hr) + L").";
         return hr;
+    }
+    const HRESULT marshalling = UnregisterEventMarshalling();
+    if (FAILED(marshalling)) {
+        message = L"TelSim.dll could not remove the marshalling of ITTAPIEventNotification (" +
+                  Hex(marshalling) + L").";
+        return marshalling;
     }
     message = L"TelSim.dll unregistered.";
     return S_OK;

@@ -8,42 +8,9 @@
 #include "brevlin_idl.h"
 #include "control_fixture.h"
 #include "control_interfaces.h"
-#include "service_fixture.h"
+#include "registered_fixture.h"
 
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-class RegisteredDialerTest : public OleServiceTest {
-protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(OleServiceTest::SetUp());
-        m_library = LoadLibraryW(BREVLIN_DLL);
-        ASSERT_NE(nullptr, m_library) << GetLastError();
-        ASSERT_HR(S_OK, Export("DllRegisterServer")());
-        m_registered = true;
-    }
-
-    void TearDown() override {
-        OleServiceTest::TearDown();
-        if (m_registered) {
-            EXPECT_HR(S_OK, Export("DllUnregisterServer")());
-        }
-        if (m_library)
-            FreeLibrary(m_library);
-    }
-
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    Entry Export(const char* name) {
-        return reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(m_library, name)));
-    }
-
-private:
-    HMODULE m_library = nullptr;
-    bool m_registered = false;
-};
-
-}  // namespace
 
 TEST_F(RegisteredDialerTest, ContainerReadsTheRegisteredAnswers) {
     ComPtr<IOleObject> ole;

@@ -63,6 +63,8 @@ scenario noanswer 3 "Connected: True" "the call ended by itself"
 scenario nolines 1 "Couldn't locate valid modem or TSP driver." "80004005"
 scenario linefile 0 "chosen: True" "Connected: True" "held for" "hung up"
 scenario initfail 1 "TAPI initialization failed."
+# Only the voice modem is listed: the data modem and the WAN miniports are not.
+scenario windows 0 "lines: USB Voice Modem" "Connected: True" "held for" "hung up"
 
 export BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/default.ini")"
 run "$dist/dial.exe" --list >"$work/list.out" 2>&1

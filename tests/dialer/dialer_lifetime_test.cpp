@@ -154,6 +154,37 @@ TEST_F(DialerLifetimeTest, DisconnectDropsAStartedCallOnceEvenWhenTheDropFails) 
     EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
 }
 
+// Where the service answers S_FALSE or gives up on a hang-up, each member
+// answers as it always does: the service's code, or its own.
+TEST_F(DialerLifetimeTest, TheServicesOtherAnswersPassThroughAsDesigned) {
+    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    EXPECT_HR(S_FALSE, m_dialer->InitializeTAPI());
+    EXPECT_FALSE(TakeThreadError().present);
+
+    // The far end has gone, but its event could not tell the sink so.
+    ASSERT_HR(S_OK, Connect());
+    telsim::EventSpec ended;
+    ended.callState = CS_DISCONNECTED;
+    ended.callStateResult = E_UNEXPECTED;
+    ended.call = m_service->World().Calls().at(0).Get();
+    m_service->Notifications().RaiseEvent(ended);
+    EXPECT_HR(S_FALSE, m_dialer->Disconnect());
+    EXPECT_HR(S_OK, m_dialer->Disconnect());
+
+    telsim::CallScript stuck;
+    stuck.hangupTimesOut = true;
+    m_service->World().SetCallScript(stuck);
+    ASSERT_HR(S_OK, Connect());
+    EXPECT_HR(TAPI_E_TIMEOUT, m_dialer->Disconnect());
+    EXPECT_HR(S_OK, m_dialer->Disconnect());
+    EXPECT_EQ(2u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_FALSE(TakeThreadError().present);
+
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::Shutdown));
+}
+
 TEST_F(DialerLifetimeTest, ReleaseWithoutShutdownOnlyReleases) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Connect());
@@ -180,7 +211,8 @@ TEST_F(DialerLifetimeTest, ErrorObjectWithoutARegisteredProgIdHasNoSource) {
 TEST_F(DialerLifetimeTest, SuccessfulMembersLeaveTheThreadsErrorObjectAlone) {
     EXPECT_HR(S_OK, m_dialer->InitializeTAPI());
     SetThreadError(L"marker");
-    ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
+    // Initialised already: the service's S_FALSE, passed on unchanged.
+    ASSERT_HR(S_FALSE, m_dialer->InitializeTAPI());
     VARIANT_BOOL connected = VARIANT_TRUE;
     EXPECT_HR(S_OK, m_dialer->get_Connected(&connected));
     EXPECT_EQ(VARIANT_FALSE, connected);

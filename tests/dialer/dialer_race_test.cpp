@@ -14,6 +14,9 @@ namespace {
 
 class DialerRaceTest : public ::testing::TestWithParam<bool>, protected DialerFixture {
 protected:
+    // Lenient NotificationThread: the raiser below picks each event's
+    // delivery itself, and the host's thread races the notification thread
+    // even where it never pumps.
     void SetUp() override { Start(GetParam(), telsim::Delivery::NotificationThread); }
     void TearDown() override { Finish(); }
 };

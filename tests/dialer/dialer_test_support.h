@@ -54,6 +54,8 @@ protected:
 
 class DialerTest : public ::testing::Test, protected DialerFixture {
 protected:
+    // Lenient (sync): a test reads the dialer's state right after the member
+    // whose events changed it.
     void SetUp() override { Start(false, telsim::Delivery::Synchronous); }
     void TearDown() override { Finish(); }
 };

@@ -181,6 +181,7 @@ TEST(DeviceAddressFileFuzz, ReaderAgreesWithTheModel) {
 TEST(DeviceAddressFileFuzz, MemberSelectsTheAddressTheModelNames) {
     Apartment apartment;
     auto service = telsim::Service::Create();
+    // Lenient (sync): the call of each file is settled before the next file.
     service->World().SetDelivery(telsim::Delivery::Synchronous);
     ASSERT_HR(S_OK, service->RegisterClassObject());
     ComPtr<ITAPIDialer> dialer;

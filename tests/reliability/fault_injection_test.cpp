@@ -92,7 +92,7 @@ struct Scenario {
     const char* name;
     std::vector<telsim::AddressSpec> addresses;
     telsim::CallScript script;
-    telsim::Delivery delivery = telsim::Delivery::NotificationThread;
+    telsim::Delivery delivery = telsim::Delivery::Apartment;
     std::function<void(Run&)> setup;
     std::function<Observed(Run&)> member;
     std::vector<Promise> promises;
@@ -418,7 +418,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     scenarios.push_back({"InitializeTAPI",
                          lines,
                          script,
-                         telsim::Delivery::NotificationThread,
+                         telsim::Delivery::Apartment,
                          nullptr,
                          [](Run& run) {
                              Observed seen;
@@ -451,24 +451,23 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
         SysFreeString(marker);
         return seen;
     };
-    scenarios.push_back({"GetAddressNameCSVList", lines, script,
-                         telsim::Delivery::NotificationThread, Initialize, list,
-                         SelectionPromises()});
+    scenarios.push_back({"GetAddressNameCSVList", lines, script, telsim::Delivery::Apartment,
+                         Initialize, list, SelectionPromises()});
     // Blank names: an empty first name leaves no trace, a later one two
     // adjacent separators.
     scenarios.push_back({"GetAddressNameCSVList with blank names",
                          {telsim::AddressSpec{L""}, telsim::AddressSpec{L"Line 1"},
                           telsim::AddressSpec{std::nullopt}, telsim::AddressSpec{L"Line 2"}},
                          script,
-                         telsim::Delivery::NotificationThread,
+                         telsim::Delivery::Apartment,
                          Initialize,
                          list,
                          SelectionPromises()});
 
-    scenarios.push_back({"SetDeviceAddress", lines, script, telsim::Delivery::NotificationThread,
-                         Initialize, SelectByName, SelectionPromises()});
-    scenarios.push_back({"ReadDeviceAddressFromFile", lines, script,
-                         telsim::Delivery::NotificationThread, Initialize,
+    scenarios.push_back({"SetDeviceAddress", lines, script, telsim::Delivery::Apartment, Initialize,
+                         SelectByName, SelectionPromises()});
+    scenarios.push_back({"ReadDeviceAddressFromFile", lines, script, telsim::Delivery::Apartment,
+                         Initialize,
                          [devicePath](Run& run) {
                              Observed seen;
                              Bstr path(devicePath.c_str());
@@ -482,8 +481,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     std::vector<Promise> selecting = DialPromises();
     selecting.push_back({op::EnumerateAddresses, false, S_OK, Answer::NoAddress});
     scenarios.push_back({"Connect selecting the address", lines, script,
-                         telsim::Delivery::NotificationThread, Initialize, Connect, selecting,
-                         true});
+                         telsim::Delivery::Apartment, Initialize, Connect, selecting, true});
 
     // One stream: a failure that costs the stream costs every terminal.
     telsim::CallScript oneStream;
@@ -495,17 +493,16 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
         oneStreamPromises.push_back({step, false, S_OK, Answer::Unknown});
     }
     scenarios.push_back({"Connect on a call with one stream", lines, oneStream,
-                         telsim::Delivery::NotificationThread, Initialize, Connect,
-                         oneStreamPromises, true});
+                         telsim::Delivery::Apartment, Initialize, Connect, oneStreamPromises,
+                         true});
 
     telsim::CallScript noStreams;
     noStreams.hasStreamControl = false;
     scenarios.push_back({"Connect on a call without streams", lines, noStreams,
-                         telsim::Delivery::NotificationThread, Initialize, Connect, selecting,
-                         true});
+                         telsim::Delivery::Apartment, Initialize, Connect, selecting, true});
 
     scenarios.push_back({"Connect on the address selected by name", lines, script,
-                         telsim::Delivery::NotificationThread,
+                         telsim::Delivery::Apartment,
                          [](Run& run) {
                              Initialize(run);
                              EXPECT_HR(S_OK, SelectByName(run).hr);
@@ -513,7 +510,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                          Connect, DialPromises(), true});
 
     scenarios.push_back({"Connect replacing a started call", lines, script,
-                         telsim::Delivery::NotificationThread, InitializeAndDial,
+                         telsim::Delivery::Apartment, InitializeAndDial,
                          [](Run& run) {
                              const auto previous = LatestCall(run);
                              Observed seen = Connect(run);
@@ -526,7 +523,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
                          DialPromises(), true});
 
     scenarios.push_back({"Connect to a new line after a call", lines, script,
-                         telsim::Delivery::NotificationThread,
+                         telsim::Delivery::Apartment,
                          [](Run& run) {
                              InitializeAndDial(run);
                              EXPECT_HR(S_OK, SelectByName(run).hr);
@@ -536,7 +533,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     scenarios.push_back({"Disconnect of a started call",
                          lines,
                          script,
-                         telsim::Delivery::NotificationThread,
+                         telsim::Delivery::Apartment,
                          InitializeAndDial,
                          [](Run& run) {
                              Observed seen;
@@ -557,7 +554,7 @@ std::vector<Scenario> Scenarios(const std::wstring& devicePath) {
     scenarios.push_back({"ShutdownTAPI after a call",
                          lines,
                          script,
-                         telsim::Delivery::NotificationThread,
+                         telsim::Delivery::Apartment,
                          InitializeAndDial,
                          [](Run& run) {
                              Observed seen;

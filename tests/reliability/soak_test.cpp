@@ -199,7 +199,7 @@ void RunBlock(int block, int cycles, Tally& tally) {
     auto service = telsim::Service::Create();
     service->Recorder().SetRecording(false);
     service->Ledger().CountStrings(false);
-    service->World().SetDelivery(telsim::Delivery::NotificationThread);
+    service->World().SetDelivery(telsim::Delivery::Apartment);
     const bool farEndHangsUp = block % 2 == 1;
     service->World().SetCallScript(Script(farEndHangsUp));
     ASSERT_HR(S_OK, service->RegisterClassObject());

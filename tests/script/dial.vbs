@@ -22,10 +22,17 @@ Sub Step(what)
     End If
 End Sub
 
-' WScript.Sleep is missing from Wine's host: a child process that takes a
-' second blocks this thread without spinning a processor.
+' WScript.Sleep where the host has it; Wine's answers "not implemented",
+' and there a child process that takes a second blocks this thread without
+' spinning a processor. Neither wait serves calls into this thread's
+' apartment under Wine, so the dialer's events must not need it to.
 Sub Pause()
-    shell.Run "ping -n 2 127.0.0.1", 0, True
+    On Error Resume Next
+    WScript.Sleep 1000
+    If Err.Number <> 0 Then
+        Err.Clear
+        shell.Run "ping -n 2 127.0.0.1", 0, True
+    End If
 End Sub
 
 On Error Resume Next

@@ -95,6 +95,7 @@ TEST_F(WithScenario, DefaultWorldWithoutAScenario) {
 }
 
 TEST_F(WithScenario, ScenarioShapesLinesAndCalls) {
+    // Delivery=sync, lenient: the busy call's states are there when Connect returns.
     UseScenario("[Service]\nDelivery=sync\n[Line1]\nName=Only line\n[Call]\nProgress=busy\n");
     TelSimDll dll;
     ASSERT_TRUE(dll.Loaded());
@@ -143,6 +144,7 @@ TEST_F(WithScenario, ScenarioWithAMistakeServesNothing) {
 class Registration : public ::testing::Test {
 protected:
     const std::wstring classKey = L"CLSID\\{21D6D48E-A88B-11D0-83DD-00AA003CCABD}";
+    const std::wstring eventsKey = L"Interface\\{EDDB9426-3B91-11D1-8F30-00C04FB6809F}";
     TelSimDll dll;
     test_support::ScratchClassesRoot root;
 
@@ -163,10 +165,18 @@ TEST_F(Registration, RegistersWhereNoServerIs) {
     EXPECT_NE(std::wstring::npos, server.find(L"TelSim.dll"))
         << std::string(server.begin(), server.end());
     EXPECT_EQ(L"Both", Value(classKey + L"\\InprocServer32", L"ThreadingModel"));
+    // The sink's marshalling: the automation marshaler, reading TelSim's type library.
+    EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
+              Value(eventsKey + L"\\ProxyStubClsid32", nullptr));
+    const std::wstring libId = Value(eventsKey + L"\\TypeLib", nullptr);
+    EXPECT_NE(std::wstring::npos,
+              Value(L"TypeLib\\" + libId + L"\\1.0\\0\\win64", nullptr).find(L"TelSim.dll"));
     // Registering again over itself is fine; unregistering removes the class.
     EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
     EXPECT_HR(S_OK, dll.Plain("DllUnregisterServer")());
     EXPECT_EQ(L"", Value(classKey + L"\\InprocServer32", nullptr));
+    EXPECT_EQ(L"", Value(eventsKey + L"\\ProxyStubClsid32", nullptr));
+    EXPECT_EQ(L"", Value(L"TypeLib\\" + libId + L"\\1.0", nullptr));
     EXPECT_HR(S_FALSE, dll.Plain("DllUnregisterServer")());
 }
 
@@ -188,8 +198,23 @@ TEST_F(Registration, RefusesWhenAnotherServerIsRegistered) {
     EXPECT_NE(std::wstring::npos, error.description.find(L"tapi3.dll"));
 
     EXPECT_EQ(real, Value(classKey + L"\\InprocServer32", nullptr));
+    EXPECT_EQ(L"", Value(eventsKey + L"\\ProxyStubClsid32", nullptr));
     EXPECT_HR(S_FALSE, dll.Plain("DllUnregisterServer")());
     EXPECT_EQ(real, Value(classKey + L"\\InprocServer32", nullptr));
+}
+
+TEST_F(Registration, LeavesAnotherMarshallingOfTheSinkAlone) {
+    ASSERT_TRUE(dll.Loaded());
+    const std::wstring theirs = L"{11111111-2222-3333-4444-555555555555}";
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        RegSetKeyValueW(root.Key(), (eventsKey + L"\\ProxyStubClsid32").c_str(), nullptr, REG_SZ,
+                        theirs.c_str(), static_cast<DWORD>((theirs.size() + 1) * sizeof(wchar_t))));
+    EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
+    EXPECT_EQ(theirs, Value(eventsKey + L"\\ProxyStubClsid32", nullptr));
+    EXPECT_EQ(L"", Value(eventsKey + L"\\TypeLib", nullptr));
+    EXPECT_HR(S_OK, dll.Plain("DllUnregisterServer")());
+    EXPECT_EQ(theirs, Value(eventsKey + L"\\ProxyStubClsid32", nullptr));
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ TEST_F(Events, ShutdownKeepsTheSinkAndRootReleaseDropsIt) {
 
 TEST_F(Events, KeptSinkReceivesALateEvent) {
     svc->Notifications().KeepSinksAfterRootRelease(true);
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     root = Advised();
@@ -84,6 +85,7 @@ TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
 }
 
 TEST_F(Events, FilterDecidesWhatReachesTheSink) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), 0);
     telsim::EventSpec event;
@@ -102,6 +104,7 @@ TEST_F(Events, FilterDecidesWhatReachesTheSink) {
 }
 
 TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -116,6 +119,7 @@ TEST_F(Events, EventReportsTheCallsStateNotItsOwn) {
 }
 
 TEST_F(Events, EventWithoutACallOrAState) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     telsim::EventSpec failing;
@@ -139,6 +143,7 @@ TEST_F(Events, EventWithoutACallOrAState) {
 }
 
 TEST_F(Events, CallNotificationEventCarriesTheCall) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get(), TE_CALLNOTIFICATION);
     HRESULT got = E_FAIL;
@@ -199,6 +204,7 @@ TEST_F(Events, ScriptRunsOnTheNotificationThread) {
 }
 
 TEST_F(Events, SynchronousDeliveryHappensInsideConnect) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -215,7 +221,7 @@ TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
     ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     ASSERT_HR(S_OK, call->Disconnect(DC_NORMAL));
-    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
     const auto start = std::chrono::steady_clock::now();
     svc->Notifications().WaitIdle();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
@@ -225,10 +231,10 @@ TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
     EXPECT_EQ(states.end(), std::find(states.begin(), states.end(), CS_CONNECTED));
 }
 
-TEST_F(Events, CallNeverStartedCannotBeDisconnected) {
+TEST_F(Events, CallNeverStartedHasNothingToDisconnect) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
-    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Disconnect(DC_NORMAL));
+    EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
 }
 
 // The dialer drops its call from inside Event on the notification thread;
@@ -250,11 +256,12 @@ TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
     ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     svc->Notifications().WaitIdle();
     EXPECT_EQ(2, enumerated);
-    EXPECT_HR(TAPI_E_INVALCALLSTATE, reentered);
+    EXPECT_HR(S_FALSE, reentered);
     sink->onEvent = nullptr;
 }
 
 TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -265,14 +272,14 @@ TEST_F(Events, SynchronousDisconnectReentersWithoutDeadlock) {
             nested = call->Disconnect(DC_NORMAL);
     };
     EXPECT_HR(S_OK, call->Disconnect(DC_NORMAL));
-    EXPECT_HR(TAPI_E_INVALCALLSTATE, nested);
+    EXPECT_HR(S_FALSE, nested);
     sink->onEvent = nullptr;
 }
 
 TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     Advised root = MakeAdvised(*svc, sink.Get());
     telsim::EventSpec event;
-    event.delivery = telsim::Delivery::NotificationThread;
+    event.delivery = telsim::Delivery::NotificationThread;  // lenient: the mode under test
     event.delayMs = 20;
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     svc->Notifications().WaitIdle();
@@ -281,6 +288,7 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
 }
 
 TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
+    // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());

@@ -16,6 +16,7 @@
 
 #include "support/adopt.h"
 #include "support/apartment.h"
+#include "support/bstr.h"
 #include "support/hresult.h"
 #include "support/test_double.h"
 
@@ -57,6 +58,14 @@ public:
         std::lock_guard<std::mutex> lock(mu_);
         return events_;
     }
+    // Hands out the free-threaded marshaler from now on, as an agile sink does.
+    void MakeAgile() { CoCreateFreeThreadedMarshaler(this, &marshaler_); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (marshaler_ && IsEqualIID(riid, IID_IMarshal))
+            return marshaler_->QueryInterface(riid, ppv);
+        return TestDouble::QueryInterface(riid, ppv);
+    }
+
     std::vector<CALL_STATE> States() const {
         std::vector<CALL_STATE> states;
         for (const SeenEvent& e : Events())
@@ -72,6 +81,7 @@ private:
 
     mutable std::mutex mu_;
     std::vector<SeenEvent> events_;
+    Microsoft::WRL::ComPtr<IUnknown> marshaler_;
 };
 
 // A root object of svc, initialised, with the sink advised and the filter set.
@@ -102,6 +112,16 @@ inline Microsoft::WRL::ComPtr<ITAddress> FirstAddress(ITTAPI* tapi) {
         EXPECT_HR(S_OK, addresses->Next(1, &address, nullptr));
     }
     return address;
+}
+
+// A new call to a phone number for the dialer's media on the first line.
+inline Microsoft::WRL::ComPtr<ITBasicCallControl> NewCall(ITTAPI* tapi) {
+    Microsoft::WRL::ComPtr<ITBasicCallControl> call;
+    const test_support::Bstr number(L"5550100");
+    EXPECT_HR(S_OK,
+              FirstAddress(tapi)->CreateCall(number.Get(), LINEADDRESSTYPE_PHONENUMBER,
+                                             TAPIMEDIATYPE_AUDIO | TAPIMEDIATYPE_DATAMODEM, &call));
+    return call;
 }
 
 // A test with its own service; Initialised() gives a new, initialised root.

@@ -30,7 +30,7 @@ TEST(DefaultScenario, TwoSuitableLinesAndOneUnsuitable) {
     int suitable = 0;
     for (const auto& line : scenario.addresses) {
         suitable += line.capabilities && line.mediaSupport && (line.addressTypes & 1) &&
-                    line.mediaAnswer == VARIANT_TRUE;
+                    !line.mediaAnswer && (line.mediaTypes & 24) == 24;
     }
     EXPECT_EQ(2, suitable);
     ASSERT_EQ(2u, scenario.script.onConnect.size());
@@ -55,6 +55,21 @@ TEST_F(ScenarioFile, LinesWithNamesAndCapabilities) {
     EXPECT_FALSE(scenario.addresses[2].name.has_value());
     EXPECT_FALSE(scenario.addresses[2].capabilities);
     EXPECT_HR(E_FAIL, scenario.addresses[2].nameResult);
+}
+
+TEST_F(ScenarioFile, DeliveryMediaAndHangUp) {
+    Write("[Line1]\n");
+    EXPECT_EQ(telsim::Delivery::Apartment, Read().delivery);
+    Write(
+        "[Service]\nDelivery=thread\n[Line1]\nMediaTypes=audio, datamodem\n"
+        "[Line2]\nMediaTypes=datamodem\n[Call]\nHangupMs=2000\nHangupTimesOut=yes\n");
+    const telsim::Scenario scenario = Read();
+    EXPECT_EQ(telsim::Delivery::NotificationThread, scenario.delivery);
+    ASSERT_EQ(2u, scenario.addresses.size());
+    EXPECT_EQ(TAPIMEDIATYPE_AUDIO | TAPIMEDIATYPE_DATAMODEM, scenario.addresses[0].mediaTypes);
+    EXPECT_EQ(TAPIMEDIATYPE_DATAMODEM, scenario.addresses[1].mediaTypes);
+    EXPECT_EQ(2000u, scenario.script.hangupMs);
+    EXPECT_TRUE(scenario.script.hangupTimesOut);
 }
 
 TEST_F(ScenarioFile, LinesCountAllowsNoLinesAtAll) {
@@ -117,6 +132,8 @@ TEST_F(ScenarioFile, MistakesAreRefusedWithTheirPlace) {
         {"[Faults]\nITTAPI::Initialize=0\n", L"is not a failure"},
         {"[Service]\nDelivery=later\n", L"[Service] Delivery"},
         {"[Line1]\nCapabilities=perhaps\n", L"[Line1] Capabilities"},
+        {"[Line1]\nMediaTypes=voice\n", L"[Line1] MediaTypes"},
+        {"[Call]\nHangupMs=-1\n", L"[Call] HangupMs"},
     };
     for (const auto& [text, expected] : cases) {
         Write(text);
@@ -142,14 +159,39 @@ TEST(ScenarioPath, EnvironmentComesFirst) {
 namespace {
 
 TEST(ShippedScenarios, AllParse) {
-    for (const wchar_t* name :
-         {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini", L"slow-connect.ini"}) {
+    for (const wchar_t* name : {L"busy.ini", L"noanswer.ini", L"no-lines.ini", L"init-fails.ini",
+                                L"slow-connect.ini", L"../../examples/scenarios/windows.ini"}) {
         telsim::Scenario scenario;
         std::wstring error;
         EXPECT_HR(S_OK, telsim::ReadScenario(std::wstring(TELSIM_SCENARIOS) + L"/" + name, scenario,
                                              error))
             << std::string(error.begin(), error.end());
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ShippedScenarios, WindowsMachineOffersOneVoiceModem) {
+    telsim::Scenario scenario;
+    std::wstring error;
+    ASSERT_HR(S_OK, telsim::ReadScenario(
+                        std::wstring(TELSIM_SCENARIOS) + L"/../../examples/scenarios/windows.ini",
+                        scenario, error));
+    std::vector<std::wstring> voice;
+    int dataOnly = 0;
+    int noPhoneNumbers = 0;
+    for (const auto& line : scenario.addresses) {
+        const bool phone = (line.addressTypes & LINEADDRESSTYPE_PHONENUMBER) != 0;
+        noPhoneNumbers += !phone;
+        dataOnly += phone && line.mediaTypes == TAPIMEDIATYPE_DATAMODEM;
+        if (phone && (line.mediaTypes & TAPIMEDIATYPE_AUDIO))
+            voice.push_back(line.name.value());
+    }
+    EXPECT_EQ(std::vector<std::wstring>{L"USB Voice Modem"}, voice);
+    EXPECT_EQ(1, dataOnly);
+    EXPECT_EQ(3, noPhoneNumbers);
 }
 
 }  // namespace

@@ -1,0 +1,257 @@
+// Hosts against the service's faithful delivery: events for a sink advised
+// from a single-threaded apartment reach it only through that apartment,
+// unless the sink is agile, and a hang-up takes as long as the line needs.
+#include "dialer_test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+using Microsoft::WRL::ComPtr;
+using namespace dialer_test;
+namespace op = telsim::op;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// How a host's thread waits between two reads of Connected.
+enum class Wait { CoWait, MsgWait, SleepOnly, Multithreaded };
+
+void WaitAbout50Ms(Wait wait) {
+    switch (wait) {
+    case Wait::CoWait: {
+        HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        DWORD index = 0;
+        EXPECT_HR(RPC_S_CALLPENDING, CoWaitForMultipleHandles(0, 50, 1, &never, &index));
+        CloseHandle(never);
+        return;
+    }
+    case Wait::MsgWait: {
+        const DWORD woken = MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        EXPECT_NE(WAIT_FAILED, woken);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        return;
+    }
+    case Wait::SleepOnly:
+    case Wait::Multithreaded:
+        Sleep(50);
+        return;
+    }
+}
+
+class HostFixture : protected DialerFixture {
+protected:
+    void StartHost(Wait wait, telsim::CallScript script) {
+        m_wait = wait;
+        Start(wait != Wait::Multithreaded, telsim::Delivery::Apartment);
+        m_service->World().SetCallScript(std::move(script));
+        telsim::AddressSpec line;
+        line.name = L"Voice Modem";
+        Use({line});
+    }
+
+    bool Connected() {
+        VARIANT_BOOL value = 0x1234;
+        EXPECT_HR(S_OK, m_dialer->get_Connected(&value));
+        return value == VARIANT_TRUE;
+    }
+
+    // Polls Connected, waiting as the host does, until it reads `wanted`.
+    bool WaitUntilConnectedIs(bool wanted) {
+        for (const auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end;) {
+            if (Connected() == wanted) {
+                return true;
+            }
+            WaitAbout50Ms(m_wait);
+        }
+        return false;
+    }
+
+    Wait m_wait = Wait::Multithreaded;
+};
+
+class DialerHostTest : public ::testing::TestWithParam<Wait>, protected HostFixture {
+protected:
+    void TearDown() override { Finish(); }
+};
+
+std::string WaitName(const ::testing::TestParamInfo<Wait>& info) {
+    const char* const names[] = {"StaCoWait", "StaMsgWait", "StaSleepOnly", "Mta"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, DialerHostTest,
+                         ::testing::Values(Wait::CoWait, Wait::MsgWait, Wait::SleepOnly,
+                                           Wait::Multithreaded),
+                         WaitName);
+
+// Whether the host pumps or only sleeps, the sink hears the call's progress
+// on the service's own thread.
+TEST_P(DialerHostTest, SeesTheCallConnectAndEnd) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 100}, {CS_CONNECTED, 200}};
+    StartHost(GetParam(), script);
+    ASSERT_HR(S_OK, Connect());
+    EXPECT_TRUE(WaitUntilConnectedIs(true));
+    ASSERT_HR(S_OK, m_dialer->Disconnect());
+    EXPECT_TRUE(WaitUntilConnectedIs(false));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+}
+
+// A window of the host's thread whose procedure runs `action`: a message
+// sent to it from another thread is served only while the host's thread
+// pumps, as a call marshalled into the apartment is.
+class HostWindow {
+public:
+    explicit HostWindow(std::function<void()> action) : m_action(std::move(action)) {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"BrevlinTestHost";
+        RegisterClassW(&windowClass);
+        m_window = CreateWindowW(L"BrevlinTestHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 windowClass.hInstance, this);
+    }
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+    ~HostWindow() { DestroyWindow(m_window); }
+    HWND Handle() const noexcept { return m_window; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(window, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        } else if (message == WM_APP) {
+            reinterpret_cast<HostWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA))->m_action();
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    std::function<void()> m_action;
+    HWND m_window = nullptr;
+};
+
+constexpr DWORD kHangupMs = 2000;
+
+class DialerReentrancyTest : public ::testing::Test, protected HostFixture {
+protected:
+    void SetUp() override {
+        telsim::CallScript script;
+        script.hangupMs = kHangupMs;
+        StartHost(Wait::CoWait, script);
+    }
+    void TearDown() override { Finish(); }
+
+    // Runs `member` on this thread; once it is under way, another thread
+    // has `action` run on this thread (it must get in while `member` waits)
+    // and then `meanwhile` run on its own. Answers what `member` returned.
+    HRESULT WithCallsLetIn(
+        const std::function<HRESULT()>& member, const std::function<void()>& action,
+        const std::function<void()>& meanwhile = [] {}) {
+        std::atomic<bool> inside{false};
+        std::atomic<bool> letIn{false};
+        HostWindow window([&] {
+            letIn.store(inside.load());
+            action();
+        });
+        std::thread other([&] {
+            while (!inside.load()) {
+                Sleep(10);
+            }
+            Sleep(200);
+            SendMessageW(window.Handle(), WM_APP, 0, 0);
+            meanwhile();
+        });
+        inside.store(true);
+        const HRESULT hr = member();
+        inside.store(false);
+        other.join();
+        EXPECT_TRUE(letIn.load()) << "the host's thread let nothing in while it waited";
+        return hr;
+    }
+
+    void ConnectAndWait() {
+        ASSERT_HR(S_OK, Connect());
+        ASSERT_TRUE(WaitUntilConnectedIs(true));
+    }
+
+    // Calls a host may make on its thread while a member waits: none
+    // deadlocks, none drops or releases anything the waiting member holds.
+    void HostCallsIn() {
+        EXPECT_TRUE(Connected());
+        EXPECT_HR(S_OK, m_dialer->Disconnect());
+    }
+};
+
+TEST_F(DialerReentrancyTest, ARedialsHangUpLetsTheHostIn) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndWait());
+    const auto start = Clock::now();
+    EXPECT_HR(S_OK, WithCallsLetIn([&] { return Connect(); }, [&] { HostCallsIn(); }));
+    EXPECT_GE(MillisecondsSince(start), kHangupMs - 100);
+    EXPECT_TRUE(WaitUntilConnectedIs(true));
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(2u, m_service->World().CallsCreated());
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+}
+
+// The far end hangs up while the host's own hang-up of the same call takes
+// its time: the service's notification thread is not held up behind it.
+TEST_F(DialerReentrancyTest, ASlowHangUpStallsNeitherTheHostNorTheServicesEvents) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndWait());
+    const ComPtr<ITBasicCallControl> call = m_service->World().Calls().at(0);
+    long long eventsIdleAfter = -1;
+    const auto raiseTheEnd = [&] {
+        telsim::EventSpec ended;
+        ended.callState = CS_DISCONNECTED;
+        ended.call = call.Get();
+        ended.delivery = telsim::Delivery::NotificationThread;
+        const auto raised = Clock::now();
+        m_service->Notifications().RaiseEvent(ended);
+        m_service->Notifications().WaitIdle();
+        eventsIdleAfter = MillisecondsSince(raised);
+    };
+    const auto start = Clock::now();
+    EXPECT_HR(S_OK, WithCallsLetIn([&] { return m_dialer->Disconnect(); }, [&] { HostCallsIn(); },
+                                   raiseTheEnd));
+    EXPECT_GE(MillisecondsSince(start), kHangupMs - 100);
+    RecordProperty("events_idle_ms", static_cast<int>(eventsIdleAfter));
+    EXPECT_LT(eventsIdleAfter, 1000);
+    EXPECT_FALSE(Connected());
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+}
+
+// A ShutdownTAPI let in while a redial hangs up the previous call leaves
+// the redial nothing to dial with, and nothing released twice.
+TEST_F(DialerReentrancyTest, AShutdownLetInDuringARedialEndsIt) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndWait());
+    const ComPtr<ITBasicCallControl> call = m_service->World().Calls().at(0);
+    EXPECT_HR(E_FAIL, WithCallsLetIn([&] { return Connect(); },
+                                     [&] {
+                                         EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+                                         // The hang-up under way still holds the call.
+                                         EXPECT_EQ(2, m_service->Ledger().RefCount(call.Get()));
+                                     }));
+    EXPECT_EQ(L"TAPI initialization failed.", TakeThreadError().description);
+    EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));
+    EXPECT_EQ(1u, m_service->World().CallsCreated());
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+// Where TelSim answers as Windows' telephony service does rather than kindly:
+// delivery into the sink's apartment, the codes of the root object and of a
+// call, the synchronous hang-up, and each line's media.
+#include "fake_sink.h"
+
+#include <chrono>
+
+#include "support/bstr.h"
+
+using Microsoft::WRL::ComPtr;
+using telsim_test::Advised;
+using telsim_test::FakeSink;
+using telsim_test::FirstAddress;
+using telsim_test::MakeAdvised;
+using telsim_test::NewCall;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The test's thread is a single-threaded apartment, as a dialog or script host's is.
+class InApartment : public ::testing::Test {
+protected:
+    test_support::Apartment com{test_support::Apartment::Single};
+    std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
+    ComPtr<FakeSink> sink = FakeSink::Make();
+
+    void TearDown() override {
+        svc->Notifications().WaitIdle();
+        svc->Notifications().ReleaseSinks();
+        EXPECT_EQ("", svc->Ledger().Leaks());
+    }
+
+    // The thread the first event of a connected call came on.
+    DWORD ThreadOfFirstEvent() {
+        Advised root = MakeAdvised(*svc, sink.Get());
+        ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+        EXPECT_HR(S_OK, call->Connect(VARIANT_FALSE));
+        svc->Notifications().WaitIdle();
+        const auto events = sink->Events();
+        return events.empty() ? 0 : events[0].thread;
+    }
+};
+
+TEST_F(InApartment, SinkIsCalledOnItsOwnThreadOnlyWhileItServesCalls) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    EXPECT_EQ(1u, svc->Notifications().SinksInApartments());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+    Sleep(200);  // a host that waits without pumping
+    EXPECT_TRUE(sink->Events().empty());
+    svc->Notifications().WaitIdle();  // pumps
+    const auto events = sink->Events();
+    ASSERT_EQ(2u, events.size());
+    EXPECT_EQ(GetCurrentThreadId(), events[0].thread);
+    EXPECT_EQ(CS_CONNECTED, events[1].state);
+}
+
+TEST_F(InApartment, AgileSinkIsCalledOnTheNotificationThread) {
+    sink->MakeAgile();
+    const DWORD thread = ThreadOfFirstEvent();
+    EXPECT_EQ(0u, svc->Notifications().SinksInApartments());
+    EXPECT_NE(0u, thread);
+    EXPECT_NE(GetCurrentThreadId(), thread);
+}
+
+TEST_F(InApartment, ThreadModeCallsEvenAnApartmentSinkDirectly) {
+    // The lenient mode under test: it ignores the sink's apartment.
+    svc->World().SetDelivery(telsim::Delivery::NotificationThread);
+    const DWORD thread = ThreadOfFirstEvent();
+    EXPECT_NE(0u, thread);
+    EXPECT_NE(GetCurrentThreadId(), thread);
+}
+
+TEST_F(InApartment, DisconnectWaitsForTheHangUpServingTheApartment) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 0}};
+    script.hangupMs = 300;
+    svc->World().SetCallScript(script);
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+    Sleep(100);  // the in-progress event now waits for this apartment
+    ASSERT_TRUE(sink->Events().empty());
+    const auto start = Clock::now();
+    EXPECT_HR(S_OK, call->Disconnect(DC_NORMAL));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
+    EXPECT_EQ(CS_DISCONNECTED, svc->World().CallStateOf(call.Get()));
+    const auto events = sink->Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(CS_INPROGRESS, events[0].state);
+    EXPECT_EQ(GetCurrentThreadId(), events[0].thread);
+}
+
+// The rest runs in the multithreaded apartment.
+class Faithful : public telsim_test::CleanServiceTest {};
+
+TEST_F(Faithful, InitializeAndShutdownSayWhenThereIsNothingToDo) {
+    ComPtr<ITTAPI> tapi;
+    ASSERT_HR(S_OK, svc->CreateRoot(nullptr, IID_ITTAPI, &tapi));
+    EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->Shutdown());
+    EXPECT_HR(S_OK, tapi->Initialize());
+    EXPECT_HR(S_FALSE, tapi->Initialize());
+    EXPECT_HR(S_OK, tapi->Shutdown());
+    EXPECT_HR(S_FALSE, tapi->Shutdown());
+}
+
+TEST_F(Faithful, ConnectNeedsAnIdleCall) {
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<ITBasicCallControl> call = NewCall(tapi.Get());
+    telsim::EventSpec moved;
+    moved.call = call.Get();
+    moved.delivery = telsim::Delivery::Synchronous;  // only to move the call at once
+    ASSERT_HR(S_OK, svc->Notifications().RaiseEvent(moved));
+    EXPECT_HR(TAPI_E_INVALCALLSTATE, call->Connect(VARIANT_FALSE));
+}
+
+TEST_F(Faithful, HangUpTakesItsTimeAndMayTimeOut) {
+    telsim::CallScript script;
+    script.hangupMs = 200;
+    svc->World().SetCallScript(script);
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<ITBasicCallControl> slow = NewCall(tapi.Get());
+    ASSERT_HR(S_OK, slow->Connect(VARIANT_FALSE));
+    auto start = Clock::now();
+    EXPECT_HR(S_OK, slow->Disconnect(DC_NORMAL));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(190));
+    EXPECT_EQ(CS_DISCONNECTED, svc->World().CallStateOf(slow.Get()));
+
+    script.hangupTimesOut = true;
+    svc->World().SetCallScript(script);
+    ComPtr<ITBasicCallControl> stuck = NewCall(tapi.Get());
+    ASSERT_HR(S_OK, stuck->Connect(VARIANT_FALSE));
+    svc->Notifications().WaitIdle();
+    EXPECT_HR(TAPI_E_TIMEOUT, stuck->Disconnect(DC_NORMAL));
+    EXPECT_EQ(CS_CONNECTED, svc->World().CallStateOf(stuck.Get()));
+}
+
+TEST_F(Faithful, LineTakesOnlyItsMediaAndAddressTypes) {
+    telsim::AddressSpec data{L"Data modem"};
+    data.mediaTypes = TAPIMEDIATYPE_DATAMODEM;
+    svc->World().SetAddresses({data});
+    ComPtr<ITTAPI> tapi = Initialised();
+    ComPtr<ITAddress> address = FirstAddress(tapi.Get());
+    ComPtr<ITMediaSupport> media;
+    ASSERT_HR(S_OK, address.As(&media));
+    long types = 0;
+    EXPECT_HR(S_OK, media->get_MediaTypes(&types));
+    EXPECT_EQ(TAPIMEDIATYPE_DATAMODEM, types);
+    const std::pair<long, VARIANT_BOOL> answers[] = {
+        {TAPIMEDIATYPE_DATAMODEM, VARIANT_TRUE},
+        {TAPIMEDIATYPE_DATAMODEM | TAPIMEDIATYPE_AUDIO, VARIANT_FALSE},
+        {0, VARIANT_FALSE}};
+    for (const auto& [asked, expected] : answers) {
+        VARIANT_BOOL supported = VARIANT_FALSE;
+        EXPECT_HR(S_OK, media->QueryMediaType(asked, &supported));
+        EXPECT_EQ(expected, supported) << asked;
+    }
+
+    test_support::Bstr number(L"5550100");
+    const struct {
+        long addressType;
+        long media;
+        HRESULT expected;
+    } calls[] = {
+        {LINEADDRESSTYPE_PHONENUMBER, TAPIMEDIATYPE_DATAMODEM, S_OK},
+        {LINEADDRESSTYPE_PHONENUMBER, 24, TAPI_E_INVALIDMEDIATYPE},
+        {0, TAPIMEDIATYPE_DATAMODEM, E_INVALIDARG},
+        {LINEADDRESSTYPE_PHONENUMBER | LINEADDRESSTYPE_SDP, TAPIMEDIATYPE_DATAMODEM, E_INVALIDARG},
+        {LINEADDRESSTYPE_IPADDRESS, TAPIMEDIATYPE_DATAMODEM, E_INVALIDARG}};
+    for (const auto& made : calls) {
+        ComPtr<ITBasicCallControl> call;
+        EXPECT_HR(made.expected,
+                  address->CreateCall(number.Get(), made.addressType, made.media, &call));
+    }
+}
+
+}  // namespace
