@@ -94,7 +94,7 @@ check_tables() {
   [ -z "$hashed" ] || fail "MsiFileHash has rows for versioned files: $hashed"
   # Each registry value has one owner. The keys under CLSID and Interface
   # are a view's own; every other key is one for both views.
-  table "$package" Component | awk -F'\t' '{ print $1 "\t" (and($4, 256) ? 64 : 32) }' >"$work/views"
+  table "$package" Component | awk -F'\t' '{ print $1 "\t" (int($4 / 256) % 2 ? 64 : 32) }' >"$work/views"
   local twice
   twice="$(table "$package" Registry | awk -F'\t' 'NR == FNR { view[$1] = $2; next }
     { k = tolower($3); v = (k ~ /^(clsid|interface)\\/) ? view[$6] : "both"
@@ -322,6 +322,7 @@ if [ "$arch" = x64 ]; then
   fresh x86-first
   msiexec /i "$(winpath "$package_x86")"
   is_installed "$x86_code" || fail "the x86 package is not installed"
+  wine_run reg query 'HKCR\Brevlin.TAPIDialer' /reg:32 >/dev/null || fail "the x86 product wrote no ProgID"
   msiexec /i "$(winpath "$package")"
   ! is_installed "$x86_code" || fail "the x64 package left the x86 product installed"
   installed_dlls "x64 over x86"
