@@ -186,10 +186,12 @@ nothing_left() {
   done
 }
 
-# dials WHEN: each host dials through the installed DLL, with the simulated
-# telephony service registered beside it.
+# dials WHEN [HOST...]: each host (default: the package's) dials through
+# the installed DLL, with the simulated telephony service registered beside it.
 dials() {
-  local host program script out
+  local when="$1" host program script out
+  shift
+  [ $# -gt 0 ] || set -- ${hosts[@]+"${hosts[@]}"}
   if [ "$arch" = x64 ]; then
     wine_run regsvr32 /s "$(winpath "$src/dist/x64/TelSim.dll")" || fail "registering the x64 TelSim.dll"
   fi
@@ -197,13 +199,13 @@ dials() {
     wine_run "$wow\\regsvr32.exe" /s "$(winpath "$src/dist/x86/TelSim.dll")" || fail "registering the x86 TelSim.dll"
   fi
   unset BREVLIN_TELSIM_SCENARIO
-  for host in ${hosts[@]+"${hosts[@]}"}; do
+  for host in "$@"; do
     program="${host%%|*}" script="C:\\${host#*|}\\examples\\dial.vbs"
     out="$(wine_run "$program" //nologo "${script//\//\\}" /hold:1 2>&1)"
     if grep -q "Connected: True" <<<"$out"; then
-      echo "ok: $program dials through the installed DLL $1"
+      echo "ok: $program dials through the installed DLL $when"
     else
-      fail "$program did not connect $1:"
+      fail "$program did not connect $when:"
       sed 's/^/    | /' <<<"$out"
     fi
   done
@@ -323,6 +325,7 @@ if [ "$arch" = x64 ]; then
   msiexec /i "$(winpath "$package_x86")"
   is_installed "$x86_code" || fail "the x86 package is not installed"
   wine_run reg query 'HKCR\Brevlin.TAPIDialer' /reg:32 >/dev/null || fail "the x86 product wrote no ProgID"
+  [ $can32 = 1 ] && dials "with the x86 product alone" "$wow\\cscript.exe|$pf32"
   msiexec /i "$(winpath "$package")"
   ! is_installed "$x86_code" || fail "the x64 package left the x86 product installed"
   installed_dlls "x64 over x86"
