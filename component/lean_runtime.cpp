@@ -94,3 +94,19 @@ extern "C" void __cxa_guard_abort(long long* guard) noexcept {
 extern "C" void __cxa_pure_virtual() {
     std::abort();
 }
+
+// The runtime's start-up code applies "pseudo relocations", which the
+// linker makes for data that one DLL imports from another without
+// __declspec(dllimport). This DLL imports functions only, so the list the
+// linker leaves between these two symbols is empty, and this stands in for
+// the runtime's relocator, whose error reporting through stdio would be a
+// twentieth of the DLL. Should the list ever hold one, the DLL must not run
+// with an unrelocated reference: loading it ends the process, which every
+// test that loads it shows.
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST__;
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST_END__;
+extern "C" void _pei386_runtime_relocator() {
+    if (&__RUNTIME_PSEUDO_RELOC_LIST__ != &__RUNTIME_PSEUDO_RELOC_LIST_END__) {
+        std::abort();
+    }
+}
