@@ -135,6 +135,13 @@ def write_blocks(root, out):
             fault(f"README.md has no {lang} example")
     if expected is None:
         fault("README.md shows no output (```text) for its examples")
+    # A reader finds what to download, what to register and a first script
+    # on the first screenfuls.
+    first = "\n".join(text.splitlines()[:80])
+    for what, pattern in (("the packages", r"brevlin-[\d.]+-x64\.msi"), ("the host table", r"^\| host \|"),
+                          ("a whole first script", r"^```vbscript\n.*?^```$")):
+        if not re.search(pattern, first, re.S | re.M):
+            fault(f"README.md does not show {what} in its first 80 lines")
     compile_line = re.search(r"`(x86_64-w64-mingw32-g\+\+ [^`]+)`", text)
     if not compile_line:
         fault("README.md gives no mingw-w64 command for the C++ example")
