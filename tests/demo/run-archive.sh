@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the release archives hold what the README says they hold, and
-# nothing else: both architectures' stripped DLLs and dial.exe, the header
-# and the IDL, the example hosts and scenarios, the READMEs and SHA256SUMS,
+# nothing else: both architectures' stripped DLLs and dial.exe, TelSim.dll
+# only under testing/, the header and the IDL, the example hosts and
+# scenarios, the READMEs and docs/ and SHA256SUMS,
 # which must match, and also list the two MSI packages published beside the
 # archive; and in the symbols archive, each binary's debug file.
 #   run-archive.sh SOURCE_DIR
@@ -14,7 +15,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 packages=("$name-x64.msi" "$name-x86.msi")
 for f in "$name.zip" "$name-symbols.zip" "${packages[@]}"; do
   [ -f "$src/dist/$f" ] || { echo "FAIL: dist/$f is missing"; exit 1; }
-  grep -qF "dist/$f" "$src/README.md" || fail "the README does not name dist/$f"
+  cat "$src/README.md" "$src"/docs/*.md | grep -qF "dist/$f" || fail "neither README nor docs/ names dist/$f"
 done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -34,11 +35,12 @@ expect() {
 
 binaries=() debug=()
 for arch in x64 x86; do
-  for f in Brevlin.dll TelSim.dll dial.exe; do binaries+=("$arch/$f"); debug+=("$arch/$f.debug"); done
+  for f in $arch/Brevlin.dll $arch/dial.exe testing/$arch/TelSim.dll; do binaries+=("$f"); debug+=("$f.debug"); done
 done
-files=(README.md telsim/README.md brevlin.idl include/brevlin.h SHA256SUMS
+files=(README.md telsim/README.md testing/README.txt brevlin.idl include/brevlin.h SHA256SUMS
        examples/dial.vbs examples/dial.js examples/dial.cpp "${binaries[@]}")
 for ini in "$src"/examples/scenarios/*.ini; do files+=("examples/scenarios/$(basename "$ini")"); done
+for doc in "$src"/docs/*.md; do files+=("docs/$(basename "$doc")"); done
 expect "$name.zip" "${files[@]}"
 expect "$name-symbols.zip" "${debug[@]}"
 
@@ -48,7 +50,7 @@ expect "$name-symbols.zip" "${debug[@]}"
 (cd "$work" && cmake -E tar xf "$src/dist/$name.zip" && cmake -E tar xf "$src/dist/$name-symbols.zip")
 for f in "${packages[@]}"; do cp "$src/dist/$f" "$work/"; done
 for arch in x64 x86; do
-  out="$("$src/scripts/check-artifacts" "$arch" "$work/$name/$arch/Brevlin.dll" "$work/$name/$arch/TelSim.dll" \
+  out="$("$src/scripts/check-artifacts" "$arch" "$work/$name/$arch/Brevlin.dll" "$work/$name/testing/$arch/TelSim.dll" \
          "$work/$name/$arch/dial.exe")" || { fail "check-artifacts $arch on the archive:"; grep FAIL <<<"$out"; }
 done
 summed="$(cd "$work/$name" && sed 's/^[0-9a-f]*  //' SHA256SUMS)"

@@ -39,7 +39,7 @@ C
 [ $failures = 0 ] && echo "ok: dial.cpp and a C client build from the archive alone"
 
 if [ -f "$work/dial.exe" ]; then
-  run "$REGSVR32" /s "$(winpath "$pkg/$BREVLIN_ARCH/TelSim.dll")" || fail "registering the archive's TelSim.dll"
+  run "$REGSVR32" /s "$(winpath "$pkg/testing/$BREVLIN_ARCH/TelSim.dll")" || fail "registering the archive's TelSim.dll"
   run "$REGSVR32" /s "$(winpath "$pkg/$BREVLIN_ARCH/Brevlin.dll")" || fail "registering the archive's Brevlin.dll"
   # dial SCENARIO EXPECTED_STATUS PATTERN...
   dial() {

@@ -70,9 +70,31 @@ export BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/default.ini")
 run "$dist/dial.exe" --list >"$work/list.out" 2>&1
 check "dial.exe --list" 0 "$work/list.out" $? "lines: "
 
-# An option the demo does not know is refused, not dialled as a number.
+# An option the demo does not know is refused, on every road, not dialled
+# as a number or taken as a port.
 "$src/scripts/demo" --bogus >"$work/demo-option.out" 2>&1
-check "scripts/demo --bogus" 2 "$work/demo-option.out" $? "unknown option --bogus" "scripts/demo [NUMBER]"
+check "scripts/demo --bogus" 4 "$work/demo-option.out" $? "unknown option --bogus" "scripts/demo [NUMBER]"
+"$src/scripts/demo" --modem --bogus >"$work/demo-option.out" 2>&1
+check "scripts/demo --modem --bogus" 4 "$work/demo-option.out" $? "unknown option --bogus"
+
+# --help lists every option that the demo's three scripts take.
+"$src/scripts/demo" --help >"$work/demo-help.out" 2>&1
+options=($(grep -ohE '^ *(-h\|)?--[a-z0-9-]+(\|--[a-z0-9-]+)*\)' "$src"/scripts/demo "$src"/scripts/demo-modem "$src"/scripts/demo-sip |
+           grep -oE -- '--[a-z0-9-]+' | sort -u))
+check "scripts/demo --help (${#options[@]} options)" 0 "$work/demo-help.out" $? "${options[@]/#/ }"
+
+# Only a run that asks for x86 makes the x86 chroot: bootstrap, copied beside
+# an x86-wine that records its calls, with every package already present.
+mkdir -p "$work/bootstrap"
+cp "$src/scripts/bootstrap" "$work/bootstrap/"
+printf '#!/bin/sh\necho "$@" >>"$(dirname "$0")/calls"\n' >"$work/bootstrap/x86-wine"
+chmod +x "$work/bootstrap/x86-wine"
+rm -f "$work/bootstrap/calls"
+"$work/bootstrap/bootstrap" >"$work/bootstrap.out" 2>&1 && [ ! -e "$work/bootstrap/calls" ]
+check "scripts/bootstrap makes no chroot" 0 "$work/bootstrap.out" $?
+"$work/bootstrap/bootstrap" --x86 >"$work/bootstrap.out" 2>&1
+grep -qx make "$work/bootstrap/calls" 2>/dev/null
+check "scripts/bootstrap --x86 makes it" 0 "$work/bootstrap.out" $?
 
 echo "$passes passed, $failures failed"
 [ $failures = 0 ]
