@@ -102,8 +102,8 @@ check_tables() {
   [ -z "$twice" ] || fail "registry values with two owners: $twice"
   # 64-bit components: in the x64 package all but the 32-bit DLL's.
   local want_views
-  want_views="$([ "$arch" = x64 ] && printf 'Brevlin32Dll\t32\nBrevlin64Dll\t64\nExamples\t64\nReadme\t64' ||
-                printf 'Brevlin32Dll\t32\nExamples\t32\nReadme\t32')"
+  want_views="$([ "$arch" = x64 ] && printf 'Brevlin32Dll\t32\nBrevlin64Dll\t64\nDocs\t64\nExamples\t64\nReadme\t64\nTelsim\t64' ||
+                printf 'Brevlin32Dll\t32\nDocs\t32\nExamples\t32\nReadme\t32\nTelsim\t32')"
   [ "$(sort "$work/views")" = "$want_views" ] || fail "64-bit components: $(sort "$work/views" | tr '\t\n' ': ')"
   # The x86 package refuses the x64 product's machine by naming its package.
   table "$package_x86" LaunchCondition | grep -q "brevlin-$version-x64.msi" ||

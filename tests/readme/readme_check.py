@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Keeps the READMEs honest, without running anything under Wine.
 
-    readme_check.py names SOURCE_DIR UNPACKED_ZIP_DIR
+    readme_check.py names SOURCE_DIR UNPACKED_ZIP_DIR [INSTALLED_DIR]
         every link of README.md, docs/*.md and telsim/README.md resolves, in
-        the source tree and in the zip's copy; every scripts/NAME they name
+        the source tree, in the zip's copy and in the package's installed
+        copy (the folder that holds its README.md); every scripts/NAME they name
         exists and takes each --flag named with it; every repository path and
         every path in the zip that they name exists.
     readme_check.py blocks SOURCE_DIR OUT_DIR
@@ -158,12 +159,14 @@ def write_blocks(root, out):
 
 
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in ("names", "blocks"):
+    if len(sys.argv) not in (4, 5) or sys.argv[1] not in ("names", "blocks"):
         sys.exit(__doc__)
-    mode, root, other = sys.argv[1:]
+    mode, root, other = sys.argv[1:4]
     if mode == "names":
         check_links(root, "source")
         check_links(other, "zip")
+        if len(sys.argv) == 5:
+            check_links(sys.argv[4], "package")
         check_names(root, other)
     else:
         write_blocks(root, other)

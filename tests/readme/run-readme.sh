@@ -21,7 +21,12 @@ pkg="$work/brevlin-$version"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-python3 "$src/tests/readme/readme_check.py" names "$src" "$pkg" || failures=$((failures + 1))
+# The package's copy of the README, with the pages it links to, as
+# installed beside the 64-bit DLL.
+msi="$src/dist/brevlin-$version-x64.msi"
+mkdir -p "$work/msi" && msiextract -C "$work/msi" "$msi" >/dev/null || fail "cannot unpack $msi"
+installed="$(dirname "$(find "$work/msi" -path '*Brevlin/README.md' | head -n 1)")"
+python3 "$src/tests/readme/readme_check.py" names "$src" "$pkg" "$installed" || failures=$((failures + 1))
 python3 "$src/tests/readme/readme_check.py" blocks "$src" "$work" || { echo "FAIL: the README's examples"; exit 1; }
 [ $failures = 0 ] && echo "ok: links, scripts, flags and paths of the READMEs"
 
