@@ -16,7 +16,6 @@
 //
 //   auto svc = telsim::Service::Create();
 //   svc->World().SetAddresses({{L"Modem A"}, {L"Fax", 1, VARIANT_FALSE}});
-//   svc->World().SetDelivery(telsim::Delivery::NotificationThread);
 //   ASSERT_EQ(S_OK, svc->RegisterClassObject());
 //   ... drive the dialer ...
 //   svc->Notifications().WaitIdle();
@@ -28,7 +27,9 @@
 // Service goes, so a release past zero is recorded, never a crash.
 //
 // Threads: every member may be called from any thread. The service never
-// holds a lock of its own while it calls an advised sink.
+// holds a lock of its own while it calls an advised sink. A test thread of a
+// single-threaded apartment must pump (Notifications().WaitIdle() does) for
+// its sinks to see events.
 #pragma once
 
 #include "telsim/ledger.h"
@@ -44,9 +45,11 @@ namespace telsim {
 class Service : public std::enable_shared_from_this<Service> {
 public:
     // A new, empty-fault service with the default world: two suitable lines
-    // ("Line 1", "Line 2") and the default CallScript, delivering from the
-    // notification thread. Also installs the string-free tracking hook in
-    // every loaded module (see TrackStringFrees).
+    // ("Line 1", "Line 2") and the default CallScript, delivering events as
+    // the real service does (Delivery::Apartment). Also installs the
+    // string-free tracking hook in every loaded module (see
+    // TrackStringFrees), and registers the sink's marshalling for this
+    // program where none is registered (marshal/event_marshalling.h).
     static std::shared_ptr<Service> Create();
     // A service for a long-running host (TelSim.dll): an empty world that
     // records nothing, accounts no string and hooks no module.

@@ -169,8 +169,9 @@ TEST_F(Registration, RegistersWhereNoServerIs) {
     EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
               Value(eventsKey + L"\\ProxyStubClsid32", nullptr));
     const std::wstring libId = Value(eventsKey + L"\\TypeLib", nullptr);
+    const wchar_t* platform = sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32";
     EXPECT_NE(std::wstring::npos,
-              Value(L"TypeLib\\" + libId + L"\\1.0\\0\\win64", nullptr).find(L"TelSim.dll"));
+              Value(L"TypeLib\\" + libId + platform, nullptr).find(L"TelSim.dll"));
     // Registering again over itself is fine; unregistering removes the class.
     EXPECT_HR(S_OK, dll.Plain("DllRegisterServer")());
     EXPECT_HR(S_OK, dll.Plain("DllUnregisterServer")());

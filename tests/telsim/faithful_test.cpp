@@ -24,6 +24,7 @@ protected:
     test_support::Apartment com{test_support::Apartment::Single};
     std::shared_ptr<telsim::Service> svc = telsim::Service::Create();
     ComPtr<FakeSink> sink = FakeSink::Make();
+    std::size_t inApartments = 0;
 
     void TearDown() override {
         svc->Notifications().WaitIdle();
@@ -31,9 +32,11 @@ protected:
         EXPECT_EQ("", svc->Ledger().Leaks());
     }
 
-    // The thread the first event of a connected call came on.
+    // The thread the first event of a connected call came on; how many sinks
+    // were reached through the global interface table meanwhile.
     DWORD ThreadOfFirstEvent() {
         Advised root = MakeAdvised(*svc, sink.Get());
+        inApartments = svc->Notifications().SinksInApartments();
         ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
         EXPECT_HR(S_OK, call->Connect(VARIANT_FALSE));
         svc->Notifications().WaitIdle();
@@ -59,7 +62,7 @@ TEST_F(InApartment, SinkIsCalledOnItsOwnThreadOnlyWhileItServesCalls) {
 TEST_F(InApartment, AgileSinkIsCalledOnTheNotificationThread) {
     sink->MakeAgile();
     const DWORD thread = ThreadOfFirstEvent();
-    EXPECT_EQ(0u, svc->Notifications().SinksInApartments());
+    EXPECT_EQ(0u, inApartments);
     EXPECT_NE(0u, thread);
     EXPECT_NE(GetCurrentThreadId(), thread);
 }
