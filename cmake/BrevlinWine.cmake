@@ -25,6 +25,21 @@ else()
   set(BREVLIN_RUNNER_ENV BREVLIN_ARCH=x64)
 endif()
 
+# The x86 smoke set: the entries that depend most on the architecture, run
+# in the emulated machine of scripts/x86-vm (CTest label x86_smoke) where the
+# kernel runs no 32-bit code. Named here only.
+set(BREVLIN_X86_SMOKE comkit_tests dialer_call_tests control_tests demo_smoke)
+
+# Labels <entry> (made from <name>) with wine_<arch>, and x86_smoke too when
+# it belongs to the smoke set.
+function(brevlin_label_test entry name)
+  set(labels wine_${BREVLIN_ARCH})
+  if(BREVLIN_ARCH STREQUAL "x86" AND name IN_LIST BREVLIN_X86_SMOKE)
+    list(APPEND labels x86_smoke)
+  endif()
+  set_tests_properties(${entry} PROPERTIES LABELS "${labels}")
+endfunction()
+
 # The name of the CTest entry for <name> in this build tree.
 function(brevlin_test_name out name)
   set(${out} ${name}_${BREVLIN_ARCH} PARENT_SCOPE)
@@ -41,7 +56,8 @@ function(brevlin_wine_test target)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS wine_${BREVLIN_ARCH})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  brevlin_label_test(${name} ${target})
 endfunction()
 
 # A test program: GoogleTest and tests/support, linked statically, run under Wine.
@@ -69,6 +85,7 @@ endfunction()
 #   brevlin_runner_test(<name> <what> [TIMEOUT s] [SERIAL] [NEUTRAL] [ARGS ...])
 function(brevlin_runner_test name what)
   cmake_parse_arguments(T "SERIAL;NEUTRAL" "TIMEOUT" "ARGS" ${ARGN})
+  set(base ${name})
   if(T_NEUTRAL)
     if(NOT BREVLIN_ARCH STREQUAL "x64")
       return()
@@ -84,7 +101,7 @@ function(brevlin_runner_test name what)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
   if(NOT T_NEUTRAL)
-    set_tests_properties(${name} PROPERTIES LABELS wine_${BREVLIN_ARCH})
+    brevlin_label_test(${name} ${base})
   endif()
   if(T_SERIAL)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
