@@ -63,9 +63,10 @@ REGSAM OtherView() noexcept {
 #endif
 }
 
-// Whether the class has a server in the other registry view; the class's
-// key, CLSID\{...}, goes to classKey.
-bool ServedInOtherView(const CLSID& clsid, WideBuffer& classKey) noexcept {
+// Whether another module serves the class in the other registry view; the
+// class's key, CLSID\{...}, goes to classKey.
+bool ServedInOtherView(const CLSID& clsid, std::wstring_view ownPath,
+                       WideBuffer& classKey) noexcept {
     const REGSAM other = OtherView();
     wchar_t text[40];
     if (!other || StringFromGUID2(clsid, text, 40) == 0 || !classKey.Assign(L"CLSID\\") ||
@@ -87,8 +88,20 @@ bool ServedInOtherView(const CLSID& clsid, WideBuffer& classKey) noexcept {
                       KEY_READ | other, &key) != ERROR_SUCCESS) {
         return false;
     }
+    // Where both views reach one key (a root overridden for a test, say),
+    // the other view shows this module's own registration.
+    wchar_t serverPath[MAX_PATH + 1];
+    DWORD size = sizeof(serverPath) - sizeof(wchar_t);
+    DWORD type = 0;
+    const LSTATUS read =
+        RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(serverPath), &size);
     RegCloseKey(key);
-    return true;
+    if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return true;
+    }
+    serverPath[size / sizeof(wchar_t)] = L'\0';
+    return CompareStringOrdinal(serverPath, -1, ownPath.data(), static_cast<int>(ownPath.size()),
+                                TRUE) != CSTR_EQUAL;
 }
 
 }  // namespace
@@ -98,7 +111,7 @@ HRESULT ClassTable::UnregisterServer(HMODULE module) noexcept {
     RETURN_IF_FAILED(GetModulePath(module, path));
     for (ClassEntry* entry = m_begin; entry != m_end; ++entry) {
         WideBuffer classKey;
-        if (ServedInOtherView(*entry->clsid, classKey)) {
+        if (ServedInOtherView(*entry->clsid, path.View(), classKey)) {
             const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey.CStr());
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
                 return HRESULT_FROM_WIN32(status);

@@ -15,7 +15,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 packages=("$name-x64.msi" "$name-x86.msi")
 for f in "$name.zip" "$name-symbols.zip" "${packages[@]}"; do
   [ -f "$src/dist/$f" ] || { echo "FAIL: dist/$f is missing"; exit 1; }
-  cat "$src/README.md" "$src"/docs/*.md | grep -qF "dist/$f" || fail "neither README nor docs/ names dist/$f"
+  # grep reads the files itself: behind a pipe, its early exit would fail
+  # the pipeline.
+  grep -qF "dist/$f" "$src/README.md" "$src"/docs/*.md || fail "neither README nor docs/ names dist/$f"
 done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

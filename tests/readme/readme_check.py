@@ -89,6 +89,11 @@ def check_names(root, unpacked):
         name = os.path.relpath(doc, root)
         for code in commands(read(doc)):
             for script, args in re.findall(r"(?<![\w/])(scripts/[\w-]+)((?:\s+[^\s`|;&]+)*)", code):
+                # A script that runs another (x86-vm run scripts/wine-run
+                # --x86 ...) hands it the options that follow its name.
+                args, _, nested = args.partition(" scripts/")
+                if nested:
+                    code += " scripts/" + nested
                 path = os.path.join(root, script)
                 if not os.path.isfile(path):
                     fault(f"{name} names {script}, which does not exist")
