@@ -8,13 +8,8 @@
 #   run-client.sh SOURCE_DIR WORK_DIR CXX CC
 set -uo pipefail
 src="$1"; work="$2"; cxx="$3"; cc="$4"
-version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
-zip="$src/dist/brevlin-$version.zip"
-[ -f "$zip" ] || { echo "FAIL: $zip is missing"; exit 1; }
-rm -rf "$work"
-mkdir -p "$work"
-(cd "$work" && cmake -E tar xf "$zip") || { echo "FAIL: cannot unpack $zip"; exit 1; }
-pkg="$work/brevlin-$version"
+. "$src/tests/support/release-zip.sh"
+unpack_release_zip "$src" "$work"
 export WINEPREFIX="$work/prefix"
 run() { "$src/scripts/wine-run" "$@"; }
 winpath() { echo "Z:$(echo "$1" | sed 's|/|\\|g')"; }

@@ -11,13 +11,8 @@
 #   run-readme.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 src="$1"; work="$2"
-version="$(sed -n 's/^project(Brevlin VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
-zip="$src/dist/brevlin-$version.zip"
-[ -f "$zip" ] || { echo "FAIL: $zip is missing"; exit 1; }
-rm -rf "$work"
-mkdir -p "$work"
-(cd "$work" && cmake -E tar xf "$zip") || { echo "FAIL: cannot unpack $zip"; exit 1; }
-pkg="$work/brevlin-$version"
+. "$src/tests/support/release-zip.sh"
+unpack_release_zip "$src" "$work"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
