@@ -25,6 +25,13 @@ else()
   set(BREVLIN_RUNNER_ENV BREVLIN_ARCH=x64)
 endif()
 
+# An x86 entry may run in the emulated machine of scripts/x86-vm, many times
+# slower than natively: its time limit is the given one times this.
+set(BREVLIN_TIMEOUT_SCALE 1)
+if(BREVLIN_ARCH STREQUAL "x86")
+  set(BREVLIN_TIMEOUT_SCALE 4)
+endif()
+
 # The x86 smoke set: the entries that depend most on the architecture, run
 # in the emulated machine of scripts/x86-vm (CTest label x86_smoke) where the
 # kernel runs no 32-bit code. Named here only.
@@ -56,6 +63,7 @@ function(brevlin_wine_test target)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${BREVLIN_TIMEOUT_SCALE}")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   brevlin_label_test(${name} ${target})
 endfunction()
@@ -99,6 +107,7 @@ function(brevlin_runner_test name what)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${BREVLIN_TIMEOUT_SCALE}")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
   if(NOT T_NEUTRAL)
     brevlin_label_test(${name} ${base})
