@@ -149,14 +149,18 @@ snapshot() {
 
 # same_as_reference NAME WHEN
 same_as_reference() {
-  local view
+  local view compared
   snapshot "$1"
   for view in ${views[@]+"${views[@]}"}; do
     # Without the 32-bit regsvr32, the keys that name the x86 DLL (its path
     # in the type library's key, which both views share) have no reference.
-    [ $can32 = 1 ] || awk -v RS= -v ORS='\n\n' '!/Program Files \(x86\)/' "$work/$1.$view" >"$work/$1.$view.64only"
-    [ $can32 = 1 ] || mv "$work/$1.$view.64only" "$work/$1.$view"
-    diff -u "$work/reference.$view" "$work/$1.$view" >"$work/$1.$view.diff" || {
+    # The snapshot itself stays whole, for later comparisons.
+    compared="$work/$1.$view"
+    if [ $can32 = 0 ]; then
+      compared="$work/$1.$view.64only"
+      awk -v RS= -v ORS='\n\n' '!/Program Files \(x86\)/' "$work/$1.$view" >"$compared"
+    fi
+    diff -u "$work/reference.$view" "$compared" >"$work/$1.$view.diff" || {
       fail "$2: the $view-bit view differs from what regsvr32 writes:"
       sed 's/^/    /' "$work/$1.$view.diff"
     }
