@@ -9,11 +9,9 @@ set -uo pipefail
 src="$1"; dist="$2"; work="$3"; smoke="${4:-}"
 hosts=(vbs js)
 script_args=()
-if [ "$smoke" = smoke ]; then
-  hosts=(vbs)
-  # Emulated, the script host sees the call's events many seconds late.
-  script_args=(/wait:90)
-fi
+[ "$smoke" = smoke ] && hosts=(vbs)
+# Emulated, the script host sees the call's events many seconds late.
+[ -n "${BREVLIN_IN_VM:-}" ] && script_args=(/wait:90)
 export WINEPREFIX="$work/prefix"
 mkdir -p "$work"
 run() { "$src/scripts/wine-run" "$@"; }
@@ -39,6 +37,12 @@ check() {
   else
     failures=$((failures + 1)); sed 's/^/    | /' "$out"
   fi
+}
+
+finish() {
+  echo "$passes passed, $failures failed"
+  [ $failures = 0 ]
+  exit
 }
 
 # scenario NAME EXPECTED_STATUS PATTERN...  (each host in turn)
@@ -68,9 +72,7 @@ scenario() {
 
 scenario default 0 "lines: " "Connected: True" "held for" "hung up" "telephony shut down"
 if [ "$smoke" = smoke ]; then
-  echo "$passes passed, $failures failed"
-  [ $failures = 0 ]
-  exit
+  finish
 fi
 scenario busy 3 "Connected: True" "the call ended by itself" "hung up"
 scenario noanswer 3 "Connected: True" "the call ended by itself"
@@ -83,6 +85,12 @@ scenario windows 0 "lines: USB Voice Modem" "Connected: True" "held for" "hung u
 export BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/default.ini")"
 run "$dist/dial.exe" --list >"$work/list.out" 2>&1
 check "dial.exe --list" 0 "$work/list.out" $? "lines: "
+
+# The demo's own scripts run on the build machine whatever the architecture:
+# the x64 entry checks them (the emulated machine has no package manager).
+if [ "$BREVLIN_ARCH" != x64 ]; then
+  finish
+fi
 
 # An option the demo does not know is refused, on every road, not dialled
 # as a number or taken as a port.
@@ -110,5 +118,4 @@ check "scripts/bootstrap makes no chroot" 0 "$work/bootstrap.out" $?
 grep -qx make "$work/bootstrap/calls" 2>/dev/null
 check "scripts/bootstrap --x86 makes it" 0 "$work/bootstrap.out" $?
 
-echo "$passes passed, $failures failed"
-[ $failures = 0 ]
+finish
