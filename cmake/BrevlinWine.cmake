@@ -32,6 +32,15 @@ if(BREVLIN_ARCH STREQUAL "x86")
   set(BREVLIN_TIMEOUT_SCALE 4)
 endif()
 
+# The time limit of an entry given <seconds> (300 when empty), scaled.
+function(brevlin_test_timeout out seconds)
+  if(NOT seconds)
+    set(seconds 300)
+  endif()
+  math(EXPR seconds "${seconds} * ${BREVLIN_TIMEOUT_SCALE}")
+  set(${out} ${seconds} PARENT_SCOPE)
+endfunction()
+
 # The x86 smoke set: the entries that depend most on the architecture, run
 # in the emulated machine of scripts/x86-vm (CTest label x86_smoke) where the
 # kernel runs no 32-bit code. Named here only.
@@ -60,10 +69,7 @@ function(brevlin_wine_test target)
   endif()
   brevlin_test_name(name ${target})
   add_test(NAME ${name} COMMAND ${cmd} $<TARGET_FILE:${target}> ${T_ARGS})
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 300)
-  endif()
-  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${BREVLIN_TIMEOUT_SCALE}")
+  brevlin_test_timeout(T_TIMEOUT "${T_TIMEOUT}")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   brevlin_label_test(${name} ${target})
 endfunction()
@@ -104,10 +110,7 @@ function(brevlin_runner_test name what)
   add_test(NAME ${name}
     COMMAND ${CMAKE_COMMAND} -E env ${BREVLIN_RUNNER_ENV}
             bash ${CMAKE_CURRENT_SOURCE_DIR}/run-${what}.sh ${T_ARGS})
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 300)
-  endif()
-  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${BREVLIN_TIMEOUT_SCALE}")
+  brevlin_test_timeout(T_TIMEOUT "${T_TIMEOUT}")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
   if(NOT T_NEUTRAL)
     brevlin_label_test(${name} ${base})
