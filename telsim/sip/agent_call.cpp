@@ -110,11 +110,13 @@ void AgentCall::TickLocked() {
     const ULONGLONG now = GetTickCount64();
     SipCallUpdate update;
     if (hangUpSent_ != 0) {
+        // The line's reason for hanging up still stands: a call given up
+        // for silence stays unreachable though the agent never confirmed.
         if (now - hangUpSent_ >= timeouts_.hangUpMs &&
-            call_.End(CloseReason::LocalHangup, "the agent did not confirm the hang-up", update)) {
+            call_.End(call_.HangUpReason(), "the agent did not confirm the hang-up", update)) {
             Report(update);
         }
-    } else if (call_.CallId().empty() && now - started_ >= timeouts_.unreachableMs) {
+    } else if (!call_.FarEndHeard() && now - started_ >= timeouts_.unreachableMs) {
         HangUpLocked(CloseReason::Unreachable);
     } else if (call_.State() != SipCallState::Connected && now - started_ >= timeouts_.answerMs) {
         HangUpLocked(CloseReason::NoAnswer);

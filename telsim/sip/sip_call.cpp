@@ -8,6 +8,18 @@ constexpr char kFindToken[] = "brevlin-find";
 constexpr char kHangupToken[] = "brevlin-hangup";
 // The agent's answer to "callfind" when it made the call current.
 constexpr std::string_view kFound = "setting current call";
+// Newer agents name the call in their answer to "dial"; older ones answer
+// with nothing, and the call's first event names it.
+constexpr std::string_view kDialledId = "call id: ";
+
+std::string DialledId(const std::string& data) {
+    if (data.compare(0, kDialledId.size(), kDialledId) != 0) {
+        return {};
+    }
+    const size_t end = data.find_first_of("\r\n", kDialledId.size());
+    return data.substr(kDialledId.size(),
+                       end == std::string::npos ? std::string::npos : end - kDialledId.size());
+}
 
 }  // namespace
 
@@ -42,6 +54,11 @@ bool SipCall::OnResponse(const AgentMessage& message, SipCallUpdate& update, std
         if (!message.ok) {
             return Change(SipCallState::Disconnected, update, CloseReason::Failed, message.data);
         }
+        // Such an agent has no current call until the far end answers
+        // something, so a plain "hangup" would not reach this one.
+        if (id_.empty()) {
+            id_ = DialledId(message.data);
+        }
         if (hangingUp_) {
             send = HangUpCommand();
         }
@@ -70,6 +87,7 @@ bool SipCall::OnCallEvent(const AgentMessage& message, SipCallUpdate& update) {
     } else if (message.id != id_) {
         return false;
     }
+    farEndHeard_ = true;
     if (message.type == "CALL_ESTABLISHED") {
         return Change(SipCallState::Connected, update);
     }
@@ -100,8 +118,8 @@ std::string SipCall::HangUpCommand() {
     if (!id_.empty()) {
         return EncodeCommand("callfind", id_, kFindToken);
     }
-    // No event has named the call yet (a request still unanswered has no
-    // id): the call just dialled is the agent's current one.
+    // Nothing has named the call yet (an older agent's request still
+    // unanswered has no id): the call just dialled is the agent's current one.
     return EncodeCommand("hangup", "", kHangupToken);
 }
 

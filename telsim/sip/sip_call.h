@@ -50,6 +50,10 @@ public:
 
     SipCallState State() const { return state_; }
     const std::string& CallId() const { return id_; }
+    // Whether any event of this call came: a far end that never answered
+    // the request leaves the agent silent.
+    bool FarEndHeard() const { return farEndHeard_; }
+    CloseReason HangUpReason() const { return hangUpReason_; }
     const std::string& Uri() const { return uri_; }
 
 private:
@@ -63,6 +67,7 @@ private:
     std::string id_;
     SipCallState state_ = SipCallState::Dialling;
     bool dialAnswered_ = false;
+    bool farEndHeard_ = false;
     bool hangingUp_ = false;
     bool hangUpSent_ = false;
     CloseReason hangUpReason_ = CloseReason::LocalHangup;

@@ -85,7 +85,16 @@ CONF
   [ "$mode" = answer ] && answer=";answermode=auto"
   local user=callee; [ "$mode" = caller ] && user=caller
   [ -n "${3:-}" ] && user="$3"
-  echo "<sip:$user@127.0.0.1>;regint=0$answer" >"$dir/accounts"
+  # An answering peer must refuse a call for any other user with 404, as
+  # baresip 1.0 does for an account that does not register. Baresip 1.1
+  # takes every call for such an account, so this one registers, to a port
+  # nobody listens on, which keeps the REGISTER off 5060 and unanswered.
+  local account="<sip:$user@127.0.0.1>;regint=0"
+  if [ "$mode" != caller ]; then
+    sip_free_port
+    account="<sip:$user@127.0.0.1:$FREE_PORT>;regint=3600"
+  fi
+  echo "$account$answer" >"$dir/accounts"
   baresip -f "$dir" </dev/null >"$dir/out.log" 2>&1 &
   PEER_PID[$name]=$!; SIP_PORT[$name]=$sip; CTRL_PORT[$name]=$ctrl; PEER_DIR[$name]=$dir
   for _ in $(seq 100); do
@@ -122,7 +131,7 @@ while True:
         if len(rest) <= int(size):
             break
         message, data = json.loads(rest[:int(size)]), rest[int(size) + 1:]
-        if message.get("event"):
+        if message.get("event") and message.get("class") == "call":
             out.write("\t".join(str(message.get(k, "")) for k in ("type", "param", "peeruri")) + "\n")
 PY
   WATCH_PID[$name]=$!

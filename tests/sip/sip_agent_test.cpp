@@ -85,9 +85,10 @@ private:
 // One call through the caller agent, with the states it went through.
 class Line {
 public:
-    HRESULT Dial(const std::string& uri, const SipLineTimeouts& timeouts = {}) {
+    HRESULT Dial(const std::string& uri, const SipLineTimeouts& timeouts = {},
+                 const AgentEndpoint& agent = Endpoint("BREVLIN_SIP_CALLER")) {
         return AgentCall::Start(
-            Endpoint("BREVLIN_SIP_CALLER"), uri, timeouts,
+            agent, uri, timeouts,
             [this](const SipCallUpdate& update) {
                 std::lock_guard lock(mu_);
                 history_ += history_.empty() ? "" : ",";
@@ -215,10 +216,11 @@ TEST_F(SipAgent, ControlConnectionKilledMidCall) {
 }
 
 // A fake agent on a loopback port of its own: accepts one connection and
-// sends it `bytes`, then keeps it open until the test ends.
+// sends it `bytes` (after the first request, if asked), then keeps it open
+// until the test ends.
 class FakeAgent {
 public:
-    explicit FakeAgent(std::string bytes) {
+    explicit FakeAgent(std::string bytes, bool afterARequest = false) {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
         listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -230,8 +232,12 @@ public:
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
         endpoint_.port = ntohs(address.sin_port);
         listen(listener_, 1);
-        server_ = std::thread([this, bytes = std::move(bytes)] {
+        server_ = std::thread([this, bytes = std::move(bytes), afterARequest] {
             peer_ = accept(listener_, nullptr, nullptr);
+            char request[512];
+            if (afterARequest) {
+                recv(peer_, request, sizeof request, 0);
+            }
             send(peer_, bytes.data(), static_cast<int>(bytes.size()), 0);
         });
     }
@@ -260,6 +266,18 @@ TEST_F(SipAgent, MalformedOrOversizedRepliesDropTheConnection) {
             << bytes.substr(0, 20);
         EXPECT_FALSE(agent.WaitEvent("", nullptr, 0s));
     }
+}
+
+TEST_F(SipAgent, AnUnconfirmedHangUpKeepsTheLinesReason) {
+    const std::string answer = R"({"response":true,"ok":true,"data":"","token":"brevlin-dial"})";
+    FakeAgent fake(std::to_string(answer.size()) + ":" + answer + ",", true);
+    SipLineTimeouts timeouts;
+    timeouts.unreachableMs = 300;
+    timeouts.hangUpMs = 300;
+    ASSERT_EQ(S_OK, line_.Dial("sip:x@127.0.0.1:9", timeouts, fake.endpoint_));
+    ASSERT_TRUE(line_.Wait(SipCallState::Disconnected));
+    EXPECT_EQ("inprogress,disconnected:unreachable", line_.History());
+    line_.call_.reset();
 }
 
 TEST_F(SipAgent, CloseFromAnotherThreadEndsTheReader) {

@@ -132,6 +132,17 @@ TEST_F(SipCallTest, HangUpBeforeTheDialIsAnsweredWaitsForIt) {
               Feed({Event("CALL_CLOSED", "c1", "Connection reset by user")}));
 }
 
+TEST_F(SipCallTest, ACallNamedInTheDialsAnswerIsHungUpByThatId) {
+    EXPECT_EQ("inprogress", Feed({Response("brevlin-dial", true, "call id: 9e33\n")}));
+    EXPECT_EQ("9e33", call_.CallId());
+    EXPECT_FALSE(call_.FarEndHeard()) << "the agent's own answer is not the far end's";
+    EXPECT_EQ(R"(61:{"command":"callfind","params":"9e33","token":"brevlin-find"},)",
+              call_.HangUp(CloseReason::Unreachable));
+    EXPECT_EQ("disconnected:unreachable",
+              Feed({Event("CALL_CLOSED", "other", "Connection reset by user"),
+                    Event("CALL_CLOSED", "9e33", "Connection reset by user")}));
+}
+
 TEST_F(SipCallTest, EndsWhenTheAgentRefusesOrLostTheCall) {
     EXPECT_EQ("disconnected:failed", Feed({Response("brevlin-dial", false, "invalid uri\n")}));
 
