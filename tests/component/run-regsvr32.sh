@@ -15,25 +15,71 @@ rm -rf "$WINEPREFIX"
 . "$root/tests/support/wine-arch.sh"
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
-wine_run() { "$root/scripts/wine-run" "$@"; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
-# view: 32 or 64, the registry as a program of that width sees it
-has_key() { wine_run reg query "$2" "/reg:$1" >/dev/null 2>&1; }
-value_of() { wine_run reg query "$2" $3 "/reg:$1" 2>/dev/null | tr -d '\r'; }
 
 class='HKCR\CLSID\{6C04D28D-D046-4514-A463-19AE864ABA68}'
 typelib='HKCR\TypeLib\{A98D2088-65A8-4490-8C57-CC6639597A5C}'
 
+# Every Wine program costs seconds (half a minute emulated), so each view is
+# read once, with one `reg query` of every key the checks look at, and read
+# again only after a program may have changed it: wine_run forgets the reads.
+snapshots="$(mktemp -d)"
+wine_run() { rm -f "$snapshots"/*; "$root/scripts/wine-run" "$@"; }
+wine_server() {
+  if [ "$BREVLIN_ARCH" = x86 ]; then "$root/scripts/x86-wine" run wineserver "$@"; else wineserver "$@"; fi
+}
+trap 'wine_server -k >/dev/null 2>&1; rm -rf "$snapshots"' EXIT
+# view: 32 or 64, the registry as a program of that width sees it
+snapshot() {
+  local view="$1" file="$snapshots/$1" key line=""
+  if [ ! -f "$file" ]; then
+    for key in 'HKCR\CLSID /ve' "$class /s" 'HKCR\Brevlin.TAPIDialer /s' \
+               'HKCR\Brevlin.TAPIDialer.1 /s' "$typelib /s"; do
+      line+="${line:+ & }reg query $key /reg:$view && echo @found ${key% /*} || echo @missing ${key% /*}"
+    done
+    "$root/scripts/wine-run" cmd /c "$line" 2>/dev/null | tr -d '\r' >"$file"
+  fi
+  cat "$file"
+}
+full_name() { printf '%s' "${1/#HKCR\\/HKEY_CLASSES_ROOT\\}"; }
+# A queried key is found by its marker, any other by its heading.
+has_key() {
+  local name
+  name="$(full_name "$2")"
+  snapshot "$1" | KEY="${name,,}" MARKER="@found $2" awk '
+    BEGIN { key = ENVIRON["KEY"] }
+    $0 == ENVIRON["MARKER"] || tolower($0) == key || index(tolower($0), key "\\") == 1 { found = 1 }
+    END { exit !found }'
+}
+# view key [value name]: the data of the key's default value, or of the named one
+value_of() {
+  local name
+  name="$(full_name "$2")"
+  snapshot "$1" | KEY="${name,,}" VALUE="${3:-(Default)}" awk '
+    /^[^ ]/ { inside = tolower($0) == ENVIRON["KEY"]; next }
+    inside && substr($0, 1, 4) == "    " {
+      split(substr($0, 5), field, "    ")
+      if (field[1] == ENVIRON["VALUE"]) { print field[3] }
+    }'
+}
+# One server for the whole run, started once the prefix is made: it keeps
+# the registry loaded between programs instead of reloading it for each.
+keep_server() {
+  wine_run cmd /c exit >/dev/null 2>&1
+  wine_server -w
+  wine_server -p30
+}
+
 # view path platform: the registration in one view is whole
 check_registered() {
   local view="$1" path="$2" platform="$3" what="$4"
-  value_of "$view" "$class\\InprocServer32" /ve | grep -qF "$path" || fail "$what: InprocServer32 does not name $path"
-  value_of "$view" "$class\\InprocServer32" "/v ThreadingModel" | grep -q "Both" || fail "$what: ThreadingModel is not Both"
-  value_of "$view" "$class\\MiscStatus\\1" /ve | grep -q "132497" || fail "$what: MiscStatus\\1 is not 132497"
-  value_of "$view" 'HKCR\Brevlin.TAPIDialer\CurVer' /ve | grep -q "Brevlin.TAPIDialer.1" || fail "$what: CurVer is not Brevlin.TAPIDialer.1"
+  value_of "$view" "$class\\InprocServer32" | grep -qF "$path" || fail "$what: InprocServer32 does not name $path"
+  value_of "$view" "$class\\InprocServer32" ThreadingModel | grep -q "Both" || fail "$what: ThreadingModel is not Both"
+  value_of "$view" "$class\\MiscStatus\\1" | grep -q "132497" || fail "$what: MiscStatus\\1 is not 132497"
+  value_of "$view" 'HKCR\Brevlin.TAPIDialer\CurVer' | grep -q "Brevlin.TAPIDialer.1" || fail "$what: CurVer is not Brevlin.TAPIDialer.1"
   has_key "$view" "$typelib\\1.0\\409\\$platform" || fail "$what: the type library is not registered under 1.0\\409\\$platform"
-  value_of "$view" "$typelib\\1.0\\409\\$platform" /ve | grep -qF "$path" || fail "$what: the type library's $platform path does not name $path"
+  value_of "$view" "$typelib\\1.0\\409\\$platform" | grep -qF "$path" || fail "$what: the type library's $platform path does not name $path"
 }
 
 # view: the class is gone from that view. The class keys are the view's
@@ -53,6 +99,7 @@ all_gone() {
 }
 
 path="$(winpath "$dll")"
+keep_server
 if [ "$BREVLIN_ARCH" = x64 ]; then
   wine_run "$REGSVR32" /s "$path" || fail "regsvr32 returned $?"
   check_registered 64 "$path" win64 "x64"
@@ -74,8 +121,8 @@ if [ "$BREVLIN_ARCH" = x64 ]; then
     wine_run "$regsvr32_64" /s "$path" || fail "regsvr32 beside a 32-bit registration returned $?"
     wine_run "$regsvr32_64" /s /u "$path" || fail "regsvr32 /u beside a 32-bit registration returned $?"
     check_gone 64 "x64 removed beside x86"
-    value_of 32 "$class\\InprocServer32" /ve | grep -qF "$x86_path" || fail "x64 removed beside x86: the 32-bit view's class is gone"
-    value_of 32 'HKCR\Brevlin.TAPIDialer\CurVer' /ve | grep -q "Brevlin.TAPIDialer.1" || fail "x64 removed beside x86: the shared ProgID is gone"
+    value_of 32 "$class\\InprocServer32" | grep -qF "$x86_path" || fail "x64 removed beside x86: the 32-bit view's class is gone"
+    value_of 32 'HKCR\Brevlin.TAPIDialer\CurVer' | grep -q "Brevlin.TAPIDialer.1" || fail "x64 removed beside x86: the shared ProgID is gone"
     exit $status
   ) || status=1
 else
