@@ -58,8 +58,12 @@ act() {
   esac
 }
 
+# Emulated, beside another entry, the first script's five calls did not end
+# within the 90 s that is ample on the host.
+script_limit=90
+[ -n "${BREVLIN_IN_VM:-}" ] && script_limit=360
 run_script() {  # cases...
-  BREVLIN_TELSIM_SCENARIO="$(winpath "$work/sip.ini")" timeout 90 "$root/scripts/wine-run" "$CSCRIPT" //nologo \
+  BREVLIN_TELSIM_SCENARIO="$(winpath "$work/sip.ini")" timeout "$script_limit" "$root/scripts/wine-run" "$CSCRIPT" //nologo \
     "$(winpath "$here/sip_call.vbs")" "$(winpath "$marks")" "+1 (555) 010-0100" "+1 (555) 010-0199" "$@" &
   local pid=$! mark
   while kill -0 "$pid" 2>/dev/null; do
