@@ -16,9 +16,9 @@ std::string DialledId(const std::string& data) {
     if (data.compare(0, kDialledId.size(), kDialledId) != 0) {
         return {};
     }
+    // Up to the line's end; npos less the prefix still reaches the string's end.
     const size_t end = data.find_first_of("\r\n", kDialledId.size());
-    return data.substr(kDialledId.size(),
-                       end == std::string::npos ? std::string::npos : end - kDialledId.size());
+    return data.substr(kDialledId.size(), end - kDialledId.size());
 }
 
 }  // namespace

@@ -43,7 +43,9 @@ snapshot() {
   cat "$file"
 }
 full_name() { printf '%s' "${1/#HKCR\\/HKEY_CLASSES_ROOT\\}"; }
-# A queried key is found by its marker, any other by its heading.
+# A queried key is found by its marker, any other by its heading. (Under
+# Wine's cmd a query chained with "&& echo @found" alone, without the
+# "|| echo @missing", reported a key that was gone as found.)
 has_key() {
   local name
   name="$(full_name "$2")"

@@ -2,6 +2,7 @@
 // (run-baresip.sh starts the instances and names them in BREVLIN_SIP_*),
 // and against a fake agent inside this process for what baresip never sends.
 #include "telsim/sip/agent_call.h"
+#include "telsim/sip/netstring.h"
 
 #include <winsock2.h>
 
@@ -269,15 +270,14 @@ TEST_F(SipAgent, MalformedOrOversizedRepliesDropTheConnection) {
 }
 
 TEST_F(SipAgent, AnUnconfirmedHangUpKeepsTheLinesReason) {
-    const std::string answer = R"({"response":true,"ok":true,"data":"","token":"brevlin-dial"})";
-    FakeAgent fake(std::to_string(answer.size()) + ":" + answer + ",", true);
+    FakeAgent fake(
+        EncodeNetstring(R"({"response":true,"ok":true,"data":"","token":"brevlin-dial"})"), true);
     SipLineTimeouts timeouts;
     timeouts.unreachableMs = 300;
     timeouts.hangUpMs = 300;
     ASSERT_EQ(S_OK, line_.Dial("sip:x@127.0.0.1:9", timeouts, fake.endpoint_));
     ASSERT_TRUE(line_.Wait(SipCallState::Disconnected));
     EXPECT_EQ("inprogress,disconnected:unreachable", line_.History());
-    line_.call_.reset();
 }
 
 TEST_F(SipAgent, CloseFromAnotherThreadEndsTheReader) {
