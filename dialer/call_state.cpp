@@ -13,6 +13,11 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
+// The free-threaded marshaler's unmarshal class. mingw-w64's uuid library
+// gives CLSID_InProcFreeMarshaler another value.
+constexpr CLSID kFreeThreadedUnmarshaler = {
+    0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
 void HangUp(const ComPtr<ITBasicCallControl>& call) noexcept {
     if (call) {
         (void)call->Disconnect(DC_NORMAL);
@@ -34,7 +39,7 @@ bool dialer::IsAgile(IUnknown* call) noexcept {
     return SUCCEEDED(call->QueryInterface(IID_PPV_ARGS(&marshal))) &&
            SUCCEEDED(marshal->GetUnmarshalClass(IID_IUnknown, call, MSHCTX_INPROC, nullptr,
                                                 MSHLFLAGS_NORMAL, &unmarshaler)) &&
-           IsEqualCLSID(unmarshaler, CLSID_InProcFreeMarshaler);
+           IsEqualCLSID(unmarshaler, kFreeThreadedUnmarshaler);
 }
 
 bool CTAPIDialer::EnterRoad() noexcept {

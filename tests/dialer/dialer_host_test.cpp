@@ -219,8 +219,8 @@ TEST_F(DialerReentrancyTest, ARedialsHangUpRefusesTheHostsOtherMembers) {
     EXPECT_TRUE(WaitUntilConnectedIs(true));
     EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_EQ(2u, m_service->World().CallsCreated());
-    // The hung-up call is held by the service and this test alone.
-    EXPECT_EQ(2, m_service->Ledger().RefCount(first.Get()));
+    // The hung-up call is held by this test alone.
+    EXPECT_EQ(1, m_service->Ledger().RefCount(first.Get()));
     EXPECT_HR(S_OK, m_dialer->Disconnect());
     EXPECT_EQ(2u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
