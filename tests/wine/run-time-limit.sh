@@ -38,7 +38,8 @@ pids_of() {
   local file pid first base="${exe[$1]##*/}"
   for file in $(grep -laF -- "$base" /proc/[0-9]*/cmdline 2>/dev/null); do
     pid="${file#/proc/}"
-    first="$(tr '\0' '\n' <"$file" 2>/dev/null | head -n1)"
+    first=""
+    read -r -d '' first 2>/dev/null <"$file"
     case "${first,,}" in *[/\\]"${base,,}") echo "${pid%/cmdline}" ;; esac
   done
 }
