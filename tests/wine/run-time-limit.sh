@@ -3,11 +3,12 @@
 # returns, and given --spawn starts a copy of itself that Wine runs detached;
 # a nested CTest run holds two such entries with a limit of LIMIT seconds,
 # started as every entry is (scripts/test-limit, scripts/wine-run): one in the
-# shared prefix, one in a prefix of its own. Each must fail before CTest's
-# own kill, with no process of its program left, and the second with no
-# process of its prefix left, Wine server included. Meanwhile a program in
-# the shared prefix that belongs to no entry runs on; SIGTERM to its
-# scripts/wine-run then ends it.
+# shared prefix, one in a prefix of its own whose Wine session another
+# program keeps. Each must fail before CTest's own kill, with no process of
+# its program left, and the second with no process of its prefix left, Wine
+# server and that other program included. Meanwhile a program in the shared
+# prefix that belongs to no entry runs on; SIGTERM to its scripts/wine-run
+# then ends it.
 #   run-time-limit.sh PROGRAM LIMIT WORK_DIR
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -30,7 +31,7 @@ check() {
 # are found: the first word of their command line ends in it (a Unix path,
 # or the Z:\ path Wine gives the copy it starts).
 declare -A exe
-for name in bystander shared own; do
+for name in bystander warm shared own; do
   exe[$name]="$work/hung-$name-$$.exe"
   cp "$program" "${exe[$name]}"
 done
@@ -59,15 +60,22 @@ gone() {
   return 1
 }
 
+# started NAME: waits until a process of NAME runs.
+started() {
+  for _ in $(seq 1200); do
+    [ -n "$(pids_of "$1")" ] && return 0
+    sleep 0.1
+  done
+  echo "FAIL: $1 never started"
+  exit 1
+}
+
 # The bystander also makes the shared prefix on first use.
 "$root/scripts/wine-run" "${exe[bystander]}" >/dev/null 2>&1 &
 bystander_run=$!
-trap 'kill -TERM $bystander_run 2>/dev/null' EXIT
-for _ in $(seq 1200); do
-  [ -n "$(pids_of bystander)" ] && break
-  sleep 0.1
-done
-[ -n "$(pids_of bystander)" ] || { echo "FAIL: the bystander never started"; exit 1; }
+warm_run=""
+trap 'kill -TERM $bystander_run $warm_run 2>/dev/null' EXIT
+started bystander
 
 # A prefix of its own, in a second: files Wine may write are copied, the
 # large ones (system DLLs, never written) are links to the shared prefix's.
@@ -76,6 +84,11 @@ mkdir -p "$own"
 (cd "$shared" && find . -mindepth 1 -maxdepth 1 ! -name drive_c ! -name wineserver -exec cp -a -t "$own" {} +)
 cp -as "$shared/drive_c" "$own/"
 (cd "$shared" && find drive_c -type f -size -65k -exec cp -a --parents --remove-destination -t "$own" {} +)
+# Its Wine session runs before the entry starts, as a runner's earlier
+# programs leave it, so that the entry's program starts in good time.
+WINEPREFIX="$own" "$root/scripts/wine-run" "${exe[warm]}" >/dev/null 2>&1 &
+warm_run=$!
+started warm
 
 {
   for name in shared own; do
@@ -109,6 +122,7 @@ for name in shared own; do
 done
 gone "processes of the prefix" prefix_pids "$own"
 check "own: no process of its prefix is left, Wine server included" $?
+wait $warm_run
 
 [ -n "$(pids_of bystander)" ]
 check "the shared prefix's other program runs on" $?
