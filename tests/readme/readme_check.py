@@ -89,7 +89,7 @@ def check_names(root, unpacked):
     for doc in documents(root):
         name = os.path.relpath(doc, root)
         for code in commands(read(doc)):
-            for script, args in re.findall(r"(?<![\w/])(scripts/[\w-]+)((?:\s+[^\s`|;&]+)*)", code):
+            for script, args in re.findall(r"(?<![\w/])(scripts/[\w-]+(?:/[\w.-]*[\w-])*)((?:\s+[^\s`|;&]+)*)", code):
                 # A script that runs another (x86-vm run scripts/wine-run
                 # --x86 ...) hands it the options that follow its name.
                 args, _, nested = args.partition(" scripts/")

@@ -11,8 +11,9 @@
 #   - examples.js, with the installed control and TelSim registered: the
 #     README's scripts, the zip's hosts and the programs give "call" against
 #     the default scenario and "no-line" against the one without a suitable
-#     line (a runner without a modem), and a no-line answer is refused where
-#     a call is expected.
+#     line (a runner without a modem; the README's VBScript only in the
+#     first, see below), and a no-line answer is refused where a call is
+#     expected.
 # The 32-bit hosts cannot run where the kernel runs no 32-bit code; the
 # hosted job runs them.
 #   run-windows-scripts.sh SOURCE_DIR WORK_DIR
@@ -51,7 +52,9 @@ printf '%s\n%s\n' "$readme_line" "${readme_line/call.cpp/dial.cpp}" >"$work/cl.e
 tr -d '\r' <"$work/standin/cl.log" | sed 's/ *$//' | diff -u "$work/cl.expected" - ||
   fail "build-example.cmd did not run the README's cl command for call.cpp and dial.cpp"
 
-run regsvr32 /s "$(winpath "$pkg/testing/x64/TelSim.dll")" || fail "registering TelSim.dll"
+# Wine's regsvr32 prints even with /s, and its lines can surface in the
+# next program's redirected output: into nul with them.
+run cmd /c "regsvr32 /s $(winpath "$pkg/testing/x64/TelSim.dll") >nul 2>&1" || fail "registering TelSim.dll"
 cscript64='C:\windows\system32\cscript.exe //nologo'
 hosts=(--run "readme-vbs-64=$cscript64 $(winpath "$work/readme/call.vbs")"
        --run "readme-js-64=$cscript64 $(winpath "$work/readme/call.js")"
@@ -69,8 +72,11 @@ examples() {
   [ "$got" = "$want" ] || fail "examples.js --expect $expect against $scenario.ini exited $got, not $want"
 }
 examples default call 0 "${hosts[@]}"
-examples nolines no-line 0 "${hosts[@]}"
-examples nolines call 1 "${hosts[@]:0:2}"
+# Wine's cscript reports no VBScript error: the README's VBScript, stopped
+# by Connect's, prints nothing more and exits 0 (Windows' names the
+# error). So the no-line runs start at its JScript.
+examples nolines no-line 0 "${hosts[@]:2}"
+examples nolines call 1 "${hosts[@]:2:2}"
 
 packages remove "$(msi x64)" --log "$(log x64-remove)"
 packages gone
