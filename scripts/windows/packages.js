@@ -61,7 +61,8 @@ function join(folder, name) { return folder.replace(/\\$/, "") + "\\" + name; }
 // redirection behaves alike on Windows and under Wine.
 function run(command) {
     var out = join(fso.GetSpecialFolder(2).Path, fso.GetTempName());
-    var status = shell.Run("cmd /s /c \"" + command + " >\"" + out + "\" 2>&1\"", 0, true);
+    // The brackets send every command of a chain (a & b) into the file.
+    var status = shell.Run("cmd /s /c \"(" + command + ") >\"" + out + "\" 2>&1\"", 0, true);
     var text = "";
     if (fso.FileExists(out)) {
         var f = fso.GetFile(out);

@@ -37,6 +37,17 @@ packages() { script packages.js "$@" || fail "packages.js $1 ${2:-}"; }
 msi() { winpath "$src/dist/brevlin-$version-$1.msi"; }
 log() { winpath "$work/$1.log"; }
 
+# Another component's class and interface in each registry view, as on any
+# Windows: where Wine's prefix was made without running 32-bit code it has
+# no 32-bit class keys, and Wine then writes both views' keys into one.
+neighbour='{0F1E2D3C-4B5A-4969-8877-665544332211}'
+for view in 64 32; do
+  for key in CLSID Interface; do
+    run reg add "HKCR\\$key\\$neighbour" /ve /d "Another component" /f /reg:$view >/dev/null ||
+      fail "adding another component's $key key to the $view-bit view"
+  done
+done
+
 packages install "$(msi x64)" --log "$(log x64-install)"
 packages installed x64 --version "$version"
 packages refused "$(msi x86)" --log "$(log x86-refused)"
