@@ -131,6 +131,12 @@ void DisconnectIdle(Report& report, const Line& line) {
     }
 }
 
+// The class that unmarshals what the free-threaded marshaler marshals, as
+// its GetUnmarshalClass names it. mingw-w64's libuuid defines
+// CLSID_InProcFreeMarshaler as {0000001C-...}, which nothing answers.
+constexpr CLSID kFreeThreadedUnmarshaler = {
+    0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
 // Whether COM may call the object directly from any apartment. Empty
 // `misbehaved` unless a query answered what no object should.
 std::wstring Agility(IUnknown* object, std::wstring& misbehaved) {
@@ -157,7 +163,7 @@ std::wstring Agility(IUnknown* object, std::wstring& misbehaved) {
         misbehaved = L"IMarshal " + Hex(hr);
         return misbehaved;
     }
-    if (IsEqualCLSID(unmarshaler, CLSID_InProcFreeMarshaler)) {
+    if (IsEqualCLSID(unmarshaler, kFreeThreadedUnmarshaler)) {
         return L"agile (free-threaded marshaler)";
     }
     wchar_t text[40] = L"?";
