@@ -32,7 +32,11 @@ bool ChooseCallLine(const std::vector<fidelity::Line>& lines, const std::wstring
         line = fidelity::CallableLine(lines);
         why = L"no line takes phone numbers and carries a media type";
     }
-    if (!line || !fidelity::TakesPhoneNumbers(*line) || !fidelity::OneMediaType(*line)) {
+    if (!line) {
+        return false;
+    }
+    if (!fidelity::TakesPhoneNumbers(*line) || !fidelity::OneMediaType(*line)) {
+        why = L"\"" + line->name + L"\" takes no phone numbers or carries no media type";
         return false;
     }
     chosen.index = static_cast<size_t>(line - lines.data());
