@@ -8,10 +8,11 @@ namespace fidelity {
 namespace {
 
 constexpr long kFilter = TE_CALLNOTIFICATION | TE_CALLSTATE | TE_CALLINFOCHANGE;
-// How long a row waits for an event that should come, for the absence of
-// one that should not, and for the stragglers of its call before the next
-// row advises a sink of its own.
-constexpr DWORD kEventMs = 10000;
+// How long a row waits for an event that should come (generous: under
+// emulation events come seconds late), for the absence of one that should
+// not, and for the stragglers of its call before the next row advises a
+// sink of its own.
+constexpr DWORD kEventMs = 30000;
 constexpr DWORD kQuietMs = 1000;
 constexpr DWORD kDrainMs = 300;
 
