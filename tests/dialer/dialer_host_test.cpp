@@ -110,6 +110,35 @@ TEST_P(DialerHostTest, SeesTheCallConnectAndEnd) {
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
+// A call the far end ends, in a host whose thread only sleeps. A call bound
+// to the host's apartment is never touched on the service's thread: its end
+// is read from the event, and the host's next member hangs it up and lets it
+// go. An agile one is dropped on the service's thread at once.
+TEST_P(DialerHostTest, AnEndedCallIsDroppedWhereTheCallMayBeUsed) {
+    telsim::CallScript script;
+    script.onConnect = {{CS_INPROGRESS, 50}, {CS_DISCONNECTED, 100, CEC_DISCONNECT_BUSY}};
+    for (const telsim::Objects objects : {telsim::Objects::Bound, telsim::Objects::Agile}) {
+        StartHost(GetParam(), script);
+        m_service->World().SetObjects(objects);
+        ASSERT_HR(S_OK, Connect());
+        ASSERT_TRUE(WaitUntilConnectedIs(true));
+        ASSERT_TRUE(WaitUntilConnectedIs(false));
+        m_service->Notifications().WaitIdle();
+        const bool leftToTheHost = objects == telsim::Objects::Bound;
+        EXPECT_EQ(leftToTheHost ? 0u : 1u, m_service->Recorder().CountOf(op::CallDisconnect));
+        Bstr list;
+        EXPECT_HR(S_OK, m_dialer->GetAddressNameCSVList(list.Receive()));
+        EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+        {
+            const ComPtr<ITBasicCallControl> call = m_service->World().Calls().at(0);
+            EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));
+        }
+        EXPECT_EQ(0u, m_service->Ledger().WrongApartmentCalls());
+        EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+        Finish();
+    }
+}
+
 // A window of the host's thread whose procedure runs `action`: a message
 // sent to it from another thread is served only while the host's thread
 // pumps, as a call marshalled into the apartment is.
