@@ -8,6 +8,8 @@
 #include "telsim/telsim.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 using Microsoft::WRL::ComPtr;
 
@@ -234,6 +236,7 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
         return;
     }
     auto due = Notifier::Clock::now();
+    call->SetLastDue(due);
     for (const CallStep& step : steps) {
         due += std::chrono::milliseconds(step.delayMs);
         notifier_.Post(
@@ -244,6 +247,7 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
                 }
             },
             [call, generation] { return call->Generation() != generation; });
+        call->SetLastDue(due);
     }
 } catch (...) {
     service_.Ledger().ReportMisuse(L"call states lost for lack of memory");
@@ -349,6 +353,17 @@ HRESULT Notifications::RaiseEvent(const EventSpec& wanted) {
                        [this, held, queued, mode] { Deliver(queued, held.Get(), mode); });
         return S_OK;
     });
+}
+
+bool Notifications::AwaitDelivery(Notifier::Clock::time_point after, DWORD timeoutMs) noexcept try {
+    // Queued behind everything due by then: run in order of due time, then
+    // of posting.
+    auto delivered = std::make_shared<std::atomic<bool>>(false);
+    notifier_.Post(std::max(after, Notifier::Clock::now()),
+                   [delivered] { delivered->store(true); });
+    return WaitServingUntil([&] { return delivered->load(); }, timeoutMs);
+} catch (...) {
+    return false;
 }
 
 void Notifications::WaitIdle() {

@@ -100,6 +100,11 @@ public:
     // answered for a synchronous delivery (the last failure, else S_OK),
     // S_OK for a queued one.
     HRESULT RaiseEvent(const EventSpec& event);
+    // Waits (serving the caller's apartment) until the notification thread
+    // has run everything queued to be due by `after`, dropped steps
+    // excepted; false when timeoutMs passed first.
+    bool AwaitDelivery(Notifier::Clock::time_point after, DWORD timeoutMs) noexcept;
+    bool OnNotificationThread() const noexcept { return notifier_.OnThread(); }
     // Waits until the notification thread has delivered everything queued,
     // delayed steps included.
     void WaitIdle();

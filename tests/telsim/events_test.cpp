@@ -87,8 +87,10 @@ TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
 TEST_F(Events, FilterDecidesWhatReachesTheSink) {
     // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
-    Advised root = MakeAdvised(*svc, sink.Get(), 0);
+    Advised root = MakeAdvised(*svc, sink.Get(), std::nullopt);
     telsim::EventSpec event;
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    ASSERT_HR(S_OK, root.tapi->put_EventFilter(0));
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     EXPECT_TRUE(sink->Events().empty());
     ASSERT_HR(S_OK, root.tapi->put_EventFilter(TE_CALLSTATE));
@@ -229,6 +231,26 @@ TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(CS_DISCONNECTED, states.back());
     EXPECT_EQ(states.end(), std::find(states.begin(), states.end(), CS_CONNECTED));
+}
+
+TEST_F(Events, FarEndEndsTheCallWithItsCauseAfterConnect) {
+    for (const auto cause : {CEC_DISCONNECT_BUSY, CEC_DISCONNECT_NOANSWER}) {
+        OnConnect({{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 200, cause}});
+        ComPtr<FakeSink> seen = FakeSink::Make();
+        Advised root = MakeAdvised(*svc, seen.Get());
+        ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+        ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+        const auto early = seen->States();
+        EXPECT_EQ(early.end(), std::find(early.begin(), early.end(), CS_DISCONNECTED));
+        svc->Notifications().WaitIdle();
+        const auto events = seen->Events();
+        ASSERT_EQ(2u, events.size());
+        EXPECT_EQ(CS_INPROGRESS, events[0].eventState);
+        EXPECT_EQ(CS_DISCONNECTED, events[1].eventState);
+        EXPECT_EQ(cause, events[1].cause);
+        EXPECT_NE(GetCurrentThreadId(), events[1].thread);
+        EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
+    }
 }
 
 TEST_F(Events, CallNeverStartedHasNothingToDisconnect) {
