@@ -18,22 +18,24 @@ namespace {
 constexpr CLSID kFreeThreadedUnmarshaler = {
     0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-void HangUp(const ComPtr<ITBasicCallControl>& call) noexcept {
-    if (call) {
-        (void)call->Disconnect(DC_NORMAL);
+}  // namespace
+
+void CTAPIDialer::DropEndedCall(const ComPtr<ITBasicCallControl>& call) noexcept {
+    if (!call) {
+        return;
+    }
+    (void)call->Disconnect(DC_NORMAL);
+    // The sink follows this call, ended: its reference goes on this thread too.
+    if (m_pEventSink) {
+        m_pEventSink->StopFollowing();
     }
 }
 
-}  // namespace
-
-// A call that says so itself, or marshals through the free-threaded
-// marshaler (which hands every apartment the object itself), may be used on
-// any thread; any other is bound to the apartment it was made in.
+// A call that marshals through the free-threaded marshaler hands every
+// apartment the object itself, so it may be used on any thread; any other
+// is bound to the apartment it was made in. (IAgileObject came after TAPI 3,
+// whose objects could only say so this way.)
 bool dialer::IsAgile(IUnknown* call) noexcept {
-    ComPtr<IUnknown> agile;
-    if (SUCCEEDED(call->QueryInterface(__uuidof(IAgileObject), &agile))) {
-        return true;
-    }
     ComPtr<IMarshal> marshal;
     CLSID unmarshaler{};
     return SUCCEEDED(call->QueryInterface(IID_PPV_ARGS(&marshal))) &&
@@ -63,7 +65,7 @@ bool CTAPIDialer::EnterRoad() noexcept {
     }
     // An end that came while no member ran, of a call that only this
     // thread may use.
-    HangUp(ended);
+    DropEndedCall(ended);
     return true;
 }
 
@@ -75,10 +77,10 @@ void CTAPIDialer::LeaveRoad() noexcept {
         m_dwRoadThread = 0;
         WakeAllConditionVariable(&m_roadFree);
     }
-    HangUp(ended);
+    DropEndedCall(ended);
 }
 
-ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool agile) noexcept {
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool usable) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
     // A call that a later Connect replaced, or that a member took out to
     // hang up, is not the current one any more.
@@ -86,7 +88,7 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool agile
         return nullptr;
     }
     m_bCallEnded = true;
-    if (m_dwRoadThread != 0 || !agile) {
+    if (m_dwRoadThread != 0 || !usable) {
         return nullptr;
     }
     return TakeEndedCallLocked();

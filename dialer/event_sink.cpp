@@ -139,14 +139,18 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
     // The event holds the call and the sink the one it follows, so two
     // equal identities are one object.
     IUnknown* const identity = comkit::IdentityOf(call.Get());
-    bool agile = false;
-    if (!IsFollowed(identity, agile)) {
-        return S_OK;
+    bool usable = false;
+    {
+        ExclusiveLock lock(m_lock);
+        if (!identity || identity != m_pFollowedCall.Get() || m_bFollowedEnded) {
+            return S_OK;
+        }
+        usable = m_dwFollowedThread == 0 || m_dwFollowedThread == GetCurrentThreadId();
     }
     // The state is the call's own at this moment, not the one the event
     // carries, where the call may be used on this thread.
     CALL_STATE state = CS_IDLE;
-    if (agile) {
+    if (usable) {
         hr = call->get_CallState(&state);
     } else if (stateEvent) {
         hr = stateEvent->get_State(&state);
@@ -169,26 +173,20 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
         // even a state that cannot be read, undoes its end. A bound call's
         // reference goes on the host's thread.
         m_bFollowedEnded = true;
-        if (agile) {
+        if (usable) {
             ended.Swap(m_pFollowedCall);
         }
     }
 
     ComPtr<ITBasicCallControl> drop;
     if (CTAPIDialer* owner = EnterOwner()) {
-        drop = owner->TakeEndedCall(identity, agile);
+        drop = owner->TakeEndedCall(identity, usable);
         LeaveOwner();
     }
     if (drop) {
         (void)drop->Disconnect(DC_NORMAL);
     }
     return hr;
-}
-
-bool CTAPIDialerEventNotification::IsFollowed(IUnknown* identity, bool& agile) noexcept {
-    ExclusiveLock lock(m_lock);
-    agile = m_bFollowedAgile;
-    return identity && identity == m_pFollowedCall.Get() && !m_bFollowedEnded;
 }
 
 void CTAPIDialerEventNotification::FollowCall(IUnknown* call, bool agile) noexcept {
@@ -205,7 +203,7 @@ void CTAPIDialerEventNotification::SetFollowed(IUnknown* identity, bool agile,
     ComPtr<IUnknown> former(identity);
     ExclusiveLock lock(m_lock);
     former.Swap(m_pFollowedCall);
-    m_bFollowedAgile = agile;
+    m_dwFollowedThread = agile ? 0 : GetCurrentThreadId();
     m_bFollowedEnded = false;
     if (restartState) {
         m_lCallState.store(CS_IDLE);

@@ -9,18 +9,20 @@
 //
 // The service's call objects may not be agile: Microsoft's reference does
 // not say. So the dialer asks each call it makes, on its own thread, whether
-// it is (IAgileObject, or the free-threaded marshaler behind IMarshal), and
+// it is (the free-threaded marshaler behind its IMarshal), and
 // on the service's thread the sink and the dialer only touch the call of an
 // event as the service handed it there, plus, for an agile call, the
 // dialer's own reference:
-// - an agile call has its state read from the call, and its end hung up
-//   and released on the service's thread, unless a member of the dialer is
-//   running, which then does it before it returns;
+// - a call that may be used on the event's thread (it is agile, or the
+//   event comes on the thread that made it) has its state read from the
+//   call, and its end hung up and released there, unless a member of the
+//   dialer is running, which then does it before it returns;
 // - any other call is compared by identity only (its IUnknown, which a
 //   proxy answers locally); its state is the one the event carries; its end
 //   is left to the host's thread: the dialer's next member that calls the
-//   service hangs it up, and the sink's own reference is let go when the
-//   host's thread next follows or stops following.
+//   service hangs it up and has the sink let go of it.
+// A call made in the multithreaded apartment could be used on any of its
+// threads; the dialer does not count on the service's thread being one.
 // A proxy made for the service's thread would have an identity of its own;
 // a service that hands out such calls in its events would need the call's
 // identity taken on that thread too. TelSim hands out the call itself.
@@ -75,7 +77,7 @@ public:
     // disconnected, another call is followed, or StopFollowing: a call the
     // dialer hung up is still followed to its end, which may come later.
     // Called on the thread that made the call; `agile` says whether the call
-    // may be used on the service's thread too.
+    // may be used on other threads too.
     void FollowCall(IUnknown* call, bool agile) noexcept;
     // No call is followed any more; the tracked state stays as it is.
     void StopFollowing() noexcept { SetFollowed(nullptr, false, false); }
@@ -92,9 +94,6 @@ private:
     ~CTAPIDialerEventNotification();
 
     void SetFollowed(IUnknown* identity, bool agile, bool restartState) noexcept;
-    // Whether `identity` is the call followed and not yet ended, and whether
-    // that call is agile.
-    bool IsFollowed(IUnknown* identity, bool& agile) noexcept;
     // Pins the owner for one call into it; null when there is none.
     CTAPIDialer* EnterOwner() noexcept;
     void LeaveOwner() noexcept;
@@ -109,11 +108,11 @@ private:
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_ownerIdle = CONDITION_VARIABLE_INIT;
     LONG m_cOwnerCalls;
-    // The identity of the call followed, with a reference; whether it is
-    // agile, and whether it ended (a bound call's reference waits for the
-    // host's thread).
+    // The identity of the call followed, with a reference; the one thread
+    // that may use it (0: any, the call is agile), and whether it ended (a
+    // bound call's reference waits for that thread).
     Microsoft::WRL::ComPtr<IUnknown> m_pFollowedCall;
-    bool m_bFollowedAgile = false;
+    DWORD m_dwFollowedThread = 0;
     bool m_bFollowedEnded = false;
     // The aggregated free-threaded marshaler's own unknown.
     Microsoft::WRL::ComPtr<IUnknown> m_pFreeThreadedMarshaler;

@@ -85,8 +85,8 @@ public:
     // the member running drops it before it returns, else the next member
     // that calls the service. Never waits for the host: it only takes the
     // call lock, which nothing holds across a call into the service.
-    // `agile` tells whether the call may be used on this thread.
-    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool agile) noexcept;
+    // `usable` tells whether the call may be used on this thread.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool usable) noexcept;
 
     // The control has no picture of its own: containers show a fixed label.
     HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept;
@@ -147,6 +147,9 @@ private:
     // The current call if the service reported it ended and it was started;
     // the caller holds m_csCall.
     Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCallLocked() noexcept;
+    // Hangs up an ended call taken out on the host's thread, and has the
+    // sink let go of it there too.
+    void DropEndedCall(const Microsoft::WRL::ComPtr<ITBasicCallControl>& call) noexcept;
 
     Microsoft::WRL::ComPtr<ITTAPI> m_pTapi;
     Microsoft::WRL::ComPtr<ITAddress> m_pAddress;
