@@ -8,6 +8,7 @@
 #include "telsim/telsim.h"
 
 #include <algorithm>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -309,12 +310,17 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call, Delivery mod
                 continue;
             }
         }
+        const bool timed = timeSinkCalls_.load();
+        const auto called = Notifier::Clock::now();
         const HRESULT hr = service_.Recorder().Run(
             op::SinkEvent,
             [&] {
                 return ArgList(static_cast<long>(wanted.kind), static_cast<long>(wanted.callState));
             },
             [&](const Gate&) { return sink->Event(wanted.kind, dispatch); });
+        if (timed) {
+            RecordSinkCallTime(Notifier::Clock::now() - called);
+        }
         if (FAILED(hr)) {
             result = hr;
         }
@@ -349,6 +355,18 @@ HRESULT Notifications::RaiseEvent(const EventSpec& wanted) {
                        [this, held, queued, mode] { Deliver(queued, held.Get(), mode); });
         return S_OK;
     });
+}
+
+void Notifications::RecordSinkCallTime(Notifier::Clock::duration time) noexcept try {
+    std::lock_guard<std::mutex> lock(mu_);
+    sinkCallTimes_.push_back(time);
+} catch (...) {
+    service_.Ledger().ReportMisuse(L"a sink call's time lost for lack of memory");
+}
+
+std::vector<Notifier::Clock::duration> Notifications::TakeSinkCallTimes() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return std::exchange(sinkCallTimes_, {});
 }
 
 void Notifications::WaitIdle() {
