@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -313,12 +314,17 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call, Delivery mod
                 continue;
             }
         }
+        const bool timed = timeSinkCalls_.load();
+        const auto called = Notifier::Clock::now();
         const HRESULT hr = service_.Recorder().Run(
             op::SinkEvent,
             [&] {
                 return ArgList(static_cast<long>(wanted.kind), static_cast<long>(wanted.callState));
             },
             [&](const Gate&) { return sink->Event(wanted.kind, dispatch); });
+        if (timed) {
+            RecordSinkCallTime(Notifier::Clock::now() - called);
+        }
         if (FAILED(hr)) {
             result = hr;
         }
@@ -364,6 +370,18 @@ bool Notifications::AwaitDelivery(Notifier::Clock::time_point after, DWORD timeo
     return WaitServingUntil([&] { return delivered->load(); }, timeoutMs);
 } catch (...) {
     return false;
+}
+
+void Notifications::RecordSinkCallTime(Notifier::Clock::duration time) noexcept try {
+    std::lock_guard<std::mutex> lock(mu_);
+    sinkCallTimes_.push_back(time);
+} catch (...) {
+    service_.Ledger().ReportMisuse(L"a sink call's time lost for lack of memory");
+}
+
+std::vector<Notifier::Clock::duration> Notifications::TakeSinkCallTimes() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return std::exchange(sinkCallTimes_, {});
 }
 
 void Notifications::WaitIdle() {

@@ -9,6 +9,7 @@
 #include "telsim/notifier.h"
 #include "telsim/world.h"
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -112,6 +113,14 @@ public:
     bool StopIfIdle();
     void Stop();
 
+    // ---- timing
+    // While on, every sink's Event is timed as a delivery calls it (through
+    // its apartment's proxy where it goes there): how long the thread that
+    // delivers was kept, which a sink that waits for its host stretches.
+    void TimeSinkCalls(bool on) noexcept { timeSinkCalls_.store(on); }
+    // The times recorded since the last take, in order of return.
+    std::vector<Notifier::Clock::duration> TakeSinkCallTimes();
+
 private:
     struct SinkEntry {
         Root* root;  // null once the root went and the sink was kept
@@ -137,6 +146,7 @@ private:
     std::vector<Target> TargetsOf(const EventSpec& wanted) const;
     // Lets go of entries taken out of sinks_ (no lock held).
     static void Release(std::vector<SinkEntry>& entries) noexcept;
+    void RecordSinkCallTime(Notifier::Clock::duration time) noexcept;
 
     Service& service_;
     mutable std::mutex mu_;
@@ -148,6 +158,8 @@ private:
     long nextRegistration_ = 1;
     long latestCallbackInstance_ = 0;
     long latestFilter_ = 0;
+    std::atomic<bool> timeSinkCalls_{false};
+    std::vector<Notifier::Clock::duration> sinkCallTimes_;
     Notifier notifier_;
 };
 

@@ -309,6 +309,27 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     EXPECT_NE(GetCurrentThreadId(), sink->Events()[0].thread);
 }
 
+// Only the sink's own time counts, and only while timing is on: a bench
+// reads from it how long a sink kept the notification thread.
+TEST_F(Events, SinkCallsAreTimedWhileAsked) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    sink->onEvent = [](TAPI_EVENT, ITCallInfo*) { Sleep(30); };
+    telsim::EventSpec event;
+    event.delivery = telsim::Delivery::NotificationThread;  // lenient: the thread timed
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    svc->Notifications().WaitIdle();
+    svc->Notifications().TimeSinkCalls(true);
+    event.delayMs = 500;
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    svc->Notifications().WaitIdle();
+    svc->Notifications().TimeSinkCalls(false);
+    const auto times = svc->Notifications().TakeSinkCallTimes();
+    ASSERT_EQ(1u, times.size());
+    EXPECT_GE(times[0], std::chrono::milliseconds(25));
+    EXPECT_LT(times[0], std::chrono::milliseconds(500));
+    EXPECT_TRUE(svc->Notifications().TakeSinkCallTimes().empty());
+}
+
 TEST_F(Events, EventsAreRecordedInOrderWithOperations) {
     // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
