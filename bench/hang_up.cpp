@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "rounds.h"
+#include "support/host_window.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -19,44 +20,7 @@ constexpr DWORD kHangupMs = 2000;
 // states a second, and the host's hang-up sees many of them.
 constexpr DWORD kEventGapMs = 50;
 
-// A window of the host's thread: a message sent to it from another thread
-// runs `action` there, and only while that thread pumps, as a host's own
-// window does while a member it called waits.
-class HostWindow {
-public:
-    explicit HostWindow(std::function<void()> action) : action_(std::move(action)) {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"BrevlinBenchHost";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowW(L"BrevlinBenchHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                windowClass.hInstance, this);
-        if (!window_) {
-            Fail("creating the host's window");
-        }
-    }
-    HostWindow(const HostWindow&) = delete;
-    HostWindow& operator=(const HostWindow&) = delete;
-    ~HostWindow() { DestroyWindow(window_); }
-    void RunOnHostThread() const { SendMessageW(window_, WM_APP, 0, 0); }
-
-private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA,
-                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        } else if (message == WM_APP) {
-            reinterpret_cast<HostWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA))->action_();
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-
-    std::function<void()> action_;
-    HWND window_ = nullptr;
-};
+using test_support::HostWindow;
 
 // What happens while the host's thread is inside its Disconnect.
 enum class Meanwhile {
@@ -108,6 +72,9 @@ double HangUp(Component& component, telsim::Service& service, Meanwhile meanwhil
 
     HRESULT redialed = S_OK;
     const HostWindow window([&] { redialed = dialer->Connect(number.Get()); });
+    if (!window.Handle()) {
+        Fail("creating the host's window");
+    }
     std::atomic<bool> inside{true};
     std::thread serviceThread;
     if (meanwhile != Meanwhile::Nothing) {

@@ -18,18 +18,13 @@ namespace {
 constexpr CLSID kFreeThreadedUnmarshaler = {
     0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-}  // namespace
-
-void CTAPIDialer::DropEndedCall(const ComPtr<ITBasicCallControl>& call) noexcept {
-    if (!call) {
-        return;
-    }
-    (void)call->Disconnect(DC_NORMAL);
-    // The sink follows this call, ended: its reference goes on this thread too.
-    if (m_pEventSink) {
-        m_pEventSink->StopFollowing();
+void HangUp(const ComPtr<ITBasicCallControl>& call) noexcept {
+    if (call) {
+        (void)call->Disconnect(DC_NORMAL);
     }
 }
+
+}  // namespace
 
 // A call that marshals through the free-threaded marshaler hands every
 // apartment the object itself, so it may be used on any thread; any other
@@ -65,7 +60,7 @@ bool CTAPIDialer::EnterRoad() noexcept {
     }
     // An end that came while no member ran, of a call that only this
     // thread may use.
-    DropEndedCall(ended);
+    HangUp(ended);
     return true;
 }
 
@@ -77,7 +72,11 @@ void CTAPIDialer::LeaveRoad() noexcept {
         m_dwRoadThread = 0;
         WakeAllConditionVariable(&m_roadFree);
     }
-    DropEndedCall(ended);
+    HangUp(ended);
+    // A call bound to this thread that ended is let go here, whoever hung it up.
+    if (m_pEventSink) {
+        m_pEventSink->ForgetEndedCall();
+    }
 }
 
 ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool usable) noexcept {

@@ -189,6 +189,14 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
     return hr;
 }
 
+void CTAPIDialerEventNotification::ForgetEndedCall() noexcept {
+    ComPtr<IUnknown> former;
+    ExclusiveLock lock(m_lock);
+    if (m_bFollowedEnded) {
+        former.Swap(m_pFollowedCall);
+    }
+}
+
 void CTAPIDialerEventNotification::FollowCall(IUnknown* call, bool agile) noexcept {
     ComPtr<IUnknown> identity;
     if (call) {

@@ -81,6 +81,9 @@ public:
     void FollowCall(IUnknown* call, bool agile) noexcept;
     // No call is followed any more; the tracked state stays as it is.
     void StopFollowing() noexcept { SetFollowed(nullptr, false, false); }
+    // Lets go of the call followed once it has ended; on a thread that may
+    // use it, for a call bound to the host's.
+    void ForgetEndedCall() noexcept;
 
     // The dialer that drops its call on a disconnection; held without a
     // reference. SetOwner(nullptr) is what the dialer does when it is

@@ -147,9 +147,6 @@ private:
     // The current call if the service reported it ended and it was started;
     // the caller holds m_csCall.
     Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCallLocked() noexcept;
-    // Hangs up an ended call taken out on the host's thread, and has the
-    // sink let go of it there too.
-    void DropEndedCall(const Microsoft::WRL::ComPtr<ITBasicCallControl>& call) noexcept;
 
     Microsoft::WRL::ComPtr<ITTAPI> m_pTapi;
     Microsoft::WRL::ComPtr<ITAddress> m_pAddress;

@@ -4,6 +4,7 @@
 #include "dialer_test_support.h"
 
 #include "dialer/road.h"
+#include "support/host_window.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace dialer_test;
+using test_support::HostWindow;
 namespace op = telsim::op;
 
 namespace {
@@ -139,42 +141,6 @@ TEST_P(DialerHostTest, AnEndedCallIsDroppedWhereTheCallMayBeUsed) {
     }
 }
 
-// A window of the host's thread whose procedure runs `action`: a message
-// sent to it from another thread is served only while the host's thread
-// pumps, as a call marshalled into the apartment is.
-class HostWindow {
-public:
-    explicit HostWindow(std::function<void()> action) : m_action(std::move(action)) {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"BrevlinTestHost";
-        RegisterClassW(&windowClass);
-        m_window = CreateWindowW(L"BrevlinTestHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                 windowClass.hInstance, this);
-    }
-    HostWindow(const HostWindow&) = delete;
-    HostWindow& operator=(const HostWindow&) = delete;
-    ~HostWindow() { DestroyWindow(m_window); }
-    HWND Handle() const noexcept { return m_window; }
-
-private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA,
-                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        } else if (message == WM_APP) {
-            reinterpret_cast<HostWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA))->m_action();
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-
-    std::function<void()> m_action;
-    HWND m_window = nullptr;
-};
-
 constexpr DWORD kHangupMs = 2000;
 
 class DialerReentrancyTest : public ::testing::Test, protected HostFixture {
@@ -203,7 +169,7 @@ protected:
                 Sleep(10);
             }
             Sleep(200);
-            SendMessageW(window.Handle(), WM_APP, 0, 0);
+            window.RunOnHostThread();
             meanwhile();
         });
         inside.store(true);
