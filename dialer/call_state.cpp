@@ -41,27 +41,21 @@ bool dialer::IsAgile(IUnknown* call) noexcept {
 
 bool CTAPIDialer::EnterRoad() noexcept {
     const DWORD thread = GetCurrentThreadId();
-    bool refused = false;
-    ComPtr<ITBasicCallControl> ended;
     {
         CComCritSecLock<CComCriticalSection> lock(m_csCall);
-        refused = m_dwRoadThread == thread;
-        if (!refused) {
+        if (m_dwRoadThread != thread) {
             while (m_dwRoadThread != 0) {
                 SleepConditionVariableCS(&m_roadFree, m_csCall.Native(), INFINITE);
             }
             m_dwRoadThread = thread;
-            ended = TakeEndedCallLocked();
+            // An end that came while no member ran, of a call only this
+            // thread may use, goes as this member leaves, if the member
+            // does not take the call itself.
+            return true;
         }
     }
-    if (refused) {
-        dialer::ReportDialerMessage(IDS_DIALER_BUSY);
-        return false;
-    }
-    // An end that came while no member ran, of a call that only this
-    // thread may use.
-    HangUp(ended);
-    return true;
+    dialer::ReportDialerMessage(IDS_DIALER_BUSY);
+    return false;
 }
 
 void CTAPIDialer::LeaveRoad() noexcept {
