@@ -26,9 +26,9 @@ $clock = [Diagnostics.Stopwatch]::StartNew()
 # the member's answer that Step returns. The times with a decimal point
 # whatever the user's locale, as the other example hosts print them.
 function Say([string]$text) {
-    $line = [string]::Format([Globalization.CultureInfo]::InvariantCulture, "{0,7:F2} s  {1}",
+    $stamped = [string]::Format([Globalization.CultureInfo]::InvariantCulture, "{0,7:F2} s  {1}",
                              $clock.Elapsed.TotalSeconds, $text)
-    [Console]::Out.WriteLine($line)
+    [Console]::Out.WriteLine($stamped)
 }
 
 # Runs one member; on failure prints its HRESULT and the control's
@@ -56,7 +56,7 @@ function Wait-Until([scriptblock]$done, [double]$seconds) {
     }
 }
 
-Say ("PowerShell {0}, {1}-bit, {2}" -f $PSVersionTable.PSVersion, [IntPtr]::Size * 8,
+Say ("PowerShell {0}, {1}-bit, {2}" -f $PSVersionTable.PSVersion, ([IntPtr]::Size * 8),
      [Threading.Thread]::CurrentThread.GetApartmentState())
 $dialer = Step 'New-Object -ComObject Brevlin.TAPIDialer' {
     New-Object -ComObject Brevlin.TAPIDialer
