@@ -27,7 +27,7 @@ $clock = [Diagnostics.Stopwatch]::StartNew()
 # whatever the user's locale, as the other example hosts print them.
 function Say([string]$text) {
     $stamped = [string]::Format([Globalization.CultureInfo]::InvariantCulture, "{0,7:F2} s  {1}",
-                             $clock.Elapsed.TotalSeconds, $text)
+                                $clock.Elapsed.TotalSeconds, $text)
     [Console]::Out.WriteLine($stamped)
 }
 
