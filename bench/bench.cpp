@@ -19,6 +19,8 @@
 
 #include "brevlin_idl.h"
 #include "direct_calls.h"
+#include "hang_up.h"
+#include "harness.h"
 #include "rounds.h"
 #include "telephony/tapi.h"
 #include "telsim/telsim.h"
@@ -27,53 +29,6 @@ using Microsoft::WRL::ComPtr;
 using namespace bench;
 
 namespace {
-
-[[noreturn]] void Fail(const char* what, HRESULT hr = S_OK) {
-    if (hr != S_OK) {
-        std::printf("bench failed: %s (0x%08lX)\n", what, static_cast<unsigned long>(hr));
-    } else {
-        std::printf("bench failed: %s\n", what);
-    }
-    std::fflush(stdout);
-    std::exit(1);
-}
-
-void Check(HRESULT hr, const char* what) {
-    if (FAILED(hr)) {
-        Fail(what, hr);
-    }
-}
-
-struct Component {
-    HMODULE module = nullptr;
-    ComPtr<IClassFactory> factory;
-    HRESULT(STDAPICALLTYPE* registerServer)() = nullptr;
-    HRESULT(STDAPICALLTYPE* unregisterServer)() = nullptr;
-};
-
-HRESULT LoadComponent(const wchar_t* path, Component& c) {
-    c.module = LoadLibraryW(path);
-    if (!c.module) {
-        return HRESULT_FROM_WIN32(GetLastError());
-    }
-    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto getClassObject =
-        reinterpret_cast<GetClassObject>(GetProcAddress(c.module, "DllGetClassObject"));
-    c.registerServer =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(c.module, "DllRegisterServer"));
-    c.unregisterServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        GetProcAddress(c.module, "DllUnregisterServer"));
-    if (!getClassObject || !c.registerServer || !c.unregisterServer) {
-        return E_NOINTERFACE;
-    }
-    return getClassObject(CLSID_TAPIDialer, IID_PPV_ARGS(&c.factory));
-}
-
-ComPtr<ITAPIDialer> NewDialer(Component& c) {
-    ComPtr<ITAPIDialer> dialer;
-    Check(c.factory->CreateInstance(nullptr, IID_PPV_ARGS(&dialer)), "creating a dialer");
-    return dialer;
-}
 
 HRESULT InvokeGet(IDispatch* object, DISPID id, VARIANT* result) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -89,24 +44,6 @@ double InvokeLoop(int count, IDispatch* object, DISPID id) {
         VariantClear(&v);
     });
 }
-
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(value_); }
-    BSTR Get() const { return value_; }
-
-private:
-    BSTR value_;
-};
-
-struct Settings {
-    int rounds;       // of the rows timed in loops
-    int listRounds;   // of the line listings, one listing a round
-    int eventRounds;  // of the event delivery, one event a round
-};
 
 void ReadingConnected(Component& component, const Settings& settings) {
     Header("Reading Connected");
@@ -337,7 +274,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const bool quick = argc > 2 && std::wstring(argv[2]) == L"--quick";
-    const Settings settings = quick ? Settings{41, 31, 50} : Settings{101, 61, 400};
+    const Settings settings = quick ? Settings{41, 31, 50, 3} : Settings{101, 61, 400, 7};
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     // The service as TelSim.dll serves hosts: it records no operation and
@@ -365,6 +302,7 @@ int wmain(int argc, wchar_t** argv) {
     PlacingCalls(component, *service, settings);
     ListingLines(component, *service, settings);
     EventToConnected(component, *service, settings);
+    EventsDuringAHangUp(component, *service, settings);
 
     component.unregisterServer();
     component.factory.Reset();

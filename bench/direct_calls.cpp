@@ -141,6 +141,12 @@ HRESULT ListDirectly(ITTAPI* tapi) {
         SysFreeString(name);
         address.Reset();
     }
+    // The member answers a BSTR, which its caller frees: the same copy here.
+    BSTR copy = SysAllocStringLen(list.data(), static_cast<UINT>(list.size()));
+    if (!copy) {
+        return E_OUTOFMEMORY;
+    }
+    SysFreeString(copy);
     return S_OK;
 }
 

@@ -45,7 +45,7 @@ private:
 };
 
 // The service calls of one GetAddressNameCSVList, made directly on an
-// initialised root object.
+// initialised root object, and the list built and handed over as a BSTR.
 HRESULT ListDirectly(ITTAPI* tapi);
 
 }  // namespace bench

@@ -34,6 +34,8 @@ public:
     bool TryLock() noexcept { return TryEnterCriticalSection(&m_sec) != FALSE; }
     void Unlock() noexcept { LeaveCriticalSection(&m_sec); }
     bool IsInitialised() const noexcept { return m_initialised; }
+    // For SleepConditionVariableCS.
+    CRITICAL_SECTION* Native() noexcept { return &m_sec; }
 
 private:
     CRITICAL_SECTION m_sec{};

@@ -8,6 +8,12 @@ namespace {
 // Characters, so that the byte count with the NUL never overflows.
 constexpr size_t kMaxLength = (static_cast<size_t>(-1) / sizeof(wchar_t)) / 2 - 1;
 
+// The most characters a block of the process heap holds below the size from
+// which the heap maps every block afresh and unmaps it when freed (0x7F000
+// bytes in 32-bit processes, twice that in 64-bit ones), less room for the
+// block's header and the NUL.
+constexpr size_t kBelowLargeBlock = 0x7F000 * (sizeof(void*) / 4) / sizeof(wchar_t) - 64;
+
 }  // namespace
 
 WideBuffer::WideBuffer(WideBuffer&& other) noexcept
@@ -38,8 +44,14 @@ bool WideBuffer::Reserve(size_t length) noexcept {
     if (length > kMaxLength) {
         return false;
     }
-    // Doubling keeps a long run of appends linear.
+    // Doubling keeps a long run of appends linear. A doubling that would
+    // cross into the heap's mapped blocks while the contents still fit below
+    // stops short: a list that fits would otherwise pay a mapping, a page
+    // fault per page and an unmapping each time it is built.
     size_t capacity = m_capacity < 16 ? 16 : m_capacity * 2;
+    if (capacity > kBelowLargeBlock && length <= kBelowLargeBlock) {
+        capacity = kBelowLargeBlock;
+    }
     if (capacity < length || capacity > kMaxLength) {
         capacity = length;
     }

@@ -5,7 +5,7 @@
 #include "comkit/result.h"
 #include "comkit/wide_buffer.h"
 #include "dialer/enumeration.h"
-#include "dialer/tapi_dialer.h"
+#include "dialer/road.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -73,6 +73,14 @@ HRESULT CTAPIDialer::SetDeviceAddress(BSTR strDeviceId, VARIANT_BOOL* bSuccess) 
         return E_POINTER;
     }
     *bSuccess = VARIANT_FALSE;
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
+    }
+    return SelectAddressNamed(strDeviceId, bSuccess);
+}
+
+HRESULT CTAPIDialer::SelectAddressNamed(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept {
     ComPtr<IEnumAddress> addresses;
     RETURN_IF_FAILED(EnumerateAddresses(addresses));
 
@@ -105,6 +113,10 @@ HRESULT CTAPIDialer::SetDeviceAddress(BSTR strDeviceId, VARIANT_BOOL* bSuccess) 
 HRESULT CTAPIDialer::GetAddressNameCSVList(BSTR* strAddressNameCSVList) noexcept {
     if (!strAddressNameCSVList) {
         return E_POINTER;
+    }
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
     }
     ComPtr<IEnumAddress> addresses;
     RETURN_IF_FAILED(EnumerateAddresses(addresses));

@@ -4,12 +4,16 @@
 #include "comkit/result.h"
 #include "dialer/enumeration.h"
 #include "dialer/error_reporting.h"
-#include "dialer/tapi_dialer.h"
+#include "dialer/road.h"
 #include "resources/message_ids.h"
 
 using Microsoft::WRL::ComPtr;
 
 HRESULT CTAPIDialer::Connect(BSTR bstrNumber) noexcept {
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
+    }
     if (!m_pTapi) {
         dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
         return E_FAIL;
@@ -17,13 +21,12 @@ HRESULT CTAPIDialer::Connect(BSTR bstrNumber) noexcept {
     // One call at a time: a started call is hung up as Disconnect does, and
     // a failure to hang it up does not stop the new one; a call that was
     // never started is let go.
-    (void)Disconnect();
-    DetachCall().Reset();
-    // The hang-up may have waited with the host's messages pumped, and a
-    // ShutdownTAPI let in meanwhile leaves nothing to dial with.
-    if (!m_pTapi) {
-        dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
-        return E_FAIL;
+    {
+        bool started = false;
+        const ComPtr<ITBasicCallControl> previous = TakeCall(false, started);
+        if (started) {
+            (void)previous->Disconnect(DC_NORMAL);
+        }
     }
     if (!EnsureAddress()) {
         dialer::ReportDialerMessage(IDS_NO_VALID_ADDRESS);
@@ -57,8 +60,8 @@ HRESULT CTAPIDialer::PlaceCall(BSTR bstrNumber, comkit::UniqueBstr& errorText) n
         RETURN_IF_FAILED(translated->get_DialableString(dialable.Receive()));
     }
 
-    // The call is worked on through this reference of its own: m_pCall may
-    // be dropped meanwhile by a Disconnect on the notification thread.
+    // The call is worked on through this reference of its own: the sink
+    // may take m_pCall out meanwhile, once its connect has started.
     ComPtr<ITBasicCallControl> call;
     HRESULT hr = m_pAddress->CreateCall(dialable.Get(), LINEADDRESSTYPE_PHONENUMBER,
                                         telephony::DIALER_MEDIA_TYPES, &call);
@@ -71,7 +74,7 @@ HRESULT CTAPIDialer::PlaceCall(BSTR bstrNumber, comkit::UniqueBstr& errorText) n
     }
     dialable.Reset();
     translation.Reset();
-    StoreCall(call).Reset();
+    StoreCall(call);
 
     hr = SelectTerminalsOnCall(call.Get());
     if (FAILED(hr)) {

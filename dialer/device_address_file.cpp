@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "comkit/bstr.h"
-#include "dialer/tapi_dialer.h"
+#include "dialer/road.h"
 
 namespace dialer {
 namespace {
@@ -100,6 +100,10 @@ HRESULT CTAPIDialer::ReadDeviceAddressFromFile(BSTR strFileSpec, VARIANT_BOOL* b
         return E_POINTER;
     }
     *bSuccess = VARIANT_FALSE;
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
+    }
     // Without telephony no answer may depend on the file: a page could
     // otherwise tell which files exist.
     if (!m_pTapi || !m_bTapiInitialized) {
@@ -118,6 +122,6 @@ HRESULT CTAPIDialer::ReadDeviceAddressFromFile(BSTR strFileSpec, VARIANT_BOOL* b
     if (!name) {
         return S_OK;
     }
-    // Through the interface, as a host would select the name itself.
-    return static_cast<ITAPIDialer*>(this)->SetDeviceAddress(name.Get(), bSuccess);
+    // As a host's SetDeviceAddress of that name would select it.
+    return SelectAddressNamed(name.Get(), bSuccess);
 }

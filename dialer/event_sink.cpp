@@ -56,8 +56,6 @@ HRESULT CallOfEvent(IDispatch* event, ComPtr<ITCallInfo>& call) noexcept {
 
 CTAPIDialerEventNotification::CTAPIDialerEventNotification() noexcept
     : m_cRef(1), m_lCallState(CS_IDLE), m_pOwner(nullptr), m_cOwnerCalls(0) {
-    InitializeSRWLock(&m_lock);
-    InitializeConditionVariable(&m_ownerIdle);
     comkit::GetModule().Lock();
 }
 
@@ -121,59 +119,92 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
         return E_POINTER;
     }
 
+    // The call as the service handed it to this thread, and for a call
+    // state the event, which carries the state too.
     ComPtr<ITCallInfo> call;
-    const HRESULT callResult = TapiEvent == TE_CALLSTATE
-                                   ? CallOfEvent<ITCallStateEvent>(pEvent, call)
-                                   : CallOfEvent<ITCallNotificationEvent>(pEvent, call);
-    if (FAILED(callResult) || !call) {
-        return callResult;
+    ComPtr<ITCallStateEvent> stateEvent;
+    HRESULT hr = S_OK;
+    if (TapiEvent == TE_CALLSTATE) {
+        hr = pEvent->QueryInterface(IID_PPV_ARGS(&stateEvent));
+        if (SUCCEEDED(hr)) {
+            hr = stateEvent ? stateEvent->get_Call(&call) : E_NOINTERFACE;
+        }
+    } else {
+        hr = CallOfEvent<ITCallNotificationEvent>(pEvent, call);
     }
-
-    // The state is the call's own at this moment, not the one the event carries.
-    CALL_STATE state = CS_IDLE;
-    const HRESULT stateResult = call->get_CallState(&state);
+    if (FAILED(hr) || !call) {
+        return hr;
+    }
 
     // The event holds the call and the sink the one it follows, so two
     // equal identities are one object.
     IUnknown* const identity = comkit::IdentityOf(call.Get());
-    LONG tracked = CS_IDLE;
+    bool usable = false;
+    {
+        ExclusiveLock lock(m_lock);
+        if (!identity || identity != m_pFollowedCall.Get() || m_bFollowedEnded) {
+            return S_OK;
+        }
+        usable = m_dwFollowedThread == 0 || m_dwFollowedThread == GetCurrentThreadId();
+    }
+    // The state is the call's own at this moment, not the one the event
+    // carries, where the call may be used on this thread.
+    CALL_STATE state = CS_IDLE;
+    if (usable) {
+        hr = call->get_CallState(&state);
+    } else if (stateEvent) {
+        hr = stateEvent->get_State(&state);
+    } else {
+        return S_OK;
+    }
+
     ComPtr<IUnknown> ended;
     {
         ExclusiveLock lock(m_lock);
-        if (!identity || identity != m_pFollowedCall.Get()) {
-            return stateResult;
+        if (identity != m_pFollowedCall.Get() || m_bFollowedEnded) {
+            return hr;
         }
-        tracked = TrackedState(state, m_lCallState.load());
+        const LONG tracked = TrackedState(state, m_lCallState.load());
         m_lCallState.store(tracked);
-        if (tracked == CS_DISCONNECTED) {
-            // An ended call is followed no more: nothing it reports later,
-            // not even a state that cannot be read, undoes its end.
+        if (tracked != CS_DISCONNECTED) {
+            return hr;
+        }
+        // An ended call is followed no more: nothing it reports later, not
+        // even a state that cannot be read, undoes its end. A bound call's
+        // reference goes on the host's thread.
+        m_bFollowedEnded = true;
+        if (usable) {
             ended.Swap(m_pFollowedCall);
         }
     }
 
-    if (ended) {
-        if (CTAPIDialer* owner = EnterOwner()) {
-            owner->DropEndedCall(ended.Get());
-            LeaveOwner();
-        }
+    ComPtr<ITBasicCallControl> drop;
+    if (CTAPIDialer* owner = EnterOwner()) {
+        drop = owner->TakeEndedCall(identity, usable);
+        LeaveOwner();
     }
-    return stateResult;
+    if (drop) {
+        (void)drop->Disconnect(DC_NORMAL);
+    }
+    return hr;
 }
 
-void CTAPIDialerEventNotification::FollowCall(IUnknown* call) noexcept {
+void CTAPIDialerEventNotification::FollowCall(IUnknown* call, bool agile) noexcept {
     ComPtr<IUnknown> identity;
     if (call) {
         (void)call->QueryInterface(IID_PPV_ARGS(&identity));
     }
-    SetFollowed(identity.Get(), true);
+    SetFollowed(identity.Get(), agile, true);
 }
 
-void CTAPIDialerEventNotification::SetFollowed(IUnknown* identity, bool restartState) noexcept {
+void CTAPIDialerEventNotification::SetFollowed(IUnknown* identity, bool agile,
+                                               bool restartState) noexcept {
     // The call let go is released after the lock.
     ComPtr<IUnknown> former(identity);
     ExclusiveLock lock(m_lock);
     former.Swap(m_pFollowedCall);
+    m_dwFollowedThread = agile ? 0 : GetCurrentThreadId();
+    m_bFollowedEnded = false;
     if (restartState) {
         m_lCallState.store(CS_IDLE);
     }

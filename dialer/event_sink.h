@@ -5,7 +5,29 @@
 // The sink is agile: it aggregates the free-threaded marshaler, so the
 // service calls Event on its own thread whatever apartment the sink was
 // advised from, and a host whose thread never pumps messages still sees its
-// call's progress. Nothing the sink touches is bound to an apartment.
+// call's progress.
+//
+// The service's call objects may not be agile: Microsoft's reference does
+// not say. So the dialer asks each call it makes, on its own thread, whether
+// it is (the free-threaded marshaler behind its IMarshal), and
+// on the service's thread the sink and the dialer only touch the call of an
+// event as the service handed it there, plus, for an agile call, the
+// dialer's own reference:
+// - a call that may be used on the event's thread (it is agile, or the
+//   event comes on the thread that made it) has its state read from the
+//   call, and its end hung up and released there, unless a member of the
+//   dialer is running, which then does it before it returns;
+// - any other call is compared by identity only (its IUnknown, which a
+//   proxy answers locally); its state is the one the event carries; its end
+//   is left to the host's thread: the dialer's next member that calls the
+//   service hangs it up and has the sink let go of it.
+// A call made in the multithreaded apartment could be used on any of its
+// threads; the dialer does not count on the service's thread being one.
+// A proxy made for the service's thread would have an identity of its own;
+// a service that hands out such calls in its events would need the call's
+// identity taken on that thread too. TelSim hands out the call itself.
+// Event never waits for the host: the only lock it shares with the dialer
+// is held for bookkeeping, never across a call into the service.
 #pragma once
 
 #include <atomic>
@@ -16,6 +38,13 @@
 #include "telephony/tapi.h"
 
 class CTAPIDialer;
+
+namespace dialer {
+
+// Whether `call` may be used on any thread, asked on the thread that made it.
+bool IsAgile(IUnknown* call) noexcept;
+
+}  // namespace dialer
 
 class CTAPIDialerEventNotification final : public ITTAPIEventNotification {
 public:
@@ -47,21 +76,24 @@ public:
     // identity meanwhile. It follows the call until the call reports
     // disconnected, another call is followed, or StopFollowing: a call the
     // dialer hung up is still followed to its end, which may come later.
-    void FollowCall(IUnknown* call) noexcept;
+    // Called on the thread that made the call; `agile` says whether the call
+    // may be used on other threads too.
+    void FollowCall(IUnknown* call, bool agile) noexcept;
     // No call is followed any more; the tracked state stays as it is.
-    void StopFollowing() noexcept { SetFollowed(nullptr, false); }
+    void StopFollowing() noexcept { SetFollowed(nullptr, false, false); }
 
     // The dialer that drops its call on a disconnection; held without a
     // reference. SetOwner(nullptr) is what the dialer does when it is
     // destroyed: it returns only once no Event is inside the owner any more,
-    // so no later or concurrent event can reach a destroyed dialer.
+    // so no later or concurrent event can reach a destroyed dialer. An Event
+    // is inside only for the dialer's bookkeeping, so that wait is short.
     void SetOwner(CTAPIDialer* owner) noexcept;
 
 private:
     CTAPIDialerEventNotification() noexcept;
     ~CTAPIDialerEventNotification();
 
-    void SetFollowed(IUnknown* identity, bool restartState) noexcept;
+    void SetFollowed(IUnknown* identity, bool agile, bool restartState) noexcept;
     // Pins the owner for one call into it; null when there is none.
     CTAPIDialer* EnterOwner() noexcept;
     void LeaveOwner() noexcept;
@@ -73,11 +105,15 @@ private:
     // Guards m_pOwner, m_cOwnerCalls and m_pFollowedCall. Never held while
     // the owner runs: the owner's drop takes the dialer's call lock, and a
     // thread that holds that lock may be delivering an event synchronously.
-    mutable SRWLOCK m_lock;
-    CONDITION_VARIABLE m_ownerIdle;
+    mutable SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_ownerIdle = CONDITION_VARIABLE_INIT;
     LONG m_cOwnerCalls;
-    // The identity of the call followed, with a reference.
+    // The identity of the call followed, with a reference; the one thread
+    // that may use it (0: any, the call is agile), and whether it ended (a
+    // bound call's reference waits for that thread).
     Microsoft::WRL::ComPtr<IUnknown> m_pFollowedCall;
+    DWORD m_dwFollowedThread = 0;
+    bool m_bFollowedEnded = false;
     // The aggregated free-threaded marshaler's own unknown.
     Microsoft::WRL::ComPtr<IUnknown> m_pFreeThreadedMarshaler;
 };

@@ -2,12 +2,10 @@
 // tracked call state.
 #include "dialer/tapi_dialer.h"
 
-#include <utility>
-
 #include "comkit/control/label_drawing.h"
-#include "comkit/identity.h"
 #include "comkit/result.h"
 #include "dialer/error_reporting.h"
+#include "dialer/road.h"
 #include "resources/message_ids.h"
 
 using Microsoft::WRL::ComPtr;
@@ -17,7 +15,8 @@ CTAPIDialer::CTAPIDialer() noexcept = default;
 CTAPIDialer::~CTAPIDialer() {
     // The service may keep the sink, and deliver to it, after the dialer is
     // gone; from here on its events only update the tracked state. This
-    // returns once an event running on another thread has left Disconnect.
+    // returns once an event on another thread has left TakeEndedCall, which
+    // only ever waits for the call lock's bookkeeping.
     if (m_pEventSink) {
         m_pEventSink->SetOwner(nullptr);
     }
@@ -46,6 +45,10 @@ HRESULT CTAPIDialer::FinalConstruct() noexcept {
 }
 
 HRESULT CTAPIDialer::InitializeTAPI() noexcept {
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
+    }
     if (!m_pTapi) {
         dialer::ReportDialerMessage(IDS_TAPI_INIT_FAILED);
         return E_FAIL;
@@ -62,18 +65,19 @@ HRESULT CTAPIDialer::InitializeTAPI() noexcept {
 }
 
 HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
-    // The call is released without being dropped, and m_bCallActive keeps
-    // its value.
-    DetachCall().Reset();
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
+    }
+    // The call is released without being dropped.
+    bool started = false;
+    TakeCall(false, started).Reset();
     if (m_pEventSink) {
         m_pEventSink->StopFollowing();
     }
     m_pAddress.Reset();
     m_bRegisteredForAddress = false;
     m_bTapiInitialized = false;
-    // The root object leaves m_pTapi first: a member that a host's pumping
-    // wait lets in during Shutdown finds the dialer already without one,
-    // and cannot release it under the running Shutdown.
     ComPtr<ITTAPI> tapi;
     tapi.Swap(m_pTapi);
     if (!tapi) {
@@ -88,41 +92,17 @@ HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
 }
 
 HRESULT CTAPIDialer::Disconnect() noexcept {
-    CComCritSecLock<CComCriticalSection> lock(m_csCall);
-    return DropActiveCall();
-}
-
-void CTAPIDialer::DropEndedCall(IUnknown* call) noexcept {
-    if (!m_csCall.TryLock()) {
-        // A drop of this call under way has already taken it for good.
-        if (m_pCallBeingDropped.load() == call) {
-            return;
-        }
-        m_csCall.Lock();
+    Road road(*this);
+    if (!road) {
+        return dialer::kDialerBusy;
     }
-    CComCritSecLock<CComCriticalSection> lock(m_csCall, std::adopt_lock);
-    // The sink holds the ended call, and this dialer its own: equal
-    // identities are one call. A call that a later Connect replaced is not
-    // the current one any more.
-    if (m_pCall && comkit::IdentityOf(m_pCall.Get()) == call) {
-        (void)DropActiveCall();
-    }
-}
-
-HRESULT CTAPIDialer::DropActiveCall() noexcept {
-    if (!m_pCall || !m_bCallActive) {
+    // A call whose connect never started stays.
+    bool started = false;
+    const ComPtr<ITBasicCallControl> call = TakeCall(true, started);
+    if (!call) {
         return S_OK;
     }
-    // Cleared first: a disconnected state that the call's Disconnect delivers
-    // on this thread re-enters and must find nothing left to drop.
-    m_bCallActive = false;
-    ComPtr<ITBasicCallControl> call;
-    call.Swap(m_pCall);
-    // A drop nested in another one on this thread puts the outer one's mark back.
-    IUnknown* const outer = m_pCallBeingDropped.exchange(comkit::IdentityOf(call.Get()));
-    const HRESULT hr = call->Disconnect(DC_NORMAL);
-    m_pCallBeingDropped.store(outer);
-    return hr;
+    return call->Disconnect(DC_NORMAL);
 }
 
 HRESULT CTAPIDialer::get_Connected(VARIANT_BOOL* pVal) noexcept {
@@ -134,32 +114,10 @@ HRESULT CTAPIDialer::get_Connected(VARIANT_BOOL* pVal) noexcept {
     return S_OK;
 }
 
-ComPtr<ITBasicCallControl> CTAPIDialer::DetachCall() noexcept {
-    ComPtr<ITBasicCallControl> call;
-    CComCritSecLock<CComCriticalSection> lock(m_csCall);
-    call.Swap(m_pCall);
-    return call;
-}
-
-ComPtr<ITBasicCallControl> CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
-    CComCritSecLock<CComCriticalSection> lock(m_csCall);
-    if (m_pEventSink) {
-        m_pEventSink->FollowCall(call.Get());
-    }
-    call.Swap(m_pCall);
-    return call;
-}
-
 void CTAPIDialer::MarkCallStarted(ITBasicCallControl* call) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
-    // A host's ShutdownTAPI on another thread may have let the call go meanwhile.
-    if (m_pCall.Get() != call) {
-        return;
-    }
-    m_bCallActive = true;
-    // The call's disconnected state may have come while its connect was
-    // being started, when there was nothing active to drop yet.
-    if (m_pEventSink && m_pEventSink->CallState() == CS_DISCONNECTED) {
-        (void)DropActiveCall();
+    if (m_pCall.Get() == call) {
+        // An end the service reported meanwhile is dropped as the road is left.
+        m_bCallActive = true;
     }
 }

@@ -9,8 +9,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include <wrl/client.h>
 
 #include "brevlin_idl.h"
@@ -79,12 +77,16 @@ public:
     STDMETHOD(SetDeviceAddress)(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept override;
 
     // The sink's way in when the call it follows reports disconnected
-    // (`call` is that call's identity, held by the sink meanwhile): drops
-    // the call if it is still the dialer's active one, as Disconnect does.
-    // It does not wait while another thread is already dropping that call:
-    // the hang-up may take seconds, and the service's other events wait
-    // behind this one.
-    void DropEndedCall(IUnknown* call) noexcept;
+    // (`call` is that call's identity, held by the sink meanwhile), on
+    // whatever thread the service delivers on. Takes the dialer's active
+    // call out for the sink to hang up and release, if it is that call, no
+    // member of this dialer is running, and the call may be used on this
+    // thread. Otherwise the ended call is left marked for the host's thread:
+    // the member running drops it before it returns, else the next member
+    // that calls the service. Never waits for the host: it only takes the
+    // call lock, which nothing holds across a call into the service.
+    // `usable` tells whether the call may be used on this thread.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool usable) noexcept;
 
     // The control has no picture of its own: containers show a fixed label.
     HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept;
@@ -110,25 +112,44 @@ private:
     HRESULT RegisterForCallEvents() noexcept;
     HRESULT AdviseEventSink() noexcept;
 
+    // Every member that calls the service runs as the one road of its
+    // dialer. A member let in on the same thread while a road waits inside
+    // the service (a single-threaded host's pumping wait lets queued calls
+    // in) is refused with E_ILLEGAL_METHOD_CALL and a message: the outer
+    // member still holds what it is working on. Another thread's member
+    // waits for the road. Leaving drops an ended call handed to the road.
+    class Road;
+    bool EnterRoad() noexcept;
+    void LeaveRoad() noexcept;
+
+    // Selects the first address of that name if it is suitable.
+    HRESULT SelectAddressNamed(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept;
+
     // Call placement, after the address is settled; errorText receives the
     // message for a failure that has one.
     HRESULT PlaceCall(BSTR bstrNumber, comkit::UniqueBstr& errorText) noexcept;
     HRESULT SelectTerminalsOnCall(ITBasicCallControl* call) noexcept;
 
-    // m_pCall and m_bCallActive change only under m_csCall, so that the
-    // drop a disconnected state sets off on the service's notification
-    // thread never meets a half-made change. DetachCall and StoreCall take
-    // the lock briefly and never call the service while holding it.
-    Microsoft::WRL::ComPtr<ITBasicCallControl> DetachCall() noexcept;
-    // Makes `call` the current call, followed by the sink from its first state on.
-    Microsoft::WRL::ComPtr<ITBasicCallControl> StoreCall(
-        Microsoft::WRL::ComPtr<ITBasicCallControl> call) noexcept;
+    // m_pCall and what goes with it change only under m_csCall, held for
+    // bookkeeping alone: a call is taken out under the lock and hung up or
+    // released after it, so that the service's thread never waits there
+    // for a hang-up.
+    //
+    // The current call, with its identity; the sink follows it from its
+    // first state on, knowing where it may be used.
+    void StoreCall(Microsoft::WRL::ComPtr<ITBasicCallControl> call) noexcept;
     void MarkCallStarted(ITBasicCallControl* call) noexcept;
-    // Drops and releases the active call; the caller holds m_csCall. The
-    // call leaves m_pCall before it is hung up, so that whatever runs on
-    // this thread while the hang-up waits (a host's pumping wait lets calls
-    // in) finds nothing left to drop or release.
-    HRESULT DropActiveCall() noexcept;
+    // Takes the current call out; `started` tells whether its connect was
+    // started. With onlyStarted, a call never started stays.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeCall(bool onlyStarted, bool& started) noexcept;
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeCallLocked(bool onlyStarted,
+                                                              bool& started) noexcept;
+    // The current call if the service reported it ended and it was started;
+    // the caller holds m_csCall.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCallLocked() noexcept;
+    // Hangs up an ended call taken out on the host's thread, and has the
+    // sink let go of it there too.
+    void DropEndedCall(const Microsoft::WRL::ComPtr<ITBasicCallControl>& call) noexcept;
 
     Microsoft::WRL::ComPtr<ITTAPI> m_pTapi;
     Microsoft::WRL::ComPtr<ITAddress> m_pAddress;
@@ -148,7 +169,12 @@ private:
     // does, and the destructor cuts the sink's way back to the dialer.
     Microsoft::WRL::ComPtr<CTAPIDialerEventNotification> m_pEventSink;
     CComCriticalSection m_csCall;
-    // The identity of the call whose hang-up is under way, set and cleared
-    // under m_csCall and read without it by DropEndedCall.
-    std::atomic<IUnknown*> m_pCallBeingDropped{nullptr};
+    // Under m_csCall: m_pCall's identity (it holds no reference: m_pCall
+    // holds the object), whether the service reported it ended, and the
+    // thread running a road (0: none), with the condition another thread's
+    // member waits on.
+    IUnknown* m_pCallIdentity = nullptr;
+    bool m_bCallEnded = false;
+    DWORD m_dwRoadThread = 0;
+    CONDITION_VARIABLE m_roadFree = CONDITION_VARIABLE_INIT;
 };

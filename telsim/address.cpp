@@ -6,7 +6,11 @@
 namespace telsim {
 
 Address::Address(Service& service, AddressSpec wanted) noexcept
-    : SimObject(service, L"Address"), spec_(std::move(wanted)) {}
+    : SimObject(service, L"Address"), spec_(std::move(wanted)) {
+    if (World().CurrentObjects() == Objects::Bound) {
+        BindToApartment();
+    }
+}
 
 std::wstring Address::Describe() const {
     return SimObject::Describe() + L"(" + (spec_.name ? Quote(spec_.name->c_str()) : L"null") +
@@ -40,10 +44,12 @@ HRESULT Address::Query(REFIID riid, void** ppv) noexcept {
 }
 
 HRESULT Address::get_State(ADDRESS_STATE* state) noexcept {
+    RETURN_IF_FAILED(Enter());
     return ReadProperty(state, AS_INSERVICE);
 }
 
 HRESULT Address::get_AddressName(BSTR* name) noexcept {
+    RETURN_IF_FAILED(Enter());
     return Recorder().Run(
         op::GetAddressName, [this] { return Describe(); },
         [&](const Gate& gate) -> HRESULT {
@@ -57,15 +63,18 @@ HRESULT Address::get_AddressName(BSTR* name) noexcept {
 }
 
 HRESULT Address::get_ServiceProviderName(BSTR* name) noexcept {
+    RETURN_IF_FAILED(Enter());
     return HandOutString(L"TelSim", name);
 }
 
 HRESULT Address::get_TAPIObject(ITTAPI** tapi) noexcept {
+    RETURN_IF_FAILED(Enter());
     return NotImplemented(tapi);
 }
 
 HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
                             ITBasicCallControl** call) noexcept {
+    RETURN_IF_FAILED(Enter());
     const auto args = [&] { return ArgList(Quote(destination), addressType, mediaTypes); };
     return Recorder().RunHandOut(op::CreateCall, args, call, [&]() -> HRESULT {
         // As the real service: one address type, and one the line takes;
@@ -89,6 +98,7 @@ HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
 }
 
 HRESULT Address::get_AddressCapability(ADDRESS_CAPABILITY capability, long* value) noexcept {
+    RETURN_IF_FAILED(Enter());
     const auto args = [&] { return ArgList(static_cast<long>(capability)); };
     return Recorder().Run(op::GetAddressCapability, args, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.AdmitOut(value, 0));
@@ -101,6 +111,7 @@ HRESULT Address::get_AddressCapability(ADDRESS_CAPABILITY capability, long* valu
 }
 
 HRESULT Address::get_MediaTypes(long* mediaTypes) noexcept {
+    RETURN_IF_FAILED(Enter());
     if (spec_.mediaAnswer) {
         return ReadProperty(mediaTypes,
                             *spec_.mediaAnswer == VARIANT_TRUE ? telephony::DIALER_MEDIA_TYPES : 0);
@@ -109,6 +120,7 @@ HRESULT Address::get_MediaTypes(long* mediaTypes) noexcept {
 }
 
 HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcept {
+    RETURN_IF_FAILED(Enter());
     return Recorder().Run(
         op::QueryMediaType, [&] { return ArgList(mediaType); },
         [&](const Gate& gate) -> HRESULT {
@@ -128,6 +140,7 @@ HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcep
 
 HRESULT Address::TranslateAddress(BSTR number, long card, long options,
                                   ITAddressTranslationInfo** result) noexcept {
+    RETURN_IF_FAILED(Enter());
     const auto args = [&] { return ArgList(Quote(number), card, options); };
     return Recorder().RunHandOut(op::TranslateAddress, args, result, [&]() -> HRESULT {
         // Without a location there are no dialling rules: the dialable
@@ -143,6 +156,7 @@ HRESULT Address::TranslateAddress(BSTR number, long card, long options,
 
 HRESULT Address::GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION direction,
                                           ITTerminal** terminal) noexcept {
+    RETURN_IF_FAILED(Enter());
     const auto args = [&] { return ArgList(mediaType, static_cast<long>(direction)); };
     return Recorder().RunHandOut(op::GetDefaultStaticTerminal, args, terminal, [&]() -> HRESULT {
         if (!World().Script().HasDefaultTerminal(mediaType, direction)) {

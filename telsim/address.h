@@ -29,35 +29,37 @@ public:
     STDMETHODIMP get_TAPIObject(ITTAPI** tapi) noexcept override;
     STDMETHODIMP CreateCall(BSTR destination, long addressType, long mediaTypes,
                             ITBasicCallControl** call) noexcept override;
-    STDMETHODIMP get_Calls(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateCalls(IEnumCall**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_DialableAddress(BSTR*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_Calls(VARIANT*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateCalls(IEnumCall**) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_DialableAddress(BSTR*) noexcept override { return Unsimulated(); }
     STDMETHODIMP CreateForwardInfoObject(ITForwardInformation**) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP Forward(ITForwardInformation*, ITBasicCallControl*) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP get_CurrentForwardInfo(ITForwardInformation**) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
-    STDMETHODIMP put_MessageWaiting(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_MessageWaiting(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP put_DoNotDisturb(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_DoNotDisturb(VARIANT_BOOL*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP put_MessageWaiting(VARIANT_BOOL) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_MessageWaiting(VARIANT_BOOL*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP put_DoNotDisturb(VARIANT_BOOL) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_DoNotDisturb(VARIANT_BOOL*) noexcept override { return Unsimulated(); }
 
     // ITAddressCapabilities
     STDMETHODIMP get_AddressCapability(ADDRESS_CAPABILITY capability,
                                        long* value) noexcept override;
     STDMETHODIMP get_AddressCapabilityString(ADDRESS_CAPABILITY_STRING, BSTR*) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
-    STDMETHODIMP get_CallTreatments(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateCallTreatments(IEnumBstr**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_CompletionMessages(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateCompletionMessages(IEnumBstr**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_DeviceClasses(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateDeviceClasses(IEnumBstr**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallTreatments(VARIANT*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateCallTreatments(IEnumBstr**) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_CompletionMessages(VARIANT*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateCompletionMessages(IEnumBstr**) noexcept override {
+        return Unsimulated();
+    }
+    STDMETHODIMP get_DeviceClasses(VARIANT*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateDeviceClasses(IEnumBstr**) noexcept override { return Unsimulated(); }
 
     // ITMediaSupport
     STDMETHODIMP get_MediaTypes(long* mediaTypes) noexcept override;
@@ -66,21 +68,25 @@ public:
     // ITAddressTranslation
     STDMETHODIMP TranslateAddress(BSTR number, long card, long options,
                                   ITAddressTranslationInfo** result) noexcept override;
-    STDMETHODIMP TranslateDialog(TAPIHWND, BSTR) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateLocations(IEnumLocation**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_Locations(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateCallingCards(IEnumCallingCard**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_CallingCards(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateDialog(TAPIHWND, BSTR) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateLocations(IEnumLocation**) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_Locations(VARIANT*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateCallingCards(IEnumCallingCard**) noexcept override {
+        return Unsimulated();
+    }
+    STDMETHODIMP get_CallingCards(VARIANT*) noexcept override { return Unsimulated(); }
 
     // ITTerminalSupport
-    STDMETHODIMP get_StaticTerminals(VARIANT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP EnumerateStaticTerminals(IEnumTerminal**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_DynamicTerminalClasses(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_StaticTerminals(VARIANT*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP EnumerateStaticTerminals(IEnumTerminal**) noexcept override {
+        return Unsimulated();
+    }
+    STDMETHODIMP get_DynamicTerminalClasses(VARIANT*) noexcept override { return Unsimulated(); }
     STDMETHODIMP EnumerateDynamicTerminalClasses(IEnumTerminalClass**) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP CreateTerminal(BSTR, long, TERMINAL_DIRECTION, ITTerminal**) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION direction,
                                           ITTerminal** terminal) noexcept override;

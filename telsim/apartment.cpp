@@ -35,6 +35,10 @@ bool InSingleThreadedApartment() noexcept {
     return type == APTTYPE_STA || type == APTTYPE_MAINSTA;
 }
 
+DWORD CurrentApartment() noexcept {
+    return InSingleThreadedApartment() ? GetCurrentThreadId() : 0;
+}
+
 void WaitServing(DWORD ms) noexcept {
     if (ms == 0) {
         return;

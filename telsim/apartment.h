@@ -12,6 +12,11 @@ namespace telsim {
 // Whether this thread is in a single-threaded apartment.
 bool InSingleThreadedApartment() noexcept;
 
+// The apartment of this thread: its thread id in a single-threaded
+// apartment, 0 for the multithreaded one (a thread that never initialised
+// COM counts as in it, as the implicit multithreaded apartment does).
+DWORD CurrentApartment() noexcept;
+
 // Waits ms milliseconds.
 void WaitServing(DWORD ms) noexcept;
 

@@ -10,8 +10,11 @@
 namespace telsim {
 namespace {
 
-// The real service gives up on a hang-up after two minutes.
-constexpr DWORD kHangUpLimitMs = 120000;
+// What is left until deadline (a GetTickCount64 time), 0 once it has passed.
+DWORD Remaining(ULONGLONG deadline) noexcept {
+    const ULONGLONG now = GetTickCount64();
+    return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+}
 
 }  // namespace
 
@@ -23,6 +26,9 @@ Call::Call(Service& service, Address* address, std::wstring destination, long ad
       addressType_(addressType),
       mediaTypes_(mediaTypes),
       script_(std::move(script)) {
+    if (World().CurrentObjects() == Objects::Bound) {
+        BindToApartment();
+    }
     for (const StreamSpec& wanted : script_.streams) {
         streams_.emplace_back(Ledger().Make<Stream>(service, wanted));
     }
@@ -62,6 +68,7 @@ void Call::OnDestroy() noexcept {
 }
 
 HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
+    RETURN_IF_FAILED(Enter());
     return Recorder().Run(
         op::CallConnect, [&] { return ArgList(sync); },
         [&](const Gate& gate) -> HRESULT {
@@ -81,6 +88,7 @@ HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
 }
 
 HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
+    RETURN_IF_FAILED(Enter());
     const auto args = [&] { return ArgList(static_cast<long>(code)); };
     return Recorder().Run(op::CallDisconnect, args, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
@@ -93,17 +101,25 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
         }
         // Synchronous: it returns when the line has hung up (a modem's after
         // its hang-up dialogue), the caller serving its apartment meanwhile.
-        HRESULT hr = driver_->Disconnect(World().CurrentDelivery() == Delivery::Synchronous);
+        const ULONGLONG deadline = GetTickCount64() + script_.hangupLimitMs;
+        const unsigned reportsBefore = reports_.load();
+        const bool synchronous = World().CurrentDelivery() == Delivery::Synchronous;
+        HRESULT hr = driver_->Disconnect(synchronous);
         if (hr == TAPI_E_INVALCALLSTATE) {
             return S_FALSE;  // the driver's call ended on its own meanwhile
         }
         if (SUCCEEDED(hr) &&
-            !WaitServingUntil([this] { return !driver_->Running(); }, kHangUpLimitMs)) {
+            !WaitServingUntil([this] { return !driver_->Running(); }, Remaining(deadline))) {
             hr = TAPI_E_TIMEOUT;
         }
         if (FAILED(hr)) {
             disconnectRequested_.store(false);  // the line is still up: it may be tried again
             return hr;
+        }
+        if (!synchronous && World().CurrentHangup() == Hangup::AfterDelivery) {
+            // The line is down whatever comes of this: a second Disconnect
+            // has nothing left to drop.
+            RETURN_IF_FAILED(AwaitHangUpEvents(reportsBefore, deadline));
         }
         // The event saying so may come later; the call itself is over now.
         state_.store(CS_DISCONNECTED);
@@ -111,8 +127,27 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
     });
 }
 
+HRESULT Call::AwaitHangUpEvents(unsigned reportsBefore, ULONGLONG deadline) noexcept {
+    if (Notifications().OnNotificationThread()) {
+        // Inside a sink's Event: the thread that must deliver the hang-up's
+        // events is this one, so the real service would deadlock here until
+        // its hang-up times out.
+        SimObject::Report(
+            L"Disconnect from the notification thread, which cannot deliver its hang-up, of");
+        WaitServing(Remaining(deadline));
+        return TAPI_E_TIMEOUT;
+    }
+    // A device's line may report its end just after its driver stops.
+    if (!WaitServingUntil([&] { return reports_.load() != reportsBefore; }, Remaining(deadline)) ||
+        !Notifications().AwaitDelivery(LastDue(), Remaining(deadline))) {
+        return TAPI_E_TIMEOUT;
+    }
+    return S_OK;
+}
+
 void Call::Report(const std::vector<CallStep>& steps, bool synchronous) noexcept {
     Notifications().RunSteps(this, steps, generation_.load(), synchronous);
+    ++reports_;
 }
 
 void Call::DropPending() noexcept {
@@ -120,10 +155,12 @@ void Call::DropPending() noexcept {
 }
 
 HRESULT Call::get_Address(ITAddress** address) noexcept {
+    RETURN_IF_FAILED(Enter());
     return HandOutLinked(address, address_.Get(), TAPI_E_INVALADDRESS);
 }
 
 HRESULT Call::get_CallState(CALL_STATE* state) noexcept {
+    RETURN_IF_FAILED(Enter());
     return Recorder().Run(
         op::GetCallState, [this] { return Describe(); },
         [&](const Gate& gate) -> HRESULT {
@@ -136,10 +173,12 @@ HRESULT Call::get_CallState(CALL_STATE* state) noexcept {
 }
 
 HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
+    RETURN_IF_FAILED(Enter());
     return ReadProperty(privilege, CP_OWNER);
 }
 
 HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
+    RETURN_IF_FAILED(Enter());
     const auto args = [] { return std::wstring(); };
     return Recorder().RunHandOut(op::EnumerateStreams, args, result, [&]() -> HRESULT {
         return HandOut<StreamEnum>(result, streams_);

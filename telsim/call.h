@@ -2,6 +2,7 @@
 #pragma once
 
 #include "telsim/call_driver.h"
+#include "telsim/notifier.h"
 #include "telsim/sim_enum.h"
 #include "telsim/sim_object.h"
 #include "telsim/world.h"
@@ -40,64 +41,75 @@ public:
     void SetStateReadResult(HRESULT hr) noexcept { stateReadResult_.store(hr); }
     // Null once the call is destroyed.
     CallDriver* Driver() noexcept { return driver_.get(); }
+    // When the last step reported is due on the notification thread.
+    Notifier::Clock::time_point LastDue() const noexcept {
+        return Notifier::Clock::time_point(Notifier::Clock::duration(lastDue_.load()));
+    }
+    void SetLastDue(Notifier::Clock::time_point due) noexcept {
+        lastDue_.store(due.time_since_epoch().count());
+    }
 
     // ITBasicCallControl
     STDMETHODIMP Connect(VARIANT_BOOL sync) noexcept override;
-    STDMETHODIMP Answer() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Answer() noexcept override { return Unsimulated(); }
     STDMETHODIMP Disconnect(DISCONNECT_CODE code) noexcept override;
-    STDMETHODIMP Hold(VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP HandoffDirect(BSTR) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP HandoffIndirect(long) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Hold(VARIANT_BOOL) noexcept override { return Unsimulated(); }
+    STDMETHODIMP HandoffDirect(BSTR) noexcept override { return Unsimulated(); }
+    STDMETHODIMP HandoffIndirect(long) noexcept override { return Unsimulated(); }
     STDMETHODIMP Conference(ITBasicCallControl*, VARIANT_BOOL) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
-    STDMETHODIMP Transfer(ITBasicCallControl*, VARIANT_BOOL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP BlindTransfer(BSTR) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP SwapHold(ITBasicCallControl*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP ParkDirect(BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Transfer(ITBasicCallControl*, VARIANT_BOOL) noexcept override {
+        return Unsimulated();
+    }
+    STDMETHODIMP BlindTransfer(BSTR) noexcept override { return Unsimulated(); }
+    STDMETHODIMP SwapHold(ITBasicCallControl*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP ParkDirect(BSTR) noexcept override { return Unsimulated(); }
     STDMETHODIMP ParkIndirect(BSTR* address) noexcept override {
-        if (address) {
-            *address = nullptr;
-        }
-        return E_NOTIMPL;
+        RETURN_IF_FAILED(Enter());
+        return NotImplemented(address);
     }
-    STDMETHODIMP Unpark() noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP SetQOS(long, QOS_SERVICE_LEVEL) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Pickup(BSTR) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Dial(BSTR) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Finish(FINISH_MODE) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP RemoveFromConference() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unpark() noexcept override { return Unsimulated(); }
+    STDMETHODIMP SetQOS(long, QOS_SERVICE_LEVEL) noexcept override { return Unsimulated(); }
+    STDMETHODIMP Pickup(BSTR) noexcept override { return Unsimulated(); }
+    STDMETHODIMP Dial(BSTR) noexcept override { return Unsimulated(); }
+    STDMETHODIMP Finish(FINISH_MODE) noexcept override { return Unsimulated(); }
+    STDMETHODIMP RemoveFromConference() noexcept override { return Unsimulated(); }
 
     // ITCallInfo
     STDMETHODIMP get_Address(ITAddress** address) noexcept override;
     STDMETHODIMP get_CallState(CALL_STATE* state) noexcept override;
     STDMETHODIMP get_Privilege(CALL_PRIVILEGE* privilege) noexcept override;
-    STDMETHODIMP get_CallHub(ITCallHub**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_CallInfoLong(CALLINFO_LONG, long*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP put_CallInfoLong(CALLINFO_LONG, long) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP get_CallInfoString(CALLINFO_STRING, BSTR*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP put_CallInfoString(CALLINFO_STRING, BSTR) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_CallHub(ITCallHub**) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_CallInfoLong(CALLINFO_LONG, long*) noexcept override { return Unsimulated(); }
+    STDMETHODIMP put_CallInfoLong(CALLINFO_LONG, long) noexcept override { return Unsimulated(); }
+    STDMETHODIMP get_CallInfoString(CALLINFO_STRING, BSTR*) noexcept override {
+        return Unsimulated();
+    }
+    STDMETHODIMP put_CallInfoString(CALLINFO_STRING, BSTR) noexcept override {
+        return Unsimulated();
+    }
     STDMETHODIMP get_CallInfoBuffer(CALLINFO_BUFFER, VARIANT*) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP put_CallInfoBuffer(CALLINFO_BUFFER, VARIANT) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP GetCallInfoBuffer(CALLINFO_BUFFER, DWORD*, BYTE**) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
     STDMETHODIMP SetCallInfoBuffer(CALLINFO_BUFFER, DWORD, BYTE*) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
-    STDMETHODIMP ReleaseUserUserInfo() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ReleaseUserUserInfo() noexcept override { return Unsimulated(); }
 
     // ITStreamControl
     STDMETHODIMP CreateStream(long, TERMINAL_DIRECTION, ITStream**) noexcept override {
-        return E_NOTIMPL;
+        return Unsimulated();
     }
-    STDMETHODIMP RemoveStream(ITStream*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveStream(ITStream*) noexcept override { return Unsimulated(); }
     STDMETHODIMP EnumerateStreams(IEnumStream** result) noexcept override;
-    STDMETHODIMP get_Streams(VARIANT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP get_Streams(VARIANT*) noexcept override { return Unsimulated(); }
 
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
@@ -105,6 +117,9 @@ private:
     // CallReports: what the driver says becomes the call's states.
     void Report(const std::vector<CallStep>& steps, bool synchronous) noexcept override;
     void DropPending() noexcept override;
+    // Waits (until deadline, a GetTickCount64 time) for the events of a
+    // hang-up started after `reportsBefore` reports to reach every sink.
+    HRESULT AwaitHangUpEvents(unsigned reportsBefore, ULONGLONG deadline) noexcept;
 
     Held<Address> address_;
     const std::wstring destination_;
@@ -117,6 +132,8 @@ private:
     std::atomic<unsigned> generation_{0};
     std::atomic<bool> connectStarted_{false};
     std::atomic<bool> disconnectRequested_{false};
+    std::atomic<unsigned> reports_{0};  // what the driver has reported, counted
+    std::atomic<Notifier::Clock::rep> lastDue_{0};
     // Destroyed in OnDestroy, which ends a call its driver still runs.
     std::unique_ptr<CallDriver> driver_;
 };

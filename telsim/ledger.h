@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -56,6 +57,10 @@ public:
     // Records a client's misuse ("Release past zero on Address#3").
     void ReportMisuse(std::wstring text) noexcept;
     std::vector<std::wstring> Misuses() const;
+    // A client called a call or address from an apartment it is not bound
+    // to (World::Objects) and was refused; how many times so far.
+    void CountWrongApartmentCall() noexcept { ++wrongApartmentCalls_; }
+    std::size_t WrongApartmentCalls() const noexcept { return wrongApartmentCalls_.load(); }
 
     // Everything still referenced by a client, every string not freed, every
     // misuse, one per line; "" when clean. Sinks held by the service are not
@@ -81,6 +86,7 @@ private:
     unsigned long nextId_ = 1;
     bool countStrings_ = true;
     std::vector<std::wstring> misuses_;
+    std::atomic<std::size_t> wrongApartmentCalls_{0};
 };
 
 }  // namespace telsim

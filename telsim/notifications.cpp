@@ -8,6 +8,9 @@
 #include "telsim/telsim.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -234,6 +237,7 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
         return;
     }
     auto due = Notifier::Clock::now();
+    call->SetLastDue(due);
     for (const CallStep& step : steps) {
         due += std::chrono::milliseconds(step.delayMs);
         notifier_.Post(
@@ -244,6 +248,7 @@ void Notifications::RunSteps(Call* call, const std::vector<CallStep>& steps, uns
                 }
             },
             [call, generation] { return call->Generation() != generation; });
+        call->SetLastDue(due);
     }
 } catch (...) {
     service_.Ledger().ReportMisuse(L"call states lost for lack of memory");
@@ -309,12 +314,17 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call, Delivery mod
                 continue;
             }
         }
+        const bool timed = timeSinkCalls_.load();
+        const auto called = Notifier::Clock::now();
         const HRESULT hr = service_.Recorder().Run(
             op::SinkEvent,
             [&] {
                 return ArgList(static_cast<long>(wanted.kind), static_cast<long>(wanted.callState));
             },
             [&](const Gate&) { return sink->Event(wanted.kind, dispatch); });
+        if (timed) {
+            RecordSinkCallTime(Notifier::Clock::now() - called);
+        }
         if (FAILED(hr)) {
             result = hr;
         }
@@ -349,6 +359,29 @@ HRESULT Notifications::RaiseEvent(const EventSpec& wanted) {
                        [this, held, queued, mode] { Deliver(queued, held.Get(), mode); });
         return S_OK;
     });
+}
+
+bool Notifications::AwaitDelivery(Notifier::Clock::time_point after, DWORD timeoutMs) noexcept try {
+    // Queued behind everything due by then: run in order of due time, then
+    // of posting.
+    auto delivered = std::make_shared<std::atomic<bool>>(false);
+    notifier_.Post(std::max(after, Notifier::Clock::now()),
+                   [delivered] { delivered->store(true); });
+    return WaitServingUntil([&] { return delivered->load(); }, timeoutMs);
+} catch (...) {
+    return false;
+}
+
+void Notifications::RecordSinkCallTime(Notifier::Clock::duration time) noexcept try {
+    std::lock_guard<std::mutex> lock(mu_);
+    sinkCallTimes_.push_back(time);
+} catch (...) {
+    service_.Ledger().ReportMisuse(L"a sink call's time lost for lack of memory");
+}
+
+std::vector<Notifier::Clock::duration> Notifications::TakeSinkCallTimes() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return std::exchange(sinkCallTimes_, {});
 }
 
 void Notifications::WaitIdle() {

@@ -9,6 +9,7 @@
 #include "telsim/notifier.h"
 #include "telsim/world.h"
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -100,12 +101,25 @@ public:
     // answered for a synchronous delivery (the last failure, else S_OK),
     // S_OK for a queued one.
     HRESULT RaiseEvent(const EventSpec& event);
+    // Waits (serving the caller's apartment) until the notification thread
+    // has run everything queued to be due by `after`, dropped steps
+    // excepted; false when timeoutMs passed first.
+    bool AwaitDelivery(Notifier::Clock::time_point after, DWORD timeoutMs) noexcept;
+    bool OnNotificationThread() const noexcept { return notifier_.OnThread(); }
     // Waits until the notification thread has delivered everything queued,
     // delayed steps included.
     void WaitIdle();
     // Stops the notification thread if nothing is pending (for unloading).
     bool StopIfIdle();
     void Stop();
+
+    // ---- timing
+    // While on, every sink's Event is timed as a delivery calls it (through
+    // its apartment's proxy where it goes there): how long the thread that
+    // delivers was kept, which a sink that waits for its host stretches.
+    void TimeSinkCalls(bool on) noexcept { timeSinkCalls_.store(on); }
+    // The times recorded since the last take, in order of return.
+    std::vector<Notifier::Clock::duration> TakeSinkCallTimes();
 
 private:
     struct SinkEntry {
@@ -132,6 +146,7 @@ private:
     std::vector<Target> TargetsOf(const EventSpec& wanted) const;
     // Lets go of entries taken out of sinks_ (no lock held).
     static void Release(std::vector<SinkEntry>& entries) noexcept;
+    void RecordSinkCallTime(Notifier::Clock::duration time) noexcept;
 
     Service& service_;
     mutable std::mutex mu_;
@@ -143,6 +158,8 @@ private:
     long nextRegistration_ = 1;
     long latestCallbackInstance_ = 0;
     long latestFilter_ = 0;
+    std::atomic<bool> timeSinkCalls_{false};
+    std::vector<Notifier::Clock::duration> sinkCallTimes_;
     Notifier notifier_;
 };
 

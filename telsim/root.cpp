@@ -22,6 +22,11 @@ HRESULT Root::Query(REFIID riid, void** ppv) noexcept {
 }
 
 void Root::OnDestroy() noexcept {
+    std::vector<Held<Address>> addresses;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        addresses.swap(addresses_);
+    }
     try {
         Notifications().RootGone(this);
     } catch (...) {
@@ -56,6 +61,21 @@ HRESULT Root::Shutdown() noexcept {
     });
 }
 
+std::vector<Held<Address>> Root::Addresses() {
+    auto [lines, version] = World().Lines();
+    std::lock_guard<std::mutex> lock(mu_);
+    if (version != linesVersion_) {
+        std::vector<Held<Address>> made;
+        made.reserve(lines.size());
+        for (AddressSpec& line : lines) {
+            made.emplace_back(Ledger().Make<Address>(service_, std::move(line)));
+        }
+        addresses_.swap(made);
+        linesVersion_ = version;
+    }
+    return addresses_;
+}
+
 HRESULT Root::get_Addresses(VARIANT* addresses) noexcept {
     if (addresses) {
         VariantInit(addresses);
@@ -72,7 +92,7 @@ HRESULT Root::EnumerateAddresses(IEnumAddress** result) noexcept {
         if (gate.nullOut) {
             return S_OK;
         }
-        return HandOut<AddressEnum>(result, World().Addresses());
+        return HandOut<AddressEnum>(result, Addresses());
     });
 }
 

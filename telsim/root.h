@@ -2,9 +2,12 @@
 // and the connection point for ITTAPIEventNotification.
 #pragma once
 
+#include "telsim/address.h"
 #include "telsim/sim_object.h"
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 #include <ocidl.h>
 #include <olectl.h>
@@ -54,7 +57,14 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+    // The root's own address objects, made from the world's lines on the
+    // thread that enumerates them, so in its apartment, as the real service
+    // makes them for the application; made again when the lines change.
+    std::vector<Held<Address>> Addresses();
 
+    std::mutex mu_;
+    std::vector<Held<Address>> addresses_;
+    unsigned linesVersion_ = 0;
     std::atomic<bool> initialized_{false};
     std::atomic<bool> everInitialized_{false};
     std::atomic<long> filter_{0};

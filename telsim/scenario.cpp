@@ -41,6 +41,15 @@ void Result(TargetOf<Field>& target, const std::wstring& value, const std::wstri
     target.*Field = static_cast<HRESULT>(ParseNumber(value, where));
 }
 
+template <auto Field>
+void Milliseconds(TargetOf<Field>& target, const std::wstring& value, const std::wstring& where) {
+    const long ms = ParseNumber(value, where);
+    if (ms < 0) {
+        throw ScenarioFailure{where + L": a time cannot be negative"};
+    }
+    target.*Field = static_cast<DWORD>(ms);
+}
+
 inline constexpr wchar_t kDigits[] = L"0123456789";
 inline constexpr wchar_t kDialPrefix[] = L"0123456789*#,Ww@!";
 
@@ -61,6 +70,10 @@ struct ServiceSection {
 const Key<ServiceSection> kServiceKeys[] = {
     {L"Delivery", [](ServiceSection& s, const std::wstring& v,
                      const std::wstring& w) { s.scenario.delivery = ParseDelivery(v, w); }},
+    {L"Hangup", [](ServiceSection& s, const std::wstring& v,
+                   const std::wstring& w) { s.scenario.hangup = ParseHangup(v, w); }},
+    {L"Objects", [](ServiceSection& s, const std::wstring& v,
+                    const std::wstring& w) { s.scenario.objects = ParseObjects(v, w); }},
     {L"CreateFails",
      [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
          s.scenario.creationFailure = static_cast<HRESULT>(ParseNumber(v, w));
@@ -99,14 +112,8 @@ const Key<CallScript> kCallKeys[] = {
                      const std::wstring& w) { s.onConnect = ParseSteps(v, w); }},
     {L"Hangup", [](CallScript& s, const std::wstring& v,
                    const std::wstring& w) { s.onDisconnect = ParseSteps(v, w); }},
-    {L"HangupMs",
-     [](CallScript& s, const std::wstring& v, const std::wstring& w) {
-         const long ms = ParseNumber(v, w);
-         if (ms < 0) {
-             throw ScenarioFailure{w + L": a time cannot be negative"};
-         }
-         s.hangupMs = static_cast<DWORD>(ms);
-     }},
+    {L"HangupMs", &Milliseconds<&CallScript::hangupMs>},
+    {L"HangupLimitMs", &Milliseconds<&CallScript::hangupLimitMs>},
     {L"HangupTimesOut", &Flag<&CallScript::hangupTimesOut>},
     {L"StreamControl", &Flag<&CallScript::hasStreamControl>},
     {L"Streams", [](CallScript& s, const std::wstring& v,
@@ -300,6 +307,8 @@ void ApplyScenario(const Scenario& scenario, Service& service) {
     world.SetAddresses(scenario.addresses);
     world.SetCallScript(scenario.script);
     world.SetDelivery(scenario.delivery);
+    world.SetHangup(scenario.hangup);
+    world.SetObjects(scenario.objects);
     world.FailCreation(scenario.creationFailure);
     world.SetLocation(scenario.location);
     service.Recorder().ClearFaults();

@@ -19,6 +19,8 @@ struct Scenario {
     std::vector<AddressSpec> addresses;
     CallScript script;
     Delivery delivery = Delivery::Apartment;
+    Hangup hangup = Hangup::AfterDelivery;
+    Objects objects = Objects::Bound;
     std::vector<std::pair<std::wstring, Fault>> faults;
     HRESULT creationFailure = S_OK;    // every root object creation fails so
     std::optional<Location> location;  // [Location]: numbers are translated

@@ -263,4 +263,26 @@ Delivery ParseDelivery(const std::wstring& text, const std::wstring& where) {
     throw ScenarioFailure{where + L": \"" + text + L"\" is not apartment, thread or sync"};
 }
 
+Hangup ParseHangup(const std::wstring& text, const std::wstring& where) {
+    const std::wstring mode = Lower(text);
+    if (mode == L"delivered") {
+        return Hangup::AfterDelivery;
+    }
+    if (mode == L"prompt") {
+        return Hangup::Prompt;
+    }
+    throw ScenarioFailure{where + L": \"" + text + L"\" is not delivered or prompt"};
+}
+
+Objects ParseObjects(const std::wstring& text, const std::wstring& where) {
+    const std::wstring mode = Lower(text);
+    if (mode == L"bound") {
+        return Objects::Bound;
+    }
+    if (mode == L"agile") {
+        return Objects::Agile;
+    }
+    throw ScenarioFailure{where + L": \"" + text + L"\" is not bound or agile"};
+}
+
 }  // namespace telsim::words

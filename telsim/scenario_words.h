@@ -34,5 +34,9 @@ Fault ParseFault(const std::wstring& text, const std::wstring& where);
 long ParseMediaTypes(const std::wstring& text, const std::wstring& where);
 // "apartment", "thread" or "sync"
 Delivery ParseDelivery(const std::wstring& text, const std::wstring& where);
+// "delivered" or "prompt".
+Hangup ParseHangup(const std::wstring& text, const std::wstring& where);
+// "bound" or "agile".
+Objects ParseObjects(const std::wstring& text, const std::wstring& where);
 
 }  // namespace telsim::words

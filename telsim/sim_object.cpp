@@ -1,5 +1,6 @@
 #include "telsim/sim_object.h"
 
+#include "telsim/apartment.h"
 #include "telsim/telsim.h"
 
 namespace telsim {
@@ -137,7 +138,23 @@ std::wstring SimObject::DescribeArgument(IUnknown* object) const {
 
 namespace telsim {
 
+void SimObject::BindToApartment() noexcept {
+    apartment_ = CurrentApartment();
+    bound_ = true;
+}
+
+HRESULT SimObject::Enter() const noexcept {
+    if (!bound_ || CurrentApartment() == apartment_) {
+        return S_OK;
+    }
+    Ledger().CountWrongApartmentCall();
+    return RPC_E_WRONG_THREAD;
+}
+
 HRESULT SimObject::QueryMarshal(IUnknown* self, void** ppv) noexcept {
+    if (bound_) {
+        return E_NOINTERFACE;
+    }
     try {
         std::call_once(marshalerMade_, [&] {
             if (FAILED(CoCreateFreeThreadedMarshaler(self, &marshaler_))) {

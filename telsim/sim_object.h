@@ -87,9 +87,22 @@ protected:
     // or "foreign" for an object not of this service.
     std::wstring DescribeArgument(IUnknown* object) const;
     // IMarshal, from the free-threaded marshaler aggregated with `self` (the
-    // object's IUnknown): the service's objects are agile, so one handed to
-    // a sink in another apartment reaches it as itself, not as a proxy.
+    // object's IUnknown): the service's objects are agile unless bound, so
+    // one handed to a sink in another apartment reaches it as itself, not
+    // as a proxy. A bound object has none.
     HRESULT QueryMarshal(IUnknown* self, void** ppv) noexcept;
+    // Binds this object to the calling thread's apartment (World::Objects):
+    // from then on it is called as through a proxy, which refuses a caller
+    // of another apartment and answers only IUnknown locally.
+    void BindToApartment() noexcept;
+    // S_OK when this thread may call the object; else the refusal is
+    // counted (Ledger::WrongApartmentCalls) and RPC_E_WRONG_THREAD answered.
+    HRESULT Enter() const noexcept;
+    // A member the service does not simulate: E_NOTIMPL, once entered.
+    HRESULT Unsimulated() const noexcept {
+        RETURN_IF_FAILED(Enter());
+        return E_NOTIMPL;
+    }
 
     Service& service_;
 
@@ -101,6 +114,8 @@ private:
     std::atomic<long> clients_{0};
     std::atomic<long> holds_{0};
     std::atomic<bool> destroyed_{false};
+    bool bound_ = false;
+    DWORD apartment_ = 0;  // of a bound object (apartment.h, CurrentApartment)
     std::once_flag marshalerMade_;
     Microsoft::WRL::ComPtr<IUnknown> marshaler_;
 };
@@ -152,6 +167,9 @@ HRESULT NotImplemented(T** out) noexcept {
         if (CheckAlive(L"QueryInterface")) {                                    \
             return E_UNEXPECTED;                                                \
         }                                                                       \
+        if (!IsEqualIID(riid, IID_IUnknown)) {                                  \
+            RETURN_IF_FAILED(Enter());                                          \
+        }                                                                       \
         if (IsEqualIID(riid, IID_IMarshal)) {                                   \
             void* self = nullptr;                                               \
             if (FAILED(Query(IID_IUnknown, &self)) || !self) {                  \
@@ -174,6 +192,7 @@ HRESULT NotImplemented(T** out) noexcept {
 // tables of operations only.
 #define TELSIM_NO_DISPATCH                                                                 \
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {                         \
+        RETURN_IF_FAILED(Enter());                                                         \
         if (!count) {                                                                      \
             return E_POINTER;                                                              \
         }                                                                                  \
@@ -181,15 +200,16 @@ HRESULT NotImplemented(T** out) noexcept {
         return S_OK;                                                                       \
     }                                                                                      \
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {             \
+        RETURN_IF_FAILED(Enter());                                                         \
         if (info) {                                                                        \
             *info = nullptr;                                                               \
         }                                                                                  \
         return E_NOTIMPL;                                                                  \
     }                                                                                      \
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { \
-        return E_NOTIMPL;                                                                  \
+        return Unsimulated();                                                              \
     }                                                                                      \
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,     \
                         UINT*) noexcept override {                                         \
-        return E_NOTIMPL;                                                                  \
+        return Unsimulated();                                                              \
     }

@@ -20,18 +20,18 @@ World::World(Service& service) noexcept : service_(service) {}
 World::~World() = default;
 
 void World::SetAddresses(const std::vector<AddressSpec>& lines) {
-    std::vector<Held<Address>> made;
-    made.reserve(lines.size());
-    for (const AddressSpec& line : lines) {
-        made.emplace_back(service_.Ledger().Make<Address>(service_, line));
-    }
+    std::vector<AddressSpec> copy = lines;
     std::lock_guard<std::mutex> lock(mu_);
-    addresses_.swap(made);
-    // The former addresses are let go when `made` goes, after the lock.
+    lines_.swap(copy);
+    ++linesVersion_;
+    if (linesVersion_ == 0) {
+        linesVersion_ = 1;
+    }
 }
 
-std::vector<Held<Address>> World::Addresses() const {
-    return Load(addresses_);
+std::pair<std::vector<AddressSpec>, unsigned> World::Lines() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return {lines_, linesVersion_};
 }
 
 void World::AddCall(Call* call) {
@@ -77,11 +77,9 @@ void World::HangUpCalls() noexcept {
 }
 
 void World::Clear() {
-    std::vector<Held<Address>> addresses;
     std::vector<Held<Call>> calls;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        addresses.swap(addresses_);
         calls.swap(calls_);
     }
 }

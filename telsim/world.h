@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <wrl/client.h>
@@ -77,6 +78,10 @@ struct CallScript {
     // The line never confirms the hang-up: Disconnect fails with
     // TAPI_E_TIMEOUT after hangupMs, and the call stays as it was.
     bool hangupTimesOut = false;
+    // How long Disconnect waits for the hang-up and the events it causes
+    // before it gives up with TAPI_E_TIMEOUT (the real service's two
+    // minutes).
+    DWORD hangupLimitMs = 120000;
     // false: the call answers E_NOINTERFACE for ITStreamControl.
     bool hasStreamControl = true;
     std::vector<StreamSpec> streams{{TAPIMEDIATYPE_AUDIO, TD_CAPTURE},
@@ -98,6 +103,25 @@ struct CallScript {
 //     ignored).
 enum class Delivery { Synchronous, NotificationThread, Apartment };
 
+// When a call's Disconnect returns, where its hang-up's events go through
+// the notification thread.
+//   AfterDelivery (the default, the strictest reading: the reference does not
+//     rule out that the service needs its event thread to finish a
+//     hang-up): once every advised sink has been handed the events the
+//     hang-up causes, so a sink that waits for the hang-up deadlocks with it
+//     until the hang-up times out.
+//   Prompt (lenient): once the line has hung up; the events follow.
+enum class Hangup { AfterDelivery, Prompt };
+
+// Whether a client may call calls and addresses from any apartment.
+//   Bound (the default, the strictest reading: the reference does not say
+//     that they are agile): each is bound to the apartment that made it and
+//     answers RPC_E_WRONG_THREAD to a call from another, as a proxy used
+//     from the wrong apartment does.
+//   Agile (lenient): they aggregate the free-threaded marshaler, as every
+//     other object of the service does.
+enum class Objects { Bound, Agile };
+
 class World {
 public:
     explicit World(Service& service) noexcept;
@@ -107,11 +131,18 @@ public:
 
     // ---- what the world is (takes effect at the next enumeration / new call)
     void SetAddresses(const std::vector<AddressSpec>& lines);
-    std::vector<Held<Address>> Addresses() const;
+    // The lines, and a number (never 0) that changes whenever they do. Each
+    // root object makes address objects of its own from them (root.h).
+    std::pair<std::vector<AddressSpec>, unsigned> Lines() const;
     void SetCallScript(CallScript script) { Store(script_, std::move(script)); }
     CallScript Script() const { return Load(script_); }
     void SetDelivery(Delivery delivery) { Store(delivery_, delivery); }
     Delivery CurrentDelivery() const { return Load(delivery_); }
+    void SetHangup(Hangup hangup) { Store(hangup_, hangup); }
+    Hangup CurrentHangup() const { return Load(hangup_); }
+    // Takes effect for calls and addresses made from then on.
+    void SetObjects(Objects objects) { Store(objects_, objects); }
+    Objects CurrentObjects() const { return Load(objects_); }
     // The location numbers are translated from (the README, "Number
     // translation"); nullopt (the default): the dialable string is the number
     // as given.
@@ -151,9 +182,12 @@ private:
 
     Service& service_;
     mutable std::mutex mu_;
-    std::vector<Held<Address>> addresses_;
+    std::vector<AddressSpec> lines_;
+    unsigned linesVersion_ = 1;
     CallScript script_;
     Delivery delivery_ = Delivery::Apartment;
+    Hangup hangup_ = Hangup::AfterDelivery;
+    Objects objects_ = Objects::Bound;
     std::optional<Location> location_;
     HRESULT creationFailure_ = S_OK;
     std::vector<Held<Call>> calls_;

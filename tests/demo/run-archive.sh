@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that the release archives hold what the README says they hold, and
-# nothing else: both architectures' stripped DLLs and dial.exe, TelSim.dll
+# nothing else: both architectures' stripped DLLs, dial.exe and fidelity.exe, TelSim.dll
 # only under testing/, the header and the IDL, the example hosts and
 # scenarios, the READMEs and docs/ and SHA256SUMS,
 # which must match, and also list the two MSI packages published beside the
@@ -37,7 +37,7 @@ expect() {
 
 binaries=() debug=()
 for arch in x64 x86; do
-  for f in $arch/Brevlin.dll $arch/dial.exe testing/$arch/TelSim.dll; do binaries+=("$f"); debug+=("$f.debug"); done
+  for f in $arch/Brevlin.dll $arch/dial.exe $arch/fidelity.exe testing/$arch/TelSim.dll; do binaries+=("$f"); debug+=("$f.debug"); done
 done
 files=(README.md telsim/README.md testing/README.txt brevlin.idl include/brevlin.h SHA256SUMS
        examples/dial.vbs examples/dial.js examples/dial.ps1 examples/dial.cpp "${binaries[@]}")
@@ -53,7 +53,7 @@ expect "$name-symbols.zip" "${debug[@]}"
 for f in "${packages[@]}"; do cp "$src/dist/$f" "$work/"; done
 for arch in x64 x86; do
   out="$("$src/scripts/check-artifacts" "$arch" "$work/$name/$arch/Brevlin.dll" "$work/$name/testing/$arch/TelSim.dll" \
-         "$work/$name/$arch/dial.exe")" || { fail "check-artifacts $arch on the archive:"; grep FAIL <<<"$out"; }
+         "$work/$name/$arch/dial.exe" "$work/$name/$arch/fidelity.exe")" || { fail "check-artifacts $arch on the archive:"; grep FAIL <<<"$out"; }
 done
 summed="$(cd "$work/$name" && sed 's/^[0-9a-f]*  //' SHA256SUMS)"
 [ "$summed" = "$(printf '%s\n' "${files[@]}" | grep -vx SHA256SUMS | LC_ALL=C sort; printf '../%s\n' "${packages[@]}")" ] ||

@@ -10,11 +10,12 @@
     readme_check.py blocks SOURCE_DIR OUT_DIR
         writes the README's runnable examples as OUT_DIR/call.vbs, call.js and
         call.cpp, the output they document as expected.txt, and the compile
-        command it gives as compile.txt; fails on a fenced block of a kind the
-        test neither runs nor knows it cannot run, on an example it cannot
-        run that prints other lines than the ones it runs, and on a message
-        of the dialer's that the README's Errors and Troubleshooting quote
-        wrongly or the Errors table leaves out.
+        commands it gives as compile.txt (mingw-w64) and compile-msvc.txt
+        (Microsoft's cl, which only the hosted Windows job runs); fails on a
+        fenced block of a kind the test neither runs nor knows it cannot run,
+        on an example it cannot run that prints other lines than the ones it
+        runs, and on a message of the dialer's that the README's Errors and
+        Troubleshooting quote wrongly or the Errors table leaves out.
 
 Prints one line per fault and exits 1 when there is any."""
 import glob
@@ -92,7 +93,7 @@ def check_names(root, unpacked):
     for doc in documents(root):
         name = os.path.relpath(doc, root)
         for code in commands(read(doc)):
-            for script, args in re.findall(r"(?<![\w/])(scripts/[\w-]+)((?:\s+[^\s`|;&]+)*)", code):
+            for script, args in re.findall(r"(?<![\w/])(scripts/[\w-]+(?:/[\w.-]*[\w-])*)((?:\s+[^\s`|;&]+)*)", code):
                 # A script that runs another (x86-vm run scripts/wine-run
                 # --x86 ...) hands it the options that follow its name.
                 args, _, nested = args.partition(" scripts/")
@@ -163,6 +164,9 @@ def write_blocks(root, out):
     compile_line = re.search(r"`(x86_64-w64-mingw32-g\+\+ [^`]+)`", text)
     if not compile_line:
         fault("README.md gives no mingw-w64 command for the C++ example")
+    msvc_line = re.search(r"`(cl [^`]+)`", text)
+    if not msvc_line:
+        fault("README.md gives no command of Microsoft's compiler for the C++ example")
     if faults:
         return
     os.makedirs(out, exist_ok=True)
@@ -173,6 +177,8 @@ def write_blocks(root, out):
         f.write(expected)
     with open(os.path.join(out, "compile.txt"), "w") as f:
         f.write(compile_line.group(1).replace("\n", " ") + "\n")
+    with open(os.path.join(out, "compile-msvc.txt"), "w", newline="\r\n") as f:
+        f.write(msvc_line.group(1).replace("\n", " ") + "\n")
 
 
 def section(text, heading):

@@ -87,8 +87,10 @@ TEST_F(Events, AdviseRefusesAnObjectThatIsNoSink) {
 TEST_F(Events, FilterDecidesWhatReachesTheSink) {
     // Lenient (sync): each event is seen before the call that raised it returns.
     svc->World().SetDelivery(telsim::Delivery::Synchronous);
-    Advised root = MakeAdvised(*svc, sink.Get(), 0);
+    Advised root = MakeAdvised(*svc, sink.Get(), std::nullopt);
     telsim::EventSpec event;
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    ASSERT_HR(S_OK, root.tapi->put_EventFilter(0));
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     EXPECT_TRUE(sink->Events().empty());
     ASSERT_HR(S_OK, root.tapi->put_EventFilter(TE_CALLSTATE));
@@ -231,6 +233,26 @@ TEST_F(Events, DisconnectDropsStepsNotYetDelivered) {
     EXPECT_EQ(states.end(), std::find(states.begin(), states.end(), CS_CONNECTED));
 }
 
+TEST_F(Events, FarEndEndsTheCallWithItsCauseAfterConnect) {
+    for (const auto cause : {CEC_DISCONNECT_BUSY, CEC_DISCONNECT_NOANSWER}) {
+        OnConnect({{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 200, cause}});
+        ComPtr<FakeSink> seen = FakeSink::Make();
+        Advised root = MakeAdvised(*svc, seen.Get());
+        ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+        ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+        const auto early = seen->States();
+        EXPECT_EQ(early.end(), std::find(early.begin(), early.end(), CS_DISCONNECTED));
+        svc->Notifications().WaitIdle();
+        const auto events = seen->Events();
+        ASSERT_EQ(2u, events.size());
+        EXPECT_EQ(CS_INPROGRESS, events[0].eventState);
+        EXPECT_EQ(CS_DISCONNECTED, events[1].eventState);
+        EXPECT_EQ(cause, events[1].cause);
+        EXPECT_NE(GetCurrentThreadId(), events[1].thread);
+        EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
+    }
+}
+
 TEST_F(Events, CallNeverStartedHasNothingToDisconnect) {
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -285,6 +307,27 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     svc->Notifications().WaitIdle();
     ASSERT_EQ(1u, sink->Events().size());
     EXPECT_NE(GetCurrentThreadId(), sink->Events()[0].thread);
+}
+
+// Only the sink's own time counts, and only while timing is on: a bench
+// reads from it how long a sink kept the notification thread.
+TEST_F(Events, SinkCallsAreTimedWhileAsked) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    sink->onEvent = [](TAPI_EVENT, ITCallInfo*) { Sleep(30); };
+    telsim::EventSpec event;
+    event.delivery = telsim::Delivery::NotificationThread;  // lenient: the thread timed
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    svc->Notifications().WaitIdle();
+    svc->Notifications().TimeSinkCalls(true);
+    event.delayMs = 500;
+    EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    svc->Notifications().WaitIdle();
+    svc->Notifications().TimeSinkCalls(false);
+    const auto times = svc->Notifications().TakeSinkCallTimes();
+    ASSERT_EQ(1u, times.size());
+    EXPECT_GE(times[0], std::chrono::milliseconds(25));
+    EXPECT_LT(times[0], std::chrono::milliseconds(500));
+    EXPECT_TRUE(svc->Notifications().TakeSinkCallTimes().empty());
 }
 
 TEST_F(Events, EventsAreRecordedInOrderWithOperations) {

@@ -1,9 +1,12 @@
 // Where TelSim answers as Windows' telephony service does rather than kindly:
-// delivery into the sink's apartment, the codes of the root object and of a
-// call, the synchronous hang-up, and each line's media.
+// delivery into the sink's apartment, calls and addresses bound to theirs,
+// the codes of the root object and of a call, the synchronous hang-up that
+// waits for its events, and each line's media.
 #include "fake_sink.h"
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "support/bstr.h"
 
@@ -61,10 +64,46 @@ TEST_F(InApartment, SinkIsCalledOnItsOwnThreadOnlyWhileItServesCalls) {
 
 TEST_F(InApartment, AgileSinkIsCalledOnTheNotificationThread) {
     sink->MakeAgile();
+    ITCallInfo* handed = nullptr;
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo* call) { handed = call; };
     const DWORD thread = ThreadOfFirstEvent();
     EXPECT_EQ(0u, inApartments);
     EXPECT_NE(0u, thread);
     EXPECT_NE(GetCurrentThreadId(), thread);
+    // The event is its own to read there; the call it names is this
+    // apartment's, the very object, and refuses the notification thread.
+    const auto events = sink->Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(CS_INPROGRESS, events[0].eventState);
+    EXPECT_EQ(-1, events[0].state);
+    EXPECT_LE(events.size(), svc->Ledger().WrongApartmentCalls());
+    ComPtr<ITCallInfo> made;
+    ASSERT_HR(S_OK, svc->World().Calls()[0].As(&made));
+    EXPECT_EQ(made.Get(), handed);
+}
+
+TEST_F(InApartment, CallAndAddressAnswerOnlyTheirOwnApartment) {
+    Advised root = MakeAdvised(*svc, sink.Get());
+    ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    ComPtr<IMarshal> marshal;
+    EXPECT_HR(E_NOINTERFACE, call.As(&marshal));
+    EXPECT_HR(E_NOINTERFACE, address.As(&marshal));
+    std::thread([&] {
+        test_support::Apartment other;
+        ComPtr<IUnknown> identity;
+        EXPECT_HR(S_OK, call.As(&identity));
+        ComPtr<ITCallInfo> info;
+        EXPECT_HR(RPC_E_WRONG_THREAD, call.As(&info));
+        EXPECT_EQ(nullptr, info.Get());
+        EXPECT_HR(RPC_E_WRONG_THREAD, call->Connect(VARIANT_FALSE));
+        ComPtr<ITBasicCallControl> second;
+        EXPECT_HR(RPC_E_WRONG_THREAD,
+                  address->CreateCall(test_support::Bstr(L"1").Get(), 1, 24, &second));
+    }).join();
+    EXPECT_EQ(3u, svc->Ledger().WrongApartmentCalls());
+    EXPECT_EQ(1u, svc->World().CallsCreated());
+    EXPECT_HR(S_OK, call->Connect(VARIANT_FALSE));
 }
 
 TEST_F(InApartment, ThreadModeCallsEvenAnApartmentSinkDirectly) {
@@ -97,6 +136,74 @@ TEST_F(InApartment, DisconnectWaitsForTheHangUpServingTheApartment) {
 
 // The rest runs in the multithreaded apartment.
 class Faithful : public telsim_test::CleanServiceTest {};
+
+// A hang-up whose call is up and whose sink is reached through the
+// notification thread, bounded by a short hang-up time-out.
+class HangUp : public telsim_test::ServiceTest {
+protected:
+    ComPtr<FakeSink> sink = FakeSink::Make();
+    Advised root;
+    ComPtr<ITBasicCallControl> call;
+
+    void SetUp() override {
+        telsim::CallScript script;
+        script.onConnect = {{CS_INPROGRESS, 0}};
+        script.hangupLimitMs = 400;
+        svc->World().SetCallScript(script);
+        root = MakeAdvised(*svc, sink.Get());
+        call = NewCall(root.tapi.Get());
+    }
+    void TearDown() override {
+        svc->Notifications().WaitIdle();
+        sink->onEvent = nullptr;
+        call.Reset();
+        root = Advised();
+        EXPECT_EQ(0u, svc->Ledger().LiveObjects());
+    }
+};
+
+TEST_F(HangUp, ReturnsOnceEverySinkHasItsEventAndTimesOutWhenASinkWaitsForIt) {
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+    svc->Notifications().WaitIdle();
+    sink->onEvent = [](TAPI_EVENT, ITCallInfo*) { Sleep(100); };
+    EXPECT_HR(S_OK, call->Disconnect(DC_NORMAL));
+    ASSERT_EQ(2u, sink->Events().size());
+    EXPECT_EQ(CS_DISCONNECTED, sink->Events()[1].eventState);
+
+    // Its Event waits for the host's hang-up, which waits for its Event.
+    ComPtr<ITBasicCallControl> waited = NewCall(root.tapi.Get());
+    std::atomic<bool> entered{false};
+    std::atomic<bool> hungUp{false};
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
+        entered = true;
+        for (int i = 0; i < 300 && !hungUp; ++i)
+            Sleep(10);
+    };
+    ASSERT_HR(S_OK, waited->Connect(VARIANT_FALSE));
+    while (!entered)
+        Sleep(1);
+    const auto start = Clock::now();
+    EXPECT_HR(TAPI_E_TIMEOUT, waited->Disconnect(DC_NORMAL));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+    hungUp = true;
+    EXPECT_HR(S_FALSE, waited->Disconnect(DC_NORMAL));
+    svc->Notifications().WaitIdle();
+    EXPECT_EQ(CS_DISCONNECTED, svc->World().CallStateOf(waited.Get()));
+    EXPECT_TRUE(svc->Ledger().Misuses().empty());
+}
+
+TEST_F(HangUp, FromInsideEventIsAMisuseThatTimesOut) {
+    HRESULT inside = S_OK;
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
+        if (inside == S_OK)
+            inside = call->Disconnect(DC_NORMAL);
+    };
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+    svc->Notifications().WaitIdle();
+    EXPECT_HR(TAPI_E_TIMEOUT, inside);
+    ASSERT_EQ(1u, svc->Ledger().Misuses().size());
+    EXPECT_NE(std::wstring::npos, svc->Ledger().Misuses()[0].find(L"notification thread"));
+}
 
 TEST_F(Faithful, InitializeAndShutdownSayWhenThereIsNothingToDo) {
     ComPtr<ITTAPI> tapi;

@@ -1,5 +1,6 @@
 // A counted ITTAPIEventNotification for the service's tests: records every
-// event with the state read from its call, and the thread it came on.
+// event with the state read from its call, the state and cause it carries
+// itself, and the thread it came on.
 #pragma once
 
 #include "telsim/telsim.h"
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,6 +29,8 @@ struct SeenEvent {
     HRESULT callResult;  // of get_Call
     CALL_STATE state;    // read from the call; -1 if not read
     DWORD thread;
+    CALL_STATE eventState = static_cast<CALL_STATE>(-1);  // the event's own; -1 if none
+    CALL_STATE_EVENT_CAUSE cause = CEC_NONE;
 };
 
 class FakeSink final
@@ -40,6 +44,8 @@ public:
         Microsoft::WRL::ComPtr<ITCallInfo> call;
         if (event && SUCCEEDED(event->QueryInterface(IID_ITCallStateEvent, &stateEvent)) &&
             stateEvent) {
+            stateEvent->get_State(&seen.eventState);
+            stateEvent->get_Cause(&seen.cause);
             seen.callResult = stateEvent->get_Call(&call);
             CALL_STATE state = CS_IDLE;
             if (call && SUCCEEDED(call->get_CallState(&state)))
@@ -84,7 +90,8 @@ private:
     Microsoft::WRL::ComPtr<IUnknown> marshaler_;
 };
 
-// A root object of svc, initialised, with the sink advised and the filter set.
+// A root object of svc, initialised, with the sink advised and the filter
+// set (none: put_EventFilter never called).
 struct Advised {
     Microsoft::WRL::ComPtr<ITTAPI> tapi;
     Microsoft::WRL::ComPtr<IConnectionPoint> point;
@@ -92,7 +99,7 @@ struct Advised {
 };
 
 inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink,
-                           long filter = TE_CALLSTATE) {
+                           std::optional<long> filter = TE_CALLSTATE) {
     Advised result;
     EXPECT_HR(S_OK, svc.CreateRoot(nullptr, IID_ITTAPI, &result.tapi));
     EXPECT_HR(S_OK, result.tapi->Initialize());
@@ -100,7 +107,9 @@ inline Advised MakeAdvised(telsim::Service& svc, ITTAPIEventNotification* sink,
     EXPECT_HR(S_OK, result.tapi.As(&container));
     EXPECT_HR(S_OK, container->FindConnectionPoint(IID_ITTAPIEventNotification, &result.point));
     EXPECT_HR(S_OK, result.point->Advise(sink, &result.cookie));
-    EXPECT_HR(S_OK, result.tapi->put_EventFilter(filter));
+    if (filter) {
+        EXPECT_HR(S_OK, result.tapi->put_EventFilter(*filter));
+    }
     return result;
 }
 

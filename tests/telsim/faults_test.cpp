@@ -116,6 +116,10 @@ TEST_F(Faults, UninitialisedRootRefusesWork) {
     ComPtr<IEnumAddress> addresses;
     EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
     EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->put_EventFilter(TE_CALLSTATE));
+    long handle = 0;
+    EXPECT_HR(TAPI_E_NOT_INITIALIZED,
+              tapi->RegisterCallNotifications(nullptr, VARIANT_TRUE, VARIANT_FALSE,
+                                              TAPIMEDIATYPE_AUDIO, 0, &handle));
     ASSERT_HR(S_OK, tapi->Initialize());
     ASSERT_HR(S_OK, tapi->Shutdown());
     EXPECT_HR(TAPI_E_NOT_INITIALIZED, tapi->EnumerateAddresses(&addresses));
@@ -151,7 +155,7 @@ TEST_F(Faults, RecordHoldsOperationsInOrderWithArgumentsAndResults) {
         L"ITTAPI::Initialize()",
         L"ITTAPI::EnumerateAddresses()",
         L"IEnumAddress::Next(1)",
-        L"ITTAPI::RegisterCallNotifications(Address#1(\"Line 1\"),-1,0,24,7)",
+        L"ITTAPI::RegisterCallNotifications(Address#2(\"Line 1\"),-1,0,24,7)",
         L"ITTAPI::UnregisterNotifications(" + std::to_wstring(handle + 100) + L")",
         L"ITAddress::CreateCall(\"5550100\",1,24)",
     };

@@ -59,12 +59,19 @@ TEST_F(ScenarioFile, LinesWithNamesAndCapabilities) {
 
 TEST_F(ScenarioFile, DeliveryMediaAndHangUp) {
     Write("[Line1]\n");
-    EXPECT_EQ(telsim::Delivery::Apartment, Read().delivery);
+    const telsim::Scenario strict = Read();
+    EXPECT_EQ(telsim::Delivery::Apartment, strict.delivery);
+    EXPECT_EQ(telsim::Hangup::AfterDelivery, strict.hangup);
+    EXPECT_EQ(telsim::Objects::Bound, strict.objects);
     Write(
-        "[Service]\nDelivery=thread\n[Line1]\nMediaTypes=audio, datamodem\n"
-        "[Line2]\nMediaTypes=datamodem\n[Call]\nHangupMs=2000\nHangupTimesOut=yes\n");
+        "[Service]\nDelivery=thread\nHangup=prompt\nObjects=agile\n"
+        "[Line1]\nMediaTypes=audio, datamodem\n[Line2]\nMediaTypes=datamodem\n"
+        "[Call]\nHangupMs=2000\nHangupTimesOut=yes\nHangupLimitMs=300\n");
     const telsim::Scenario scenario = Read();
     EXPECT_EQ(telsim::Delivery::NotificationThread, scenario.delivery);
+    EXPECT_EQ(telsim::Hangup::Prompt, scenario.hangup);
+    EXPECT_EQ(telsim::Objects::Agile, scenario.objects);
+    EXPECT_EQ(300u, scenario.script.hangupLimitMs);
     ASSERT_EQ(2u, scenario.addresses.size());
     EXPECT_EQ(TAPIMEDIATYPE_AUDIO | TAPIMEDIATYPE_DATAMODEM, scenario.addresses[0].mediaTypes);
     EXPECT_EQ(TAPIMEDIATYPE_DATAMODEM, scenario.addresses[1].mediaTypes);

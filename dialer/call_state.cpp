@@ -1,0 +1,134 @@
+// The current call's bookkeeping, shared by the host's members and the
+// sink's thread, and the road the members that call the service take.
+#include <objidl.h>
+
+#include <utility>
+
+#include "comkit/identity.h"
+#include "dialer/error_reporting.h"
+#include "dialer/road.h"
+#include "resources/message_ids.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// The free-threaded marshaler's unmarshal class. mingw-w64's uuid library
+// gives CLSID_InProcFreeMarshaler another value.
+constexpr CLSID kFreeThreadedUnmarshaler = {
+    0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+}  // namespace
+
+void CTAPIDialer::DropEndedCall(const ComPtr<ITBasicCallControl>& call) noexcept {
+    if (!call) {
+        return;
+    }
+    (void)call->Disconnect(DC_NORMAL);
+    // The sink follows this call, ended: its reference goes on this thread too.
+    if (m_pEventSink) {
+        m_pEventSink->StopFollowing();
+    }
+}
+
+// A call that marshals through the free-threaded marshaler hands every
+// apartment the object itself, so it may be used on any thread; any other
+// is bound to the apartment it was made in. (IAgileObject came after TAPI 3,
+// whose objects could only say so this way.)
+bool dialer::IsAgile(IUnknown* call) noexcept {
+    ComPtr<IMarshal> marshal;
+    CLSID unmarshaler{};
+    return SUCCEEDED(call->QueryInterface(IID_PPV_ARGS(&marshal))) &&
+           SUCCEEDED(marshal->GetUnmarshalClass(IID_IUnknown, call, MSHCTX_INPROC, nullptr,
+                                                MSHLFLAGS_NORMAL, &unmarshaler)) &&
+           IsEqualCLSID(unmarshaler, kFreeThreadedUnmarshaler);
+}
+
+bool CTAPIDialer::EnterRoad() noexcept {
+    const DWORD thread = GetCurrentThreadId();
+    bool refused = false;
+    ComPtr<ITBasicCallControl> ended;
+    {
+        CComCritSecLock<CComCriticalSection> lock(m_csCall);
+        refused = m_dwRoadThread == thread;
+        if (!refused) {
+            while (m_dwRoadThread != 0) {
+                SleepConditionVariableCS(&m_roadFree, m_csCall.Native(), INFINITE);
+            }
+            m_dwRoadThread = thread;
+            ended = TakeEndedCallLocked();
+        }
+    }
+    if (refused) {
+        dialer::ReportDialerMessage(IDS_DIALER_BUSY);
+        return false;
+    }
+    // An end that came while no member ran, of a call that only this
+    // thread may use.
+    DropEndedCall(ended);
+    return true;
+}
+
+void CTAPIDialer::LeaveRoad() noexcept {
+    ComPtr<ITBasicCallControl> ended;
+    {
+        CComCritSecLock<CComCriticalSection> lock(m_csCall);
+        ended = TakeEndedCallLocked();
+        m_dwRoadThread = 0;
+        WakeAllConditionVariable(&m_roadFree);
+    }
+    DropEndedCall(ended);
+}
+
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool usable) noexcept {
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    // A call that a later Connect replaced, or that a member took out to
+    // hang up, is not the current one any more.
+    if (!m_pCall || call != m_pCallIdentity) {
+        return nullptr;
+    }
+    m_bCallEnded = true;
+    if (m_dwRoadThread != 0 || !usable) {
+        return nullptr;
+    }
+    return TakeEndedCallLocked();
+}
+
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCallLocked() noexcept {
+    bool started = false;
+    if (!m_bCallEnded || !m_bCallActive) {
+        return nullptr;
+    }
+    return TakeCallLocked(false, started);
+}
+
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeCall(bool onlyStarted, bool& started) noexcept {
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    return TakeCallLocked(onlyStarted, started);
+}
+
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeCallLocked(bool onlyStarted, bool& started) noexcept {
+    ComPtr<ITBasicCallControl> call;
+    started = m_pCall && m_bCallActive;
+    if (onlyStarted && !started) {
+        return call;
+    }
+    m_bCallActive = false;
+    m_bCallEnded = false;
+    m_pCallIdentity = nullptr;
+    call.Swap(m_pCall);
+    return call;
+}
+
+void CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
+    IUnknown* const identity = comkit::IdentityOf(call.Get());
+    if (m_pEventSink) {
+        m_pEventSink->FollowCall(call.Get(), dialer::IsAgile(call.Get()));
+    }
+    CComCritSecLock<CComCriticalSection> lock(m_csCall);
+    call.Swap(m_pCall);
+    m_pCallIdentity = identity;
+    m_bCallActive = false;
+    m_bCallEnded = false;
+    // The call replaced, if any, is released with the parameter, after the lock.
+}

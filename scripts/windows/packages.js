@@ -1,0 +1,236 @@
+// Installs, checks and removes Brevlin's Windows Installer packages on a
+// 64-bit machine, as an administrator deploys them, and says what it found.
+// Run by cscript (either bitness) on Windows, and under Wine by the tests.
+//
+//   cscript //nologo packages.js install PACKAGE --log FILE
+//       msiexec /i PACKAGE /qn /l*v FILE must succeed
+//   cscript //nologo packages.js refused PACKAGE --log FILE
+//       msiexec /i PACKAGE /qn /l*v FILE must fail and change nothing
+//   cscript //nologo packages.js remove PACKAGE --log FILE
+//       msiexec /x PACKAGE /qn /l*v FILE must succeed
+//   cscript //nologo packages.js installed x64|x86 --version X.Y.Z
+//       that product alone is installed: its DLLs, its class in each
+//       registry view it serves (and none in the other), the ProgIDs, and
+//       one Programs and Features entry, with the documented name,
+//       publisher and version
+//   cscript //nologo packages.js gone
+//       no file, key, ProgID or Programs and Features entry of Brevlin's
+//       is left in either registry view
+//   cscript //nologo packages.js --help
+//
+// Exit status: 0 every check passed, 1 one failed, 2 a usage error.
+var CLSID = "{6C04D28D-D046-4514-A463-19AE864ABA68}";
+var LIBID = "{A98D2088-65A8-4490-8C57-CC6639597A5C}";
+var IID = "{BBE972A4-E5C9-4DCE-9793-49FBFEDC0FC8}";
+var PROGIDS = ["Brevlin.TAPIDialer", "Brevlin.TAPIDialer.1"];
+var PUBLISHER = "Brevlin developers";
+var UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+var PRODUCTS = {x64: "Brevlin (64-bit)", x86: "Brevlin (32-bit)"};
+
+var shell = new ActiveXObject("WScript.Shell");
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var failures = 0;
+
+function usage(text) {
+    if (text) WScript.Echo("packages.js: " + text);
+    WScript.Echo("usage: packages.js install|refused|remove PACKAGE --log FILE");
+    WScript.Echo("       packages.js installed x64|x86 --version X.Y.Z");
+    WScript.Echo("       packages.js gone");
+    WScript.Quit(text ? 2 : 0);
+}
+
+function ok(text) { WScript.Echo("ok: " + text); }
+function fail(text) { WScript.Echo("FAIL: " + text); failures++; }
+function check(good, text) { if (good) ok(text); else fail(text); }
+
+// The 64-bit folders, whichever cscript runs this: a 32-bit process sees
+// the 32-bit ProgramFiles, and ProgramW6432 names the 64-bit one.
+// Wine's ExpandEnvironmentStrings keeps the terminating NUL in what it
+// returns, which would cut every string the value is joined to.
+function env(name) {
+    var v = shell.ExpandEnvironmentStrings("%" + name + "%").replace(/\x00+$/, "");
+    return v == "%" + name + "%" ? "" : v;
+}
+var programFiles64 = env("ProgramW6432") || env("ProgramFiles");
+var programFiles32 = env("ProgramFiles(x86)");
+
+function join(folder, name) { return folder.replace(/\\$/, "") + "\\" + name; }
+
+// Runs a command line through cmd, its output into a file; returns
+// {status, text}. WScript.Shell.Exec's pipes are not used: cmd's
+// redirection behaves alike on Windows and under Wine.
+function run(command) {
+    var out = join(fso.GetSpecialFolder(2).Path, fso.GetTempName());
+    // The brackets send every command of a chain (a & b) into the file.
+    var status = shell.Run("cmd /s /c \"(" + command + ") >\"" + out + "\" 2>&1\"", 0, true);
+    var text = "";
+    if (fso.FileExists(out)) {
+        var f = fso.GetFile(out);
+        if (f.Size > 0) text = f.OpenAsTextStream(1).ReadAll();
+        fso.DeleteFile(out);
+    }
+    return {status: status, text: text};
+}
+
+// One registry VIEW (32 or 64), read with one cmd: every key under
+// Brevlin's class, interface, type library and ProgIDs, and the Programs
+// and Features entries. Returns {keys: {path: {name: data}}, entries: [...]}
+// with paths lowercased and without their hive; "" names a default value.
+// reg's /reg: switch is used rather than WScript.Shell.RegRead so that
+// either cscript sees both views alike.
+var ROOTS = ["CLSID\\" + CLSID, "Interface\\" + IID, "TypeLib\\" + LIBID].concat(PROGIDS);
+function snapshot(view) {
+    var queries = [];
+    for (var i = 0; i < ROOTS.length; i++) queries.push("reg query \"HKCR\\" + ROOTS[i] + "\" /s /reg:" + view);
+    queries.push("reg query \"" + UNINSTALL + "\" /s /reg:" + view);
+    var lines = run(queries.join(" & ")).text.split(/\r?\n/);
+    var keys = {}, entries = [], current = null;
+    for (var j = 0; j < lines.length; j++) {
+        if (/^HKEY_/.test(lines[j])) {
+            var path = lines[j].replace(/^HKEY_[A-Z_]+\\/, "").replace(/\s+$/, "").toLowerCase();
+            current = keys[path] = {};
+            if (path.indexOf(UNINSTALL.toLowerCase().replace(/^hklm\\/, "") + "\\") == 0) {
+                current.view = view;
+                entries.push(current);
+            }
+        } else if (current) {
+            // "(Default)" is how reg names a key's default value.
+            var m = /^\s+(\S+|\(.*?\))\s+REG_\w+\s*(.*?)\s*$/.exec(lines[j]);
+            if (m) current[/^\(/.test(m[1]) ? "" : m[1]] = m[2];
+        }
+    }
+    var ours = [];
+    for (var k = 0; k < entries.length; k++) {
+        if (/^Brevlin\b/.test(entries[k].DisplayName || "")) ours.push(entries[k]);
+    }
+    return {keys: keys, entries: ours};
+}
+
+function value(snap, path, name) {
+    var key = snap.keys[path.toLowerCase()];
+    return key && key[name || ""] !== undefined ? key[name || ""] : null;
+}
+
+function describe(list) {
+    var s = [];
+    for (var i = 0; i < list.length; i++) {
+        s.push(list[i].DisplayName + " " + (list[i].DisplayVersion || "?") + " (" + list[i].view + "-bit view)");
+    }
+    return s.length ? s.join(", ") : "none";
+}
+
+// What an install or removal may change, as one text to compare.
+function state() {
+    var views = [64, 32], s = [];
+    for (var i = 0; i < views.length; i++) {
+        var snap = snapshot(views[i]);
+        s.push(describe(snap.entries) + " " + value(snap, "CLSID\\" + CLSID + "\\InprocServer32"));
+    }
+    return s.join(" | ");
+}
+
+function msiexec(verb, pkg, log) {
+    var r = run("msiexec " + verb + " \"" + pkg + "\" /qn /l*v \"" + log + "\"");
+    // 3010: done, and a restart is wanted to finish.
+    return r.status;
+}
+
+function dllPath(arch) {
+    return join(arch == "x64" ? programFiles64 : programFiles32, "Brevlin\\Brevlin.dll");
+}
+
+function installed(arch, version) {
+    var dlls = arch == "x64" ? ["x64", "x86"] : ["x86"];
+    for (var i = 0; i < dlls.length; i++) {
+        check(fso.FileExists(dllPath(dlls[i])), dllPath(dlls[i]) + " is installed");
+    }
+    var views = [64, 32], list = [];
+    for (var v = 0; v < views.length; v++) {
+        var view = views[v], snap = snapshot(view);
+        list = list.concat(snap.entries);
+        var server = value(snap, "CLSID\\" + CLSID + "\\InprocServer32");
+        if (view == 64 && arch == "x86") {
+            check(server == null, "the 64-bit view has no class of Brevlin's (found: " + server + ")");
+            continue;
+        }
+        var want = dllPath(view == 64 ? "x64" : "x86");
+        check(server != null && server.toLowerCase() == want.toLowerCase(),
+              "the " + view + "-bit view's class is served by " + want + " (found: " + server + ")");
+        for (var p = 0; p < PROGIDS.length; p++) {
+            var clsid = value(snap, PROGIDS[p] + "\\CLSID");
+            check(clsid != null && clsid.toUpperCase() == CLSID,
+                  "the " + view + "-bit view's " + PROGIDS[p] + " names the class (found: " + clsid + ")");
+        }
+        check(value(snap, "Interface\\" + IID) != null, "the " + view + "-bit view has the interface's key");
+    }
+    var wantView = arch == "x64" ? 64 : 32;
+    var one = list.length == 1 ? list[0] : null;
+    check(one && one.DisplayName == PRODUCTS[arch] && one.view == wantView,
+          "Programs and Features lists " + PRODUCTS[arch] + " alone, in the " + wantView + "-bit view (found: " +
+          describe(list) + ")");
+    if (one) {
+        check(one.Publisher == PUBLISHER, "its publisher is " + PUBLISHER + " (found: " + one.Publisher + ")");
+        check(one.DisplayVersion == version, "its version is " + version + " (found: " + one.DisplayVersion + ")");
+    }
+}
+
+function gone() {
+    var dlls = ["x64", "x86"];
+    for (var i = 0; i < dlls.length; i++) {
+        var folder = fso.GetParentFolderName(dllPath(dlls[i]));
+        check(!fso.FolderExists(folder), folder + " is gone");
+    }
+    var views = [64, 32];
+    for (var v = 0; v < views.length; v++) {
+        var snap = snapshot(views[v]), left = [];
+        for (var k in snap.keys) {
+            for (var r = 0; r < ROOTS.length; r++) {
+                var root = ROOTS[r].toLowerCase();
+                if (k == root || k.indexOf(root + "\\") == 0) left.push(k);
+            }
+        }
+        check(left.length == 0, "the " + views[v] + "-bit view has no key of Brevlin's (found: " + left.join(", ") + ")");
+        check(snap.entries.length == 0,
+              "the " + views[v] + "-bit view's Programs and Features lists no Brevlin (found: " + describe(snap.entries) + ")");
+    }
+}
+
+// The arguments: a command, its operands, and --name VALUE options.
+var command = "", operands = [], options = {};
+for (var i = 0; i < WScript.Arguments.length; i++) {
+    var a = WScript.Arguments(i);
+    if (a == "--help" || a == "-h" || a == "/?") usage("");
+    if (a.indexOf("--") == 0) {
+        if (i + 1 >= WScript.Arguments.length) usage(a + " needs a value");
+        options[a.substr(2)] = WScript.Arguments(++i);
+    } else if (command == "") {
+        command = a;
+    } else {
+        operands.push(a);
+    }
+}
+
+if (command == "install" || command == "refused" || command == "remove") {
+    if (operands.length != 1 || !options.log) usage(command + " takes PACKAGE and --log FILE");
+    var pkg = fso.GetAbsolutePathName(operands[0]), log = fso.GetAbsolutePathName(options.log);
+    if (!fso.FileExists(pkg)) usage(pkg + " does not exist");
+    if (command == "refused") {
+        var before = state();
+        var refusal = msiexec("/i", pkg, log);
+        check(refusal != 0 && refusal != 3010, "msiexec /i " + fso.GetFileName(pkg) + " is refused (exit " + refusal + ")");
+        var after = state();
+        check(after == before, "the refusal changed nothing (" + after + ")");
+    } else {
+        var status = msiexec(command == "install" ? "/i" : "/x", pkg, log);
+        check(status == 0 || status == 3010,
+              "msiexec " + (command == "install" ? "/i " : "/x ") + fso.GetFileName(pkg) + " (exit " + status + ", log " + log + ")");
+    }
+} else if (command == "installed") {
+    if (operands.length != 1 || !PRODUCTS[operands[0]] || !options.version) usage("installed takes x64|x86 and --version X.Y.Z");
+    installed(operands[0], options.version);
+} else if (command == "gone") {
+    gone();
+} else {
+    usage(command ? "unknown command " + command : "no command");
+}
+WScript.Quit(failures ? 1 : 0);
