@@ -3,9 +3,10 @@
 '   cscript //nologo dial.vbs [NUMBER] [/line:NAME] [/linefile:FILE]
 '                             [/hold:SECONDS] [/wait:SECONDS]
 '
-' Exit status: 0 the call was seen connected and hung up cleanly; 1 a member
-' failed; 2 the call was placed but its progress was never seen; 3 the call
-' ended by itself (busy, no answer) before it was held.
+' Exit status: 0 Connected turned true (the call in progress or connected),
+' the call was held and hung up cleanly; 1 a member failed; 2 the call was
+' placed but Connected never turned true; 3 the call ended by itself (busy,
+' no answer) before it was held.
 Option Explicit
 
 Dim number, lineName, lineFile, holdSeconds, waitSeconds
@@ -44,11 +45,16 @@ Sub Say(text)
     WScript.Echo Elapsed() & text
 End Sub
 
-' WScript.Sleep is missing from some hosts (Wine's among them); a child
-' process that exits at once blocks this thread for a moment without
-' spinning a processor.
+' A tenth of a second with WScript.Sleep, as on Windows. Some hosts lack it
+' (Wine 8's answers "not implemented"); there a child process that exits at
+' once blocks this thread for a moment without spinning a processor.
 Sub Pause()
-    shell.Run "ping -n 1 127.0.0.1", 0, True
+    On Error Resume Next
+    WScript.Sleep 100
+    If Err.Number <> 0 Then
+        Err.Clear
+        shell.Run "ping -n 1 127.0.0.1", 0, True
+    End If
 End Sub
 
 Sub Fail(what)

@@ -109,6 +109,11 @@ fi
 check "scripts/demo --bogus" 4 "$work/demo-option.out" $? "unknown option --bogus" "scripts/demo [NUMBER]"
 "$src/scripts/demo" --modem --bogus >"$work/demo-option.out" 2>&1
 check "scripts/demo --modem --bogus" 4 "$work/demo-option.out" $? "unknown option --bogus"
+# What comes before --modem or --sip goes there or is refused, never dropped.
+"$src/scripts/demo" --scenario busy --sip >"$work/demo-option.out" 2>&1
+check "scripts/demo --scenario busy --sip" 4 "$work/demo-option.out" $? "--scenario is for the simulated service"
+"$src/scripts/demo" 5550100 --modem --number 5550199 >"$work/demo-option.out" 2>&1
+check "scripts/demo NUMBER --modem --number NUMBER" 4 "$work/demo-option.out" $? "the number is given twice"
 
 # --help lists every option that the demo's three scripts take.
 "$src/scripts/demo" --help >"$work/demo-help.out" 2>&1
@@ -128,5 +133,19 @@ check "scripts/bootstrap makes no chroot" 0 "$work/bootstrap.out" $?
 "$work/bootstrap/bootstrap" --x86 >"$work/bootstrap.out" 2>&1
 grep -qx make "$work/bootstrap/calls" 2>/dev/null
 check "scripts/bootstrap --x86 makes it" 0 "$work/bootstrap.out" $?
+
+# demo --x86 asks the probe before it makes the chroot: on a machine that
+# runs no 32-bit code it stops there, having downloaded nothing.
+mkdir -p "$work/x86-first/scripts"
+rm -f "$work/x86-first/scripts/calls"
+cp "$src/scripts/demo" "$work/x86-first/scripts/"
+for s in bootstrap x86-wine; do
+  printf '#!/bin/sh\necho %s "$@" >>"$(dirname "$0")/calls"\n[ "$1" != probe ]\n' $s >"$work/x86-first/scripts/$s"
+  chmod +x "$work/x86-first/scripts/$s"
+done
+"$work/x86-first/scripts/demo" --x86 >"$work/x86-first.out" 2>&1
+status=$?
+echo "calls: $(paste -sd';' "$work/x86-first/scripts/calls")." >>"$work/x86-first.out"
+check "scripts/demo --x86 probes before the chroot" 5 "$work/x86-first.out" $status "calls: bootstrap;x86-wine probe."
 
 finish

@@ -12,7 +12,10 @@
         call.cpp, the output they document as expected.txt, and the compile
         commands it gives as compile.txt (mingw-w64) and compile-msvc.txt
         (Microsoft's cl, which only the hosted Windows job runs); fails on a
-        fenced block of a kind the test neither runs nor knows it cannot run.
+        fenced block of a kind the test neither runs nor knows it cannot run,
+        on an example it cannot run that prints other lines than the ones it
+        runs, and on a message of the dialer's that the README's Errors and
+        Troubleshooting quote wrongly or the Errors table leaves out.
 
 Prints one line per fault and exits 1 when there is any."""
 import glob
@@ -21,8 +24,9 @@ import re
 import sys
 
 RUN = {"vbscript": "call.vbs", "javascript": "call.js", "cpp": "call.cpp"}
-# VBA and VB6 cannot run on the test machine; the README says so beside them.
-NOT_RUN = {"vba"}
+# VBA, VB6 and PowerShell cannot run on the test machine; the README says so
+# beside them.
+NOT_RUN = {"vba", "powershell"}
 REPO_TOPS = ("scripts/", "examples/", "tests/", "docs/", "telsim/", "component/", "resources/",
              "dialer/", "comkit/", "bench/", "tools/", "cmake/", "telephony/", ".ci/")
 ZIP_TOPS = ("x64", "x86", "testing", "include", "examples")
@@ -144,11 +148,19 @@ def write_blocks(root, out):
         fault("README.md shows no output (```text) for its examples")
     # A reader finds what to download, what to register and a first script
     # on the first screenfuls.
-    first = "\n".join(text.splitlines()[:80])
+    first = "\n".join(text.splitlines()[:90])
     for what, pattern in (("the packages", r"brevlin-[\d.]+-x64\.msi"), ("the host table", r"^\| host \|"),
                           ("a whole first script", r"^```vbscript\n.*?^```$")):
         if not re.search(pattern, first, re.S | re.M):
-            fault(f"README.md does not show {what} in its first 80 lines")
+            fault(f"README.md does not show {what} in its first 90 lines")
+    # An example the test cannot run still prints the lines the others do.
+    for lang, body, _ in blocks:
+        if lang in NOT_RUN and "Connect" in body and expected:
+            for line in expected.splitlines():
+                shown = line.split(": ")[0] + ": " if line.startswith("lines: ") else line
+                if f'"{shown}"' not in body:
+                    fault(f"README.md's {lang} example does not print \"{shown}\" as the others do")
+    check_messages(root, text)
     compile_line = re.search(r"`(x86_64-w64-mingw32-g\+\+ [^`]+)`", text)
     if not compile_line:
         fault("README.md gives no mingw-w64 command for the C++ example")
@@ -167,6 +179,25 @@ def write_blocks(root, out):
         f.write(compile_line.group(1).replace("\n", " ") + "\n")
     with open(os.path.join(out, "compile-msvc.txt"), "w", newline="\r\n") as f:
         f.write(msvc_line.group(1).replace("\n", " ") + "\n")
+
+
+def section(text, heading):
+    m = re.search(r"^## " + heading + r"\n(.*?)(?=^## |\Z)", text, re.S | re.M)
+    return m.group(1) if m else ""
+
+
+def check_messages(root, text):
+    """The dialer's texts as its resources hold them: every one in the Errors
+    table, and every sentence those sections quote is one of them."""
+    rc = read(os.path.join(root, "resources", "messages.rc"))
+    messages = set(re.findall(r'^\s*IDS_\w+\s+"([^"]*\.)"', rc, re.M))
+    errors = section(text, "Errors")
+    for message in sorted(messages):
+        if f'"{message}"' not in errors:
+            fault(f"README.md's Errors table leaves out the dialer's \"{message}\"")
+    for quoted in re.findall(r'"([^"]+\.)"', errors + section(text, "Troubleshooting")):
+        if quoted not in messages:
+            fault(f"README.md quotes \"{quoted}\" as the dialer's, which no resource holds")
 
 
 def main():
