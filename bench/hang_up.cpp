@@ -28,8 +28,9 @@ enum class Meanwhile {
     // The service delivers the end of the call being hung up, then states
     // of other calls.
     Events,
-    // The host, let in while it waits, dials again; then the service
-    // delivers the ends of both calls and states of other calls.
+    // The host, let in while it waits, tries to dial again (the dialer
+    // refuses a member let in during another); then the service delivers
+    // the end of the call and states of other calls.
     RedialAndEvents,
 };
 
@@ -81,12 +82,9 @@ double HangUp(Component& component, telsim::Service& service, Meanwhile meanwhil
         service.Notifications().TimeSinkCalls(true);
         serviceThread = std::thread([&] {
             Sleep(kEventGapMs);
-            std::vector<IUnknown*> ends{first.Get()};
-            ComPtr<ITBasicCallControl> second;
+            const std::vector<IUnknown*> ends{first.Get()};
             if (meanwhile == Meanwhile::RedialAndEvents) {
                 window.RunOnHostThread();
-                second = service.World().Calls().back();
-                ends.push_back(second.Get());
                 service.Notifications().WaitIdle();
             }
             RaiseWhileInside(service, ends, inside);
@@ -105,7 +103,10 @@ double HangUp(Component& component, telsim::Service& service, Meanwhile meanwhil
         eventMs.push_back(std::chrono::duration<double, std::milli>(time).count());
     }
     Check(hr, "Disconnect");
-    Check(redialed, "the Connect let in during the hang-up");
+    // E_ILLEGAL_METHOD_CALL: the dialer is busy with the hang-up.
+    if (meanwhile == Meanwhile::RedialAndEvents && redialed != static_cast<HRESULT>(0x8000000EL)) {
+        Fail("the Connect let in during the hang-up was not refused");
+    }
     if (took < kHangupMs - 100) {
         Fail("the hang-up did not take the line's time");
     }
@@ -136,9 +137,9 @@ void EventsDuringAHangUp(Component& component, telsim::Service& service, const S
     Row("Event during the host's Disconnect, median", Median(eventMs), "ms");
     Row("Event during the host's Disconnect, 99th pct", Percentile(eventMs, 0.99), "ms", "-", 0,
         "goal <= 50 ms");
-    Row("the same, host dialled again meanwhile, median", Median(afterRedialMs), "ms");
-    Row("the same, host dialled again meanwhile, 99th pct", Percentile(afterRedialMs, 0.99), "ms",
-        "-", 0, "goal <= 50 ms");
+    Row("the same, host's redial refused meanwhile, median", Median(afterRedialMs), "ms");
+    Row("the same, host's redial refused meanwhile, 99th pct", Percentile(afterRedialMs, 0.99),
+        "ms", "-", 0, "goal <= 50 ms");
     Row("Disconnect, events delivered meanwhile", rounds.Median(0), "ms",
         "the same Disconnect, none delivered", rounds.Ratio(0, 1));
 }
