@@ -24,13 +24,11 @@ void HangUp(const ComPtr<ITBasicCallControl>& call) noexcept {
     }
 }
 
-}  // namespace
-
 // A call that marshals through the free-threaded marshaler hands every
 // apartment the object itself, so it may be used on any thread; any other
 // is bound to the apartment it was made in. (IAgileObject came after TAPI 3,
 // whose objects could only say so this way.)
-bool dialer::IsAgile(IUnknown* call) noexcept {
+bool IsAgile(IUnknown* call) noexcept {
     ComPtr<IMarshal> marshal;
     CLSID unmarshaler{};
     return SUCCEEDED(call->QueryInterface(IID_PPV_ARGS(&marshal))) &&
@@ -38,6 +36,8 @@ bool dialer::IsAgile(IUnknown* call) noexcept {
                                                 MSHLFLAGS_NORMAL, &unmarshaler)) &&
            IsEqualCLSID(unmarshaler, kFreeThreadedUnmarshaler);
 }
+
+}  // namespace
 
 bool CTAPIDialer::EnterRoad() noexcept {
     const DWORD thread = GetCurrentThreadId();
@@ -116,7 +116,7 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeCallLocked(bool onlyStarted, bool& s
 void CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
     IUnknown* const identity = comkit::IdentityOf(call.Get());
     if (m_pEventSink) {
-        m_pEventSink->FollowCall(call.Get(), dialer::IsAgile(call.Get()));
+        m_pEventSink->FollowCall(call.Get(), IsAgile(call.Get()));
     }
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
     call.Swap(m_pCall);

@@ -39,13 +39,6 @@
 
 class CTAPIDialer;
 
-namespace dialer {
-
-// Whether `call` may be used on any thread, asked on the thread that made it.
-bool IsAgile(IUnknown* call) noexcept;
-
-}  // namespace dialer
-
 class CTAPIDialerEventNotification final : public ITTAPIEventNotification {
 public:
     // A new sink with one reference, owned by `sink`; E_OUTOFMEMORY, or the
