@@ -11,7 +11,8 @@
 # Exit status: 0 Connected turned true (the call in progress or connected),
 # the call was held and hung up cleanly; 1 a member failed; 2 the call was
 # placed but Connected never turned true; 3 the call ended by itself (busy,
-# no answer) before it was held.
+# no answer) before it was held. Whatever happens, a failing member or Ctrl+C
+# included, it hangs up and shuts the telephony service down before it ends.
 param(
     [string]$Number = "+1 (555) 010-0100",
     [string]$Line = "",
@@ -32,7 +33,8 @@ function Say([string]$text) {
 }
 
 # Runs one member; on failure prints its HRESULT and the control's
-# description, and ends the script with status 1.
+# description, and throws, which ends the script with status 1 once the
+# finally below has hung up.
 function Step([string]$what, [scriptblock]$member) {
     try {
         return & $member
@@ -43,7 +45,8 @@ function Step([string]$what, [scriptblock]$member) {
             $e = $e.InnerException
         }
         Say ("{0} failed: 0x{1:X8}  {2}" -f $what, $e.HResult, $e.Message)
-        exit 1
+        $script:reported = $true
+        throw
     }
 }
 
@@ -58,46 +61,66 @@ function Wait-Until([scriptblock]$done, [double]$seconds) {
 
 Say ("PowerShell {0}, {1}-bit, {2}" -f $PSVersionTable.PSVersion, ([IntPtr]::Size * 8),
      [Threading.Thread]::CurrentThread.GetApartmentState())
-$dialer = Step 'New-Object -ComObject Brevlin.TAPIDialer' {
-    New-Object -ComObject Brevlin.TAPIDialer
-}
-Step 'InitializeTAPI' { $dialer.InitializeTAPI() }
-Say 'InitializeTAPI: S_OK, telephony initialised'
-
-$lines = Step 'GetAddressNameCSVList' { $dialer.GetAddressNameCSVList() }
-if ($lines) { Say "lines: $lines" } else { Say 'lines: (none suitable)' }
-
-if ($Line) {
-    $chosen = Step 'SetDeviceAddress' { $dialer.SetDeviceAddress($Line) }
-    Say "SetDeviceAddress(`"$Line`"): $chosen"
-} elseif ($LineFile) {
-    $chosen = Step 'ReadDeviceAddressFromFile' { $dialer.ReadDeviceAddressFromFile($LineFile) }
-    Say "ReadDeviceAddressFromFile(`"$LineFile`"): $chosen"
-}
-
-Step "Connect `"$Number`"" { $dialer.Connect($Number) }
-Say "Connect `"$Number`": S_OK, dialling"
-
-$outcome = 2
-Wait-Until { Step 'Connected' { $dialer.Connected } } $Wait
-if (Step 'Connected' { $dialer.Connected }) {
-    Say 'Connected: True'
-    Wait-Until { -not (Step 'Connected' { $dialer.Connected }) } $Hold
-    if (Step 'Connected' { $dialer.Connected }) {
-        Say "held for $Hold s"
-        $outcome = 0
-    } else {
-        Say 'Connected: False  (the call ended by itself)'
-        $outcome = 3
+$dialer = $null
+$initialized = $false
+$reported = $false
+$status = 1
+try {
+    $dialer = Step 'New-Object -ComObject Brevlin.TAPIDialer' {
+        New-Object -ComObject Brevlin.TAPIDialer
     }
-} else {
-    Say "Connected stayed False for $Wait s"
-}
+    Step 'InitializeTAPI' { $dialer.InitializeTAPI() }
+    $initialized = $true
+    Say 'InitializeTAPI: S_OK, telephony initialised'
 
-Step 'Disconnect' { $dialer.Disconnect() }
-Say 'Disconnect: S_OK, hung up'
-Step 'ShutdownTAPI' { $dialer.ShutdownTAPI() }
-Say 'ShutdownTAPI: S_OK, telephony shut down'
-# Now, not whenever the garbage collector gets to it.
-[void][Runtime.InteropServices.Marshal]::ReleaseComObject($dialer)
-exit $outcome
+    $lines = Step 'GetAddressNameCSVList' { $dialer.GetAddressNameCSVList() }
+    if ($lines) { Say "lines: $lines" } else { Say 'lines: (none suitable)' }
+
+    if ($Line) {
+        $chosen = Step 'SetDeviceAddress' { $dialer.SetDeviceAddress($Line) }
+        Say "SetDeviceAddress(`"$Line`"): $chosen"
+    } elseif ($LineFile) {
+        $chosen = Step 'ReadDeviceAddressFromFile' { $dialer.ReadDeviceAddressFromFile($LineFile) }
+        Say "ReadDeviceAddressFromFile(`"$LineFile`"): $chosen"
+    }
+
+    Step "Connect `"$Number`"" { $dialer.Connect($Number) }
+    Say "Connect `"$Number`": S_OK, dialling"
+
+    $outcome = 2
+    Wait-Until { Step 'Connected' { $dialer.Connected } } $Wait
+    if (Step 'Connected' { $dialer.Connected }) {
+        Say 'Connected: True'
+        Wait-Until { -not (Step 'Connected' { $dialer.Connected }) } $Hold
+        if (Step 'Connected' { $dialer.Connected }) {
+            Say "held for $Hold s"
+            $outcome = 0
+        } else {
+            Say 'Connected: False  (the call ended by itself)'
+            $outcome = 3
+        }
+    } else {
+        Say "Connected stayed False for $Wait s"
+    }
+    $status = $outcome
+} catch {
+    # A failure of PowerShell's own, not of a member.
+    if (-not $reported) { Say "failed: $_" }
+    $status = 1
+} finally {
+    # Every road ends here, a failing member and Ctrl+C included: a call left
+    # up would hold the line after the script has gone.
+    if ($initialized) {
+        try {
+            Step 'Disconnect' { $dialer.Disconnect() }
+            Say 'Disconnect: S_OK, hung up'
+        } catch { $status = 1 }
+        try {
+            Step 'ShutdownTAPI' { $dialer.ShutdownTAPI() }
+            Say 'ShutdownTAPI: S_OK, telephony shut down'
+        } catch { $status = 1 }
+    }
+    # Now, not whenever the garbage collector gets to it.
+    if ($null -ne $dialer) { [void][Runtime.InteropServices.Marshal]::ReleaseComObject($dialer) }
+}
+exit $status

@@ -40,7 +40,8 @@ for arch in x64 x86; do
   for f in $arch/Brevlin.dll $arch/dial.exe $arch/fidelity.exe testing/$arch/TelSim.dll; do binaries+=("$f"); debug+=("$f.debug"); done
 done
 files=(README.md telsim/README.md testing/README.txt brevlin.idl include/brevlin.h SHA256SUMS
-       examples/dial.vbs examples/dial.js examples/dial.ps1 examples/dial.cpp "${binaries[@]}")
+       examples/dial.vbs examples/dial.js examples/dial.ps1 examples/dial.cpp examples/DialSelectedCell.bas
+       "${binaries[@]}")
 for ini in "$src"/examples/scenarios/*.ini; do files+=("examples/scenarios/$(basename "$ini")"); done
 for doc in "$src"/docs/*.md; do files+=("docs/$(basename "$doc")"); done
 expect "$name.zip" "${files[@]}"
