@@ -4,7 +4,7 @@
 // telephony service offers. Run by cscript on Windows, and under Wine by
 // the tests against the simulated service.
 //
-//   cscript //nologo examples.js --out DIR --expect VERDICTS
+//   cscript //nologo examples.js --out DIR --expect VERDICTS [--deadline SECONDS]
 //                                --run NAME=COMMAND [--run NAME=COMMAND]...
 //
 // Each COMMAND runs through cmd from the current folder; its output is kept
@@ -15,9 +15,14 @@
 // README's answer where no suitable line exists), "init-failed" ("TAPI
 // initialization failed.", the README's answer where the telephony service
 // cannot start). A run passes when its verdict is one of VERDICTS (comma
-// separated) and it broke none of the README's promises about it.
+// separated) and it broke none of the README's promises about it. A run
+// still going after --deadline seconds (120 unless given) is ended, with
+// every process it started, and fails as "hung": one hung call must not
+// take the job's whole time, nor the removal checks after it.
 //
-// Exit status: 0 every run passed, 1 one did not, 2 a usage error.
+// Ends with one line, "examples.js: PASS" or "examples.js: FAIL ...", which
+// the workflow's step requires (run-js.cmd). Exit status: 0 every run
+// passed, 1 one did not, 2 a usage error, 3 the script itself failed.
 var NO_LINE = "Couldn't locate valid modem or TSP driver.";
 var INIT_FAILED = "TAPI initialization failed.";
 // The codes the README gives for Connect without a suitable line: E_FAIL,
@@ -31,7 +36,7 @@ var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 function usage(text) {
     if (text) WScript.Echo("examples.js: " + text);
-    WScript.Echo("usage: examples.js --out DIR --expect call,no-line,init-failed --run NAME=COMMAND...");
+    WScript.Echo("usage: examples.js --out DIR --expect call,no-line,init-failed [--deadline SECONDS] --run NAME=COMMAND...");
     WScript.Quit(text ? 2 : 0);
 }
 
@@ -41,6 +46,33 @@ function readAll(path) {
     var text = stream.ReadAll();
     stream.Close();
     return text;
+}
+
+// Runs COMMAND from the current folder, its output into LOG, for at most
+// DEADLINE seconds: {status, hung}. A host past its deadline is ended with
+// its whole tree (taskkill /t), so that it frees the line and the log; its
+// stdin is closed at once, so that none waits for input. The command runs
+// from a batch file that keeps its exit status beside the log: WshExec's
+// ExitCode is a stub under Wine.
+function runFor(command, log, deadline) {
+    var batch = log + ".cmd", status = log + ".status";
+    if (fso.FileExists(status)) fso.DeleteFile(status);
+    var b = fso.CreateTextFile(batch, true);
+    b.Write("@echo off\r\n" + command.replace(/%/g, "%%") + " >\"" + log + "\" 2>&1\r\n" +
+            ">\"" + status + "\" echo %ERRORLEVEL%\r\n");
+    b.Close();
+    var p = shell.Exec("cmd /c \"\"" + batch + "\"\"");
+    p.StdIn.Close();
+    var until = new Date().getTime() + deadline * 1000, hung = false;
+    while (p.Status == 0 && !hung) {
+        hung = new Date().getTime() > until;
+        if (hung) shell.Run("taskkill /f /t /pid " + p.ProcessID, 0, true);
+        else WScript.Sleep(100);
+    }
+    var code = hung || !fso.FileExists(status) ? null : Number(readAll(status).replace(/\s+/g, ""));
+    fso.DeleteFile(batch);
+    if (fso.FileExists(status)) fso.DeleteFile(status);
+    return {status: code, hung: hung};
 }
 
 // What the run's output shows: {verdict, lines, answer, faults}.
@@ -79,42 +111,65 @@ function judge(text, status) {
     return {verdict: verdict, lines: lines, answer: answer.replace(/^\s+|\s+$/g, ""), faults: faults};
 }
 
-var out = "", expect = "", runs = [];
-for (var i = 0; i < WScript.Arguments.length; i++) {
-    var a = WScript.Arguments(i);
-    if (a == "--help" || a == "-h" || a == "/?") usage("");
-    if (a != "--out" && a != "--expect" && a != "--run") usage("unknown argument " + a);
-    if (i + 1 >= WScript.Arguments.length) usage(a + " needs a value");
-    var v = WScript.Arguments(++i);
-    if (a == "--out") out = v;
-    else if (a == "--expect") expect = v;
-    else if (/^[\w.-]+=./.test(v)) runs.push({name: v.substr(0, v.indexOf("=")), command: v.substr(v.indexOf("=") + 1)});
-    else usage("--run takes NAME=COMMAND, not " + v);
-}
-if (!out || !expect || runs.length == 0) usage("--out, --expect and at least one --run are needed");
-var accepted = "," + expect + ",";
-if (!/^,((call|no-line|init-failed),)+$/.test(accepted)) usage("--expect takes call, no-line and init-failed, not " + expect);
+var failed = 0;
 
-out = fso.GetAbsolutePathName(out);
-if (!fso.FolderExists(out)) fso.CreateFolder(out);
-var table = [], failed = 0;
-for (var r = 0; r < runs.length; r++) {
-    var log = out + "\\" + runs[r].name + ".txt";
-    var status = shell.Run("cmd /s /c \"" + runs[r].command + " >\"" + log + "\" 2>&1\"", 0, true);
-    var text = readAll(log);
-    var j = judge(text, status);
-    if (accepted.indexOf("," + j.verdict + ",") < 0) j.faults.push("the verdict " + j.verdict + " is not one of " + expect);
-    var row = (j.faults.length ? "FAIL" : "PASS") + " " + runs[r].name + " " + j.verdict + " exit=" + status +
-              " lines=\"" + (j.lines == null ? "(not shown)" : j.lines) + "\" answer=\"" + j.answer + "\"";
-    table.push(row);
-    WScript.Echo(row);
-    for (var f = 0; f < j.faults.length; f++) WScript.Echo("    " + j.faults[f]);
-    if (j.faults.length) {
-        failed++;
-        WScript.Echo("    | " + text.replace(/\r?\n$/, "").split(/\r?\n/).join("\n    | "));
+function main() {
+    var out = "", expect = "", deadline = 120, runs = [];
+    for (var i = 0; i < WScript.Arguments.length; i++) {
+        var a = WScript.Arguments(i);
+        if (a == "--help" || a == "-h" || a == "/?") usage("");
+        if (a != "--out" && a != "--expect" && a != "--deadline" && a != "--run") usage("unknown argument " + a);
+        if (i + 1 >= WScript.Arguments.length) usage(a + " needs a value");
+        var v = WScript.Arguments(++i);
+        if (a == "--out") out = v;
+        else if (a == "--expect") expect = v;
+        else if (a == "--deadline") deadline = /^[1-9]\d*$/.test(v) ? Number(v) : usage("--deadline takes whole seconds, not " + v);
+        else if (/^[\w.-]+=./.test(v)) runs.push({name: v.substr(0, v.indexOf("=")), command: v.substr(v.indexOf("=") + 1)});
+        else usage("--run takes NAME=COMMAND, not " + v);
     }
+    if (!out || !expect || runs.length == 0) usage("--out, --expect and at least one --run are needed");
+    var accepted = "," + expect + ",";
+    if (!/^,((call|no-line|init-failed),)+$/.test(accepted)) usage("--expect takes call, no-line and init-failed, not " + expect);
+
+    out = fso.GetAbsolutePathName(out);
+    if (!fso.FolderExists(out)) fso.CreateFolder(out);
+    var table = [];
+    for (var r = 0; r < runs.length; r++) {
+        var log = out + "\\" + runs[r].name + ".txt";
+        var ran = runFor(runs[r].command, log, deadline);
+        var status = ran.hung ? "-" : ran.status;
+        var text = readAll(log);
+        var j = judge(text, status);
+        if (ran.hung) {
+            j.verdict = "hung";
+            j.faults = ["it was still running after " + deadline + " s, and was ended"];
+        } else if (accepted.indexOf("," + j.verdict + ",") < 0) {
+            j.faults.push("the verdict " + j.verdict + " is not one of " + expect);
+        }
+        var row = (j.faults.length ? "FAIL" : "PASS") + " " + runs[r].name + " " + j.verdict + " exit=" + status +
+                  " lines=\"" + (j.lines == null ? "(not shown)" : j.lines) + "\" answer=\"" + j.answer + "\"";
+        table.push(row);
+        WScript.Echo(row);
+        for (var f = 0; f < j.faults.length; f++) WScript.Echo("    " + j.faults[f]);
+        if (j.faults.length) {
+            failed++;
+            WScript.Echo("    | " + text.replace(/\r?\n$/, "").split(/\r?\n/).join("\n    | "));
+        }
+    }
+    var stream = fso.CreateTextFile(out + "\\examples.txt", true);
+    stream.Write(table.join("\r\n") + "\r\n");
+    stream.Close();
+    return runs.length;
 }
-var stream = fso.CreateTextFile(out + "\\examples.txt", true);
-stream.Write(table.join("\r\n") + "\r\n");
-stream.Close();
+
+// The body under a catch-all: cscript reports an uncaught error and exits
+// 0, which would pass the step with nothing checked.
+var count = 0;
+try {
+    count = main();
+} catch (e) {
+    WScript.Echo("examples.js: error: " + (e.description || e.message || "no description") + " (0x" + ((e.number || 0) >>> 0).toString(16) + ")");
+    WScript.Quit(3);
+}
+WScript.Echo(failed ? "examples.js: FAIL, " + failed + " of " + count + " run(s) failed" : "examples.js: PASS, " + count + " run(s)");
 WScript.Quit(failed ? 1 : 0);

@@ -18,7 +18,15 @@
 //       is left in either registry view
 //   cscript //nologo packages.js --help
 //
-// Exit status: 0 every check passed, 1 one failed, 2 a usage error.
+// The x86 package's refusal is Windows Installer's launch condition and
+// nothing else: exit 1603 (a fatal error) and the condition's own text, read
+// from the package's LaunchCondition table, in the /l*v log. "Another
+// installation is running" (1618) or an unreadable package (1619, 1620)
+// refuse too, and prove nothing.
+//
+// Ends with one line, "packages.js: PASS" or "packages.js: FAIL ...", which
+// the workflow's step requires (run-js.cmd). Exit status: 0 every check
+// passed, 1 one failed, 2 a usage error, 3 the script itself failed.
 var CLSID = "{6C04D28D-D046-4514-A463-19AE864ABA68}";
 var LIBID = "{A98D2088-65A8-4490-8C57-CC6639597A5C}";
 var IID = "{BBE972A4-E5C9-4DCE-9793-49FBFEDC0FC8}";
@@ -135,6 +143,31 @@ function msiexec(verb, pkg, log) {
     return r.status;
 }
 
+// The texts of the package's launch conditions.
+function launchConditions(pkg) {
+    var installer = new ActiveXObject("WindowsInstaller.Installer");
+    var view = installer.OpenDatabase(pkg, 0).OpenView("SELECT `Description` FROM `LaunchCondition`");
+    view.Execute();
+    var texts = [];
+    for (var rec = view.Fetch(); rec; rec = view.Fetch()) texts.push(rec.StringData(1));
+    view.Close();
+    return texts;
+}
+
+// A log as text, whether Windows Installer wrote it in UTF-16 or the ANSI
+// code page.
+function readLog(path) {
+    if (!fso.FileExists(path) || fso.GetFile(path).Size == 0) return "";
+    var stream = fso.OpenTextFile(path, 1, false, 0);
+    var text = stream.ReadAll();
+    stream.Close();
+    if (!/^\xFF\xFE/.test(text) && text.indexOf("\x00") < 0) return text;
+    stream = fso.OpenTextFile(path, 1, false, -1);
+    text = stream.ReadAll();
+    stream.Close();
+    return text;
+}
+
 function dllPath(arch) {
     return join(arch == "x64" ? programFiles64 : programFiles32, "Brevlin\\Brevlin.dll");
 }
@@ -195,42 +228,61 @@ function gone() {
     }
 }
 
-// The arguments: a command, its operands, and --name VALUE options.
-var command = "", operands = [], options = {};
-for (var i = 0; i < WScript.Arguments.length; i++) {
-    var a = WScript.Arguments(i);
-    if (a == "--help" || a == "-h" || a == "/?") usage("");
-    if (a.indexOf("--") == 0) {
-        if (i + 1 >= WScript.Arguments.length) usage(a + " needs a value");
-        options[a.substr(2)] = WScript.Arguments(++i);
-    } else if (command == "") {
-        command = a;
+function main() {
+    // The arguments: a command, its operands, and --name VALUE options.
+    var command = "", operands = [], options = {};
+    for (var i = 0; i < WScript.Arguments.length; i++) {
+        var a = WScript.Arguments(i);
+        if (a == "--help" || a == "-h" || a == "/?") usage("");
+        if (a.indexOf("--") == 0) {
+            if (i + 1 >= WScript.Arguments.length) usage(a + " needs a value");
+            options[a.substr(2)] = WScript.Arguments(++i);
+        } else if (command == "") {
+            command = a;
+        } else {
+            operands.push(a);
+        }
+    }
+
+    if (command == "install" || command == "refused" || command == "remove") {
+        if (operands.length != 1 || !options.log) usage(command + " takes PACKAGE and --log FILE");
+        var pkg = fso.GetAbsolutePathName(operands[0]), log = fso.GetAbsolutePathName(options.log);
+        if (!fso.FileExists(pkg)) usage(pkg + " does not exist");
+        if (command == "refused") {
+            var conditions = launchConditions(pkg);
+            var before = state();
+            var refusal = msiexec("/i", pkg, log);
+            check(refusal == 1603, "msiexec /i " + fso.GetFileName(pkg) + " is refused with exit 1603 (exit " + refusal + ")");
+            var logged = readLog(log), reason = null;
+            for (var c = 0; c < conditions.length; c++) {
+                if (logged.indexOf(conditions[c]) >= 0) reason = conditions[c];
+            }
+            check(reason != null, "the log names a launch condition of the package as the reason (" +
+                  (reason || "none of: " + conditions.join(" / ")) + ")");
+            var after = state();
+            check(after == before, "the refusal changed nothing (" + after + ")");
+        } else {
+            var status = msiexec(command == "install" ? "/i" : "/x", pkg, log);
+            check(status == 0 || status == 3010,
+                  "msiexec " + (command == "install" ? "/i " : "/x ") + fso.GetFileName(pkg) + " (exit " + status + ", log " + log + ")");
+        }
+    } else if (command == "installed") {
+        if (operands.length != 1 || !PRODUCTS[operands[0]] || !options.version) usage("installed takes x64|x86 and --version X.Y.Z");
+        installed(operands[0], options.version);
+    } else if (command == "gone") {
+        gone();
     } else {
-        operands.push(a);
+        usage(command ? "unknown command " + command : "no command");
     }
 }
 
-if (command == "install" || command == "refused" || command == "remove") {
-    if (operands.length != 1 || !options.log) usage(command + " takes PACKAGE and --log FILE");
-    var pkg = fso.GetAbsolutePathName(operands[0]), log = fso.GetAbsolutePathName(options.log);
-    if (!fso.FileExists(pkg)) usage(pkg + " does not exist");
-    if (command == "refused") {
-        var before = state();
-        var refusal = msiexec("/i", pkg, log);
-        check(refusal != 0 && refusal != 3010, "msiexec /i " + fso.GetFileName(pkg) + " is refused (exit " + refusal + ")");
-        var after = state();
-        check(after == before, "the refusal changed nothing (" + after + ")");
-    } else {
-        var status = msiexec(command == "install" ? "/i" : "/x", pkg, log);
-        check(status == 0 || status == 3010,
-              "msiexec " + (command == "install" ? "/i " : "/x ") + fso.GetFileName(pkg) + " (exit " + status + ", log " + log + ")");
-    }
-} else if (command == "installed") {
-    if (operands.length != 1 || !PRODUCTS[operands[0]] || !options.version) usage("installed takes x64|x86 and --version X.Y.Z");
-    installed(operands[0], options.version);
-} else if (command == "gone") {
-    gone();
-} else {
-    usage(command ? "unknown command " + command : "no command");
+// The body under a catch-all: cscript reports an uncaught error and exits
+// 0, which would pass the step with nothing checked.
+try {
+    main();
+} catch (e) {
+    WScript.Echo("packages.js: error: " + (e.description || e.message || "no description") + " (0x" + ((e.number || 0) >>> 0).toString(16) + ")");
+    WScript.Quit(3);
 }
+WScript.Echo(failures ? "packages.js: FAIL, " + failures + " check(s) failed" : "packages.js: PASS");
 WScript.Quit(failures ? 1 : 0);

@@ -7,26 +7,45 @@ For every `run:` of every job in SOURCE_DIR/.github/workflows/*.yml, each
 project file it calls (scripts/..., tests/..., .ci/...) must exist, and
 must name in its own text (its usage) each --flag the workflow gives it
 and the command word that follows it (packages.js install, readme_check.py
-blocks). Prints one line per fault and exits 1 when there is any."""
+blocks). Besides:
+  - every step has its own timeout-minutes;
+  - every project script run under cscript runs through LAUNCHER, and
+    prints the summary line LAUNCHER requires of it, under a catch-all;
+  - the release's SHA256SUMS is made over exactly what it attaches: the
+    release job's `scripts/release files DIST OUT` is run on SOURCE_DIR's
+    dist/, and its gh commands must attach OUT/* and nothing else.
+Prints one line per fault and exits 1 when there is any."""
 import glob
 import os
 import re
+import shlex
+import subprocess
 import sys
+import tempfile
 
 import yaml
+
+LAUNCHER = "scripts/windows/run-js.cmd"
 
 CALLED = re.compile(r"(?<![\w/\\.])((?:scripts|tests|\.ci)[/\\][\w.\-/\\]+)")
 # What ends one command in cmd and in bash.
 SEPARATORS = {"&", "&&", "|", "||", ";", ">", ">>", "<", "2>&1"}
 
 
-def runs(path):
+def steps(path):
+    """(where, job name, step) for every step of every job."""
     with open(path, encoding="utf-8") as f:
         workflow = yaml.safe_load(f)
     for job_name, job in (workflow.get("jobs") or {}).items():
         for step in job.get("steps") or []:
-            if "run" in step:
-                yield f"{os.path.basename(path)}: {job_name}: {step.get('name', step['run'][:40])}", step["run"]
+            label = step.get("name") or step.get("uses") or step.get("run", "")[:40]
+            yield f"{os.path.basename(path)}: {job_name}: {label}", job_name, step
+
+
+def runs(path):
+    for where, _, step in steps(path):
+        if "run" in step:
+            yield where, step["run"]
 
 
 def arguments(rest):
@@ -57,6 +76,8 @@ def check(root):
                     continue
                 with open(script, encoding="utf-8", errors="replace") as f:
                     usage = f.read()
+                if name == LAUNCHER:
+                    continue  # its arguments are the script's, checked as its own call
                 words = arguments(text[m.end():])
                 wanted = [w for w in words if w.startswith("--")]
                 if words and re.fullmatch(r"[a-z]+", words[0]):
@@ -64,11 +85,95 @@ def check(root):
                 for word in wanted:
                     if not re.search(r"(?<![\w-])" + re.escape(word) + r"(?![\w-])", usage):
                         faults.append(f"{where}: gives {name} {word}, which it does not take")
+    for path in files:
+        faults += time_limits(path) + cscript_summaries(root, path) + release_sums(root, path)
     for fault in faults:
         print("FAIL: " + fault)
     if not faults:
-        print(f"ok: {calls} calls of project scripts in {len(files)} workflow(s), each with flags it takes")
+        print(f"ok: {calls} calls of project scripts in {len(files)} workflow(s), each with flags it takes; "
+              "every step time-limited; cscript scripts end in their summary; SHA256SUMS covers the release")
     return 1 if faults else 0
+
+
+def time_limits(path):
+    return [f"{where}: has no timeout-minutes" for where, _, step in steps(path) if "timeout-minutes" not in step]
+
+
+def cscript_summaries(root, path):
+    """Each project script run under cscript goes through LAUNCHER and
+    prints, under a top-level catch-all, the line LAUNCHER requires."""
+    with open(os.path.join(root, LAUNCHER), encoding="utf-8") as f:
+        required = re.search(r'/c:"%~nx1: (\w+)"', f.read())
+    if not required:
+        return [f"{LAUNCHER} requires no summary line of the script it runs"]
+    faults = []
+    for where, text in runs(path):
+        for m in re.finditer(r"\bcscript(?:\.exe)?\s+(?://\w+\s+)*((?:scripts|tests)[/\\][\w./\\-]+)", text):
+            faults.append(f"{where}: runs {m.group(1)} under cscript directly, not through {LAUNCHER}")
+        for m in re.finditer(re.escape(LAUNCHER.replace("/", "\\")) + r"\s+(\S+)", text.replace("/", "\\")):
+            script = m.group(1).replace("\\", "/")
+            name = os.path.basename(script)
+            try:
+                with open(os.path.join(root, script), encoding="utf-8") as f:
+                    body = f.read()
+            except OSError:
+                continue  # reported as a call of a file that does not exist
+            line = f'"{name}: {required.group(1)}'
+            if line not in body:
+                faults.append(f"{where}: {script} never prints the summary line {LAUNCHER} requires ({line[1:]})")
+            if not re.search(r"^try \{$.*^\} catch \(", body, re.M | re.S):
+                faults.append(f"{where}: {script} runs its body under no top-level catch-all")
+    return faults
+
+
+def gh_files(command):
+    """The files a `gh release create|upload` command attaches."""
+    words = shlex.split(command.replace("\\\n", " "), comments=True)
+    valued = {"--repo", "-R", "--title", "-t", "--notes-file", "-F", "--notes", "-n", "--target"}
+    positional, i = [], 3
+    while i < len(words) and words[i] not in SEPARATORS:
+        if words[i] in valued:
+            i += 1
+        elif not words[i].startswith("-"):
+            positional.append(words[i])
+        i += 1
+    return positional[1:]  # after the tag
+
+
+def release_sums(root, path):
+    faults = []
+    for where, text in runs(path):
+        made = re.search(r"scripts/release files (\S+) (\S+)", text)
+        if not made:
+            continue
+        out = made.group(2)
+        release_job = [t for w, t in runs(path) if w.split(": ")[1] == where.split(": ")[1]]
+        attached = [gh_files(m.group(0)) for t in release_job
+                    for m in re.finditer(r"gh release (?:create|upload)\b(?:[^\\\n]|\\[\s\S])*", t)]
+        if not attached:
+            faults.append(f"{where}: the release job attaches nothing with gh release create or upload")
+        faults += [f"{where}: a gh command attaches {files}, not {out}/* alone" for files in attached
+                   if files != [f"{out}/*"]]
+        with tempfile.TemporaryDirectory() as work:
+            folder = os.path.join(work, out)
+            r = subprocess.run([os.path.join(root, "scripts/release"), "files", os.path.join(root, "dist"), folder],
+                               capture_output=True, text=True)
+            if r.returncode != 0:
+                faults.append(f"scripts/release files on dist/ failed: {r.stderr.strip()}")
+                continue
+            listed = open(os.path.join(folder, "SHA256SUMS")).read().splitlines()
+            names = sorted(re.sub(r"^[0-9a-f]{64} [ *]", "", line) for line in listed)
+            present = sorted(set(os.listdir(folder)) - {"SHA256SUMS"})
+            if names != present:
+                faults.append(f"the release's SHA256SUMS lists {names}, but it attaches {present}")
+            if subprocess.run(["sha256sum", "--check", "--quiet", "--strict", "SHA256SUMS"], cwd=folder).returncode:
+                faults.append("the release's SHA256SUMS does not match its files")
+            version = re.search(r"^project\(Brevlin VERSION ([0-9.]+)", open(os.path.join(root, "CMakeLists.txt")).read(), re.M)
+            name = f"brevlin-{version.group(1)}"
+            wanted = sorted([f"{name}-x64.msi", f"{name}-x86.msi", f"{name}.zip", f"{name}-symbols.zip"])
+            if present != wanted:
+                faults.append(f"the release attaches {present}, not {wanted}")
+    return faults
 
 
 if __name__ == "__main__":

@@ -2,9 +2,13 @@
 # Runs the hosted Windows job's own scripts (scripts/windows/) under Wine 10
 # (scripts/wine-run --x86, 64-bit programs only), against dist/, in a prefix
 # of their own, as the workflow calls them:
+#   - each cscript script through run-js.cmd, as the workflow runs it: a
+#     script that throws fails with the error's text, and one that ends
+#     without its summary line fails though cscript exits 0;
 #   - packages.js through Wine's msiexec: the x64 package installed and
-#     checked, the x86 package refused beside it, removal leaving nothing;
-#     the x86 package alone, checked and removed;
+#     checked, the x86 package refused beside it (exit 1603, its launch
+#     condition's text in the log), removal leaving nothing; the x86
+#     package alone, checked and removed;
 #   - build-example.cmd with a stand-in cl that records its command line,
 #     which must be the README's, and puts the zip's x64 dial.exe where the
 #     programs would be;
@@ -13,7 +17,10 @@
 #     the default scenario and "no-line" against the one without a suitable
 #     line (a runner without a modem; the README's VBScript only in the
 #     first, see below), and a no-line answer is refused where a call is
-#     expected.
+#     expected; a host that hangs is ended at its deadline and fails, and
+#     the hosts after it still run;
+#   - fidelity.js on the zip's x64 fidelity.exe against TelSim: its table
+#     and counts in the step summary.
 # The 32-bit hosts cannot run where the kernel runs no 32-bit code; the
 # hosted job runs them.
 #   run-windows-scripts.sh SOURCE_DIR WORK_DIR
@@ -32,7 +39,8 @@ fail() { echo "FAIL: $*"; status=1; }
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 export WINEPREFIX="$work/prefix"
 run() { timeout 300 "$src/scripts/wine-run" --x86 "$@"; }
-script() { run cscript //nologo "$(winpath "$src/scripts/windows/$1")" "${@:2}"; }
+# As the workflow's steps: through run-js.cmd, which requires the summary.
+script() { run cmd /c "$(winpath "$src/scripts/windows/run-js.cmd")" "$(winpath "$src/scripts/windows/$1")" "${@:2}"; }
 packages() { script packages.js "$@" || fail "packages.js $1 ${2:-}"; }
 msi() { winpath "$src/dist/brevlin-$version-$1.msi"; }
 log() { winpath "$work/$1.log"; }
@@ -47,6 +55,15 @@ for view in 64 32; do
       fail "adding another component's $key key to the $view-bit view"
   done
 done
+
+# A script that throws: the step fails with the error's text. One that ends
+# without its summary line (no catch-all, cscript exits 0): it fails too.
+: >"$work/a-file"
+out="$(script examples.js --out "$(winpath "$work/a-file/examples")" --expect call --run a=b 2>&1)"
+[ $? = 3 ] && grep -q '^examples.js: error: ' <<<"$out" || fail "a script that throws did not fail with its error: $out"
+printf 'var x = null;\r\nx.y();\r\n' >"$work/throws.js"
+run cmd /c "$(winpath "$src/scripts/windows/run-js.cmd")" "$(winpath "$work/throws.js")" >/dev/null 2>&1 &&
+  fail "run-js.cmd passed a script that ended without its summary line"
 
 packages install "$(msi x64)" --log "$(log x64-install)"
 packages installed x64 --version "$version"
@@ -88,6 +105,19 @@ examples default call 0 "${hosts[@]}"
 # error). So the no-line runs start at its JScript.
 examples nolines no-line 0 "${hosts[@]:2}"
 examples nolines call 1 "${hosts[@]:2:2}"
+printf 'WScript.Sleep(600000);\r\n' >"$work/hangs.js"
+examples default call 1 --deadline 5 --run "hangs=$cscript64 $(winpath "$work/hangs.js")" "${hosts[@]:0:2}"
+grep -q '^FAIL hangs hung ' "$work/examples-default-call/examples.txt" &&
+  [ "$(grep -c '^PASS readme-' "$work/examples-default-call/examples.txt")" = 2 ] ||
+  fail "a hung host was not ended at its deadline, the hosts after it run: $(cat "$work/examples-default-call/examples.txt")"
+
+BREVLIN_TELSIM_SCENARIO="$(winpath "$src/examples/scenarios/windows.ini")" \
+  script fidelity.js --program "$(winpath "$pkg/x64/fidelity.exe")" --name x64 --out "$(winpath "$work/fidelity")" \
+  --summary "$(winpath "$work/summary.md")" >"$work/fidelity.out" 2>&1 || fail "fidelity.js: $(cat "$work/fidelity.out")"
+counts="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) not applicable\r*$/\1 PASS, \2 FAIL, \3 N\/A/p' "$work/fidelity/fidelity-x64.txt")"
+[ -n "$counts" ] && grep -q "^### The fidelity check, x64: $counts" "$work/summary.md" &&
+  [ "$(grep -c '^| PASS | ' "$work/summary.md")" = "${counts%% *}" ] ||
+  fail "fidelity.js did not put the table and its counts ($counts) into the summary: $(cat "$work/summary.md")"
 
 packages remove "$(msi x64)" --log "$(log x64-remove)"
 packages gone
