@@ -106,16 +106,19 @@ def cscript_summaries(root, path):
         required = re.search(r'/c:"%~nx1: (\w+)"', f.read())
     if not required:
         return [f"{LAUNCHER} requires no summary line of the script it runs"]
-    faults = []
+    faults, checked = [], set()
     for where, text in runs(path):
         for m in re.finditer(r"\bcscript(?:\.exe)?\s+(?://\w+\s+)*((?:scripts|tests)[/\\][\w./\\-]+)", text):
             faults.append(f"{where}: runs {m.group(1)} under cscript directly, not through {LAUNCHER}")
         for m in re.finditer(re.escape(LAUNCHER.replace("/", "\\")) + r"\s+(\S+)", text.replace("/", "\\")):
             script = m.group(1).replace("\\", "/")
             name = os.path.basename(script)
+            if script in checked:
+                continue
+            checked.add(script)
             try:
                 with open(os.path.join(root, script), encoding="utf-8") as f:
-                    body = f.read()
+                    body = re.sub(r"^\s*//.*\n", "", f.read(), flags=re.M)  # its code, not its comments
             except OSError:
                 continue  # reported as a call of a file that does not exist
             line = f'"{name}: {required.group(1)}'
