@@ -11,6 +11,10 @@ blocks). Besides:
   - every step has its own timeout-minutes;
   - every project script run under cscript runs through LAUNCHER, and
     prints the summary line LAUNCHER requires of it, under a catch-all;
+  - a tag is checked against the project's version before .ci/run, and
+    a wrong one fails with both values shown;
+  - every file of dist/readme the workflow runs is one the readme test
+    writes there;
   - the release's SHA256SUMS is made over exactly what it attaches: the
     release job's `scripts/release files DIST OUT` is run on SOURCE_DIR's
     dist/, and its gh commands must attach OUT/* and nothing else.
@@ -87,6 +91,7 @@ def check(root):
                         faults.append(f"{where}: gives {name} {word}, which it does not take")
     for path in files:
         faults += time_limits(path) + cscript_summaries(root, path) + release_sums(root, path)
+        faults += tag_first(root, path) + readme_files(root, path)
     for fault in faults:
         print("FAIL: " + fault)
     if not faults:
@@ -127,6 +132,26 @@ def cscript_summaries(root, path):
             if not re.search(r"^try \{$.*^\} catch \(", body, re.M | re.S):
                 faults.append(f"{where}: {script} runs its body under no top-level catch-all")
     return faults
+
+
+def tag_first(root, path):
+    order = [w for w, t in runs(path) if "scripts/release tag" in t or re.search(r"^\.ci/run$", t, re.M)]
+    if not order or "scripts/release tag" not in dict(runs(path))[order[0]]:
+        return [f"{os.path.basename(path)}: no job checks the tag with scripts/release tag before .ci/run"]
+    version = re.search(r"^project\(Brevlin VERSION ([0-9.]+)", open(os.path.join(root, "CMakeLists.txt")).read(), re.M)
+    r = subprocess.run([os.path.join(root, "scripts/release"), "tag", "v9.9.9-rc1"], capture_output=True, text=True)
+    if r.returncode != 1 or "v9.9.9-rc1" not in r.stderr or version.group(1) not in r.stderr:
+        return [f"scripts/release tag passed a wrong tag, or did not name both it and the version: {r.stderr.strip()}"]
+    return []
+
+
+def readme_files(root, path):
+    """The readme test writes every dist/readme file the workflow runs."""
+    with open(os.path.join(root, "tests/readme/readme_check.py"), encoding="utf-8") as f:
+        writer = f.read()
+    names = {n for _, t in runs(path) for n in re.findall(r"dist[/\\]readme[/\\]([\w.-]+)", t)}
+    return [f"{os.path.basename(path)}: runs dist/readme/{n}, which tests/readme/readme_check.py never writes"
+            for n in sorted(names) if f'"{n}"' not in writer]
 
 
 def gh_files(command):
