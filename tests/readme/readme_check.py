@@ -6,15 +6,19 @@
         the source tree, in the zip's copy and in the package's installed
         copy (the folder that holds its README.md); every scripts/NAME they name
         exists and takes each --flag named with it; every repository path and
-        every path in the zip that they name exists.
+        every path in the zip that they name exists; every release file
+        README.md names is one that dist/ holds; every disk or time figure
+        README.md gives is one that docs/ gives too.
     readme_check.py blocks SOURCE_DIR OUT_DIR
-        writes the README's runnable examples as OUT_DIR/call.vbs, call.js and
-        call.cpp, the output they document as expected.txt, and the compile
+        writes the README's runnable examples as OUT_DIR/call.vbs, call.js,
+        call.cpp and call.ps1 (which only the hosted Windows job runs), the
+        output they document as expected.txt, and the compile
         commands it gives as compile.txt (mingw-w64) and compile-msvc.txt
         (Microsoft's cl, which only the hosted Windows job runs); fails on a
         fenced block of a kind the test neither runs nor knows it cannot run,
         on an example it cannot run that prints other lines than the ones it
-        runs, and on a message of the dialer's that the README's Errors and
+        runs (examples/DialSelectedCell.bas too, which the README's VBA block
+        must be, line for line), and on a message of the dialer's that the README's Errors and
         Troubleshooting quote wrongly or the Errors table leaves out.
 
 Prints one line per fault and exits 1 when there is any."""
@@ -24,9 +28,12 @@ import re
 import sys
 
 RUN = {"vbscript": "call.vbs", "javascript": "call.js", "cpp": "call.cpp"}
-# VBA, VB6 and PowerShell cannot run on the test machine; the README says so
-# beside them.
-NOT_RUN = {"vba", "powershell"}
+# PowerShell cannot run on the test machine, only on the hosted Windows
+# runners; VBA nowhere but in Office. The README says so beside them.
+WINDOWS_ONLY = {"powershell": "call.ps1"}
+NOT_RUN = {"vba"} | set(WINDOWS_ONLY)
+MODULE = "examples/DialSelectedCell.bas"
+FIGURE = re.compile(r"\b(\d+(?:\.\d+)?) ?(GB|MB|minutes)\b")
 REPO_TOPS = ("scripts/", "examples/", "tests/", "docs/", "telsim/", "component/", "resources/",
              "dialer/", "comkit/", "bench/", "tools/", "cmake/", "telephony/", ".ci/")
 ZIP_TOPS = ("x64", "x86", "testing", "include", "examples")
@@ -127,39 +134,60 @@ def check_names(root, unpacked):
                         fault(f"{name} names {token}, which the zip does not hold")
 
 
+def check_release(root):
+    """The release files README.md names are those scripts/build made, and
+    each figure it gives for disk or time is one the developers' pages give."""
+    text = read(os.path.join(root, "README.md"))
+    for name in sorted(set(re.findall(r"brevlin-[\d.]+(?:-\w+)?\.(?:msi|zip)", text))):
+        if not os.path.isfile(os.path.join(root, "dist", name)):
+            fault(f"README.md names the release file {name}, which dist/ does not hold")
+    pages = "\n".join(read(p) for p in sorted(glob.glob(os.path.join(root, "docs", "*.md"))))
+    given = {(float(n), unit) for n, unit in FIGURE.findall(pages)}
+    for n, unit in FIGURE.findall(prose(text)):
+        if (float(n), unit) not in given:
+            fault(f"README.md gives {n} {unit}, which no page of docs/ gives")
+
+
 def write_blocks(root, out):
     text = read(os.path.join(root, "README.md"))
     blocks = fences(text)
     written = {}
     expected = None
     for i, (lang, body, end) in enumerate(blocks):
-        if lang in RUN:
-            if RUN[lang] in written:
+        file = RUN.get(lang) or WINDOWS_ONLY.get(lang)
+        if file:
+            if file in written:
                 fault(f"README.md has a second {lang} example; the test runs one of each")
-            written[RUN[lang]] = body
+            written[file] = body
         elif lang == "text" and expected is None:
             expected = body
         elif lang not in NOT_RUN and lang != "text":
             fault(f"README.md has a ```{lang} block that the test neither runs nor knows it cannot run")
-    for lang, file in RUN.items():
+    for lang, file in {**RUN, **WINDOWS_ONLY}.items():
         if file not in written:
             fault(f"README.md has no {lang} example")
     if expected is None:
         fault("README.md shows no output (```text) for its examples")
     # A reader finds what to download, what to register and a first script
     # on the first screenfuls.
-    first = "\n".join(text.splitlines()[:90])
+    first = "\n".join(text.splitlines()[:130])
     for what, pattern in (("the packages", r"brevlin-[\d.]+-x64\.msi"), ("the host table", r"^\| host \|"),
                           ("a whole first script", r"^```vbscript\n.*?^```$")):
         if not re.search(pattern, first, re.S | re.M):
-            fault(f"README.md does not show {what} in its first 90 lines")
+            fault(f"README.md does not show {what} in its first 130 lines")
     # An example the test cannot run still prints the lines the others do.
-    for lang, body, _ in blocks:
-        if lang in NOT_RUN and "Connect" in body and expected:
-            for line in expected.splitlines():
-                shown = line.split(": ")[0] + ": " if line.startswith("lines: ") else line
-                if f'"{shown}"' not in body:
-                    fault(f"README.md's {lang} example does not print \"{shown}\" as the others do")
+    module = read(os.path.join(root, MODULE)).replace("\r\n", "\n")
+    unrun = [(f"README.md's {lang} example", body) for lang, body, _ in blocks if lang in NOT_RUN and "Connect" in body]
+    for what, body in unrun + [(MODULE, module)]:
+        for line in (expected or "").splitlines():
+            shown = line.split(": ")[0] + ": " if line.startswith("lines: ") else line
+            if f'"{shown}"' not in body:
+                fault(f"{what} does not print \"{shown}\" as the others do")
+    # The module a user imports is the one the README shows for pasting;
+    # only the editor's Attribute lines, which cannot be pasted, are not shown.
+    pasted = re.sub(r"^Attribute .*\n", "", module, flags=re.M)
+    if not any(lang == "vba" and body == pasted for lang, body, _ in blocks):
+        fault(f"README.md shows no VBA block that is {MODULE}, line for line")
     check_messages(root, text)
     compile_line = re.search(r"`(x86_64-w64-mingw32-g\+\+ [^`]+)`", text)
     if not compile_line:
@@ -210,6 +238,7 @@ def main():
         if len(sys.argv) == 5:
             check_links(sys.argv[4], "package")
         check_names(root, other)
+        check_release(root)
     else:
         write_blocks(root, other)
     sys.exit(1 if faults else 0)

@@ -7,7 +7,8 @@
 # shows. They run under Wine 10 (scripts/x86-wine, 64-bit programs only),
 # whose cscript has WScript.Sleep: Wine 8's raises "Object doesn't support
 # this action" (445) for it, and the README's scripts wait as Windows hosts
-# should.
+# should. The first script runs once more through scripts/demo --script, as
+# the README tells a Linux reader to run it.
 #   run-readme.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 src="$1"; work="$2"
@@ -54,6 +55,18 @@ expect() {
 expect call.vbs "$CSCRIPT" //nologo call.vbs
 expect call.js "$CSCRIPT" //nologo call.js
 [ -f "$work/call.exe" ] && expect call.exe ./call.exe
+
+# The first script as the README tells a Linux reader to run it, through the
+# demo (in this prefix, with dist/'s DLLs): its lines between the demo's own.
+(cd "$work" && BREVLIN_DEMO_PREFIX="$WINEPREFIX" "$src/scripts/demo" --script call.vbs --no-build) 2>&1 |
+  tr -d '\r' >"$work/demo-script.out"
+status=${PIPESTATUS[0]}
+if [ "$status" = 0 ] && grep -v '^demo: ' "$work/demo-script.out" | diff -u "$work/expected.txt" - >"$work/demo-script.diff"; then
+  echo "ok: scripts/demo --script call.vbs prints what the README shows"
+else
+  fail "scripts/demo --script call.vbs (exit $status) does not print what the README shows:"
+  sed 's/^/    | /' "$work/demo-script.out" "$work/demo-script.diff"
+fi
 run wineserver -k >/dev/null 2>&1
 # A Wine 10 prefix takes over a gigabyte: kept only to look into a failure.
 [ $failures = 0 ] && rm -rf "$WINEPREFIX"
