@@ -4,7 +4,7 @@
 //
 //   cscript //nologo packages.js install PACKAGE --log FILE
 //       msiexec /i PACKAGE /qn /l*v FILE must succeed
-//   cscript //nologo packages.js refused PACKAGE --log FILE
+//   cscript //nologo packages.js refused PACKAGE --log FILE [--reason text|action]
 //       msiexec /i PACKAGE /qn /l*v FILE must fail and change nothing
 //   cscript //nologo packages.js remove PACKAGE --log FILE
 //       msiexec /x PACKAGE /qn /l*v FILE must succeed
@@ -22,7 +22,9 @@
 // nothing else: exit 1603 (a fatal error) and the condition's own text, read
 // from the package's LaunchCondition table, in the /l*v log. "Another
 // installation is running" (1618) or an unreadable package (1619, 1620)
-// refuse too, and prove nothing.
+// refuse too, and prove nothing. --reason action, a lenient mode for Wine,
+// whose Installer logs the LaunchConditions action's failure but never the
+// condition's text, takes that failed action instead of the text.
 //
 // Ends with one line, "packages.js: PASS" or "packages.js: FAIL ...", which
 // the workflow's step requires (run-js.cmd). Exit status: 0 every check
@@ -41,7 +43,7 @@ var failures = 0;
 
 function usage(text) {
     if (text) WScript.Echo("packages.js: " + text);
-    WScript.Echo("usage: packages.js install|refused|remove PACKAGE --log FILE");
+    WScript.Echo("usage: packages.js install|refused|remove PACKAGE --log FILE [--reason text|action]");
     WScript.Echo("       packages.js installed x64|x86 --version X.Y.Z");
     WScript.Echo("       packages.js gone");
     WScript.Quit(text ? 2 : 0);
@@ -246,6 +248,9 @@ function main() {
 
     if (command == "install" || command == "refused" || command == "remove") {
         if (operands.length != 1 || !options.log) usage(command + " takes PACKAGE and --log FILE");
+        if (options.reason && (command != "refused" || !/^(text|action)$/.test(options.reason))) {
+            usage("--reason takes text or action, with refused alone");
+        }
         var pkg = fso.GetAbsolutePathName(operands[0]), log = fso.GetAbsolutePathName(options.log);
         if (!fso.FileExists(pkg)) usage(pkg + " does not exist");
         if (command == "refused") {
@@ -254,11 +259,18 @@ function main() {
             var refusal = msiexec("/i", pkg, log);
             check(refusal == 1603, "msiexec /i " + fso.GetFileName(pkg) + " is refused with exit 1603 (exit " + refusal + ")");
             var logged = readLog(log), reason = null;
-            for (var c = 0; c < conditions.length; c++) {
-                if (logged.indexOf(conditions[c]) >= 0) reason = conditions[c];
+            if (options.reason == "action") {
+                // Windows ends a failed action with 3, Wine with 0; both end a
+                // passed one with 1.
+                var action = /Action ended [^\r\n]*: LaunchConditions\. Return value [03]\./.exec(logged);
+                check(action != null, "the log shows the LaunchConditions action failed (" + (action ? action[0] : "not found") + ")");
+            } else {
+                for (var c = 0; c < conditions.length; c++) {
+                    if (logged.indexOf(conditions[c]) >= 0) reason = conditions[c];
+                }
+                check(reason != null, "the log names a launch condition of the package as the reason (" +
+                      (reason || "none of: " + conditions.join(" / ")) + ")");
             }
-            check(reason != null, "the log names a launch condition of the package as the reason (" +
-                  (reason || "none of: " + conditions.join(" / ")) + ")");
             var after = state();
             check(after == before, "the refusal changed nothing (" + after + ")");
         } else {

@@ -67,7 +67,9 @@ run cmd /c "$(winpath "$src/scripts/windows/run-js.cmd")" "$(winpath "$work/thro
 
 packages install "$(msi x64)" --log "$(log x64-install)"
 packages installed x64 --version "$version"
-packages refused "$(msi x86)" --log "$(log x86-refused)"
+# Wine's Installer never writes a launch condition's text into the log,
+# only that the LaunchConditions action failed: the lenient reason.
+packages refused "$(msi x86)" --log "$(log x86-refused)" --reason action
 
 # The stand-in cl: Wine has no Microsoft compiler.
 mkdir -p "$work/standin"
@@ -106,7 +108,7 @@ examples default call 0 "${hosts[@]}"
 examples nolines no-line 0 "${hosts[@]:2}"
 examples nolines call 1 "${hosts[@]:2:2}"
 printf 'WScript.Sleep(600000);\r\n' >"$work/hangs.js"
-examples default call 1 --deadline 5 --run "hangs=$cscript64 $(winpath "$work/hangs.js")" "${hosts[@]:0:2}"
+examples default call 1 --deadline 20 --run "hangs=$cscript64 $(winpath "$work/hangs.js")" "${hosts[@]:0:4}"
 grep -q '^FAIL hangs hung ' "$work/examples-default-call/examples.txt" &&
   [ "$(grep -c '^PASS readme-' "$work/examples-default-call/examples.txt")" = 2 ] ||
   fail "a hung host was not ended at its deadline, the hosts after it run: $(cat "$work/examples-default-call/examples.txt")"
