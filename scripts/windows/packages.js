@@ -145,14 +145,18 @@ function msiexec(verb, pkg, log) {
     return r.status;
 }
 
-// The texts of the package's launch conditions.
+// The texts of the package's launch conditions. The database is let go
+// before msiexec opens the package.
 function launchConditions(pkg) {
     var installer = new ActiveXObject("WindowsInstaller.Installer");
-    var view = installer.OpenDatabase(pkg, 0).OpenView("SELECT `Description` FROM `LaunchCondition`");
+    var db = installer.OpenDatabase(pkg, 0);
+    var view = db.OpenView("SELECT `Description` FROM `LaunchCondition`");
     view.Execute();
     var texts = [];
     for (var rec = view.Fetch(); rec; rec = view.Fetch()) texts.push(rec.StringData(1));
     view.Close();
+    rec = view = db = installer = null;
+    CollectGarbage();
     return texts;
 }
 
