@@ -5,9 +5,11 @@
 # ends in the architecture (_x64, _x86), so that one CTest run over both
 # build trees tells them apart, and carries the label wine_x64 or wine_x86.
 #
-#   brevlin_wine_test(<target> [WINDOWED] [TIMEOUT <seconds>] [ARGS ...])
+#   brevlin_wine_test(<target> [WINDOWED] [TIMEOUT <seconds>] [PREFIX <dir>] [ARGS ...])
 #
-# WINDOWED runs the program under xvfb-run so it has an X display.
+# WINDOWED runs the program under xvfb-run so it has an X display. PREFIX
+# runs it in a Wine prefix of its own, build tree's <dir>, removed when the
+# program passes and kept for diagnosis when it fails.
 set(BREVLIN_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
 # Every entry's command starts under this, with the entry's time limit: the
 # Wine programs it runs end a little before CTest would end the entry, which
@@ -66,8 +68,11 @@ function(brevlin_test_name out name)
 endfunction()
 
 function(brevlin_wine_test target)
-  cmake_parse_arguments(T "WINDOWED" "TIMEOUT" "ARGS" ${ARGN})
+  cmake_parse_arguments(T "WINDOWED" "TIMEOUT;PREFIX" "ARGS" ${ARGN})
   set(cmd ${BREVLIN_WINE_RUN} ${BREVLIN_WINE_RUN_ARCH})
+  if(T_PREFIX)
+    list(APPEND cmd --remove-prefix-on-pass)
+  endif()
   if(T_WINDOWED)
     set(cmd xvfb-run -a -s "-screen 0 1024x768x24" ${cmd})
   endif()
@@ -76,13 +81,16 @@ function(brevlin_wine_test target)
   add_test(NAME ${name}
     COMMAND ${BREVLIN_TEST_LIMIT} ${T_TIMEOUT} ${cmd} $<TARGET_FILE:${target}> ${T_ARGS})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_PREFIX)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/${T_PREFIX}")
+  endif()
   brevlin_label_test(${name} ${target})
 endfunction()
 
 # A test program: GoogleTest and tests/support, linked statically, run under Wine.
-#   brevlin_gtest(<target> SOURCES ... LIBS ... [WINDOWED] [TIMEOUT s])
+#   brevlin_gtest(<target> SOURCES ... LIBS ... [WINDOWED] [TIMEOUT s] [PREFIX dir])
 function(brevlin_gtest target)
-  cmake_parse_arguments(T "WINDOWED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "WINDOWED" "TIMEOUT;PREFIX" "SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} test_support gtest gtest_main)
   set(extra)
@@ -92,11 +100,15 @@ function(brevlin_gtest target)
   if(T_TIMEOUT)
     list(APPEND extra TIMEOUT ${T_TIMEOUT})
   endif()
+  if(T_PREFIX)
+    list(APPEND extra PREFIX ${T_PREFIX})
+  endif()
   brevlin_wine_test(${target} ${extra})
 endfunction()
 
 # A test that a runner script drives (peers to start, DLLs to register, a
-# prefix of its own). Every runner is named run-<what>.sh and lives beside
+# prefix of its own, which it removes with `scripts/wine-run --remove-prefix`
+# when it passes). Every runner is named run-<what>.sh and lives beside
 # the CMakeLists.txt that registers it; it exits 77 when what it needs
 # cannot run here, which CTest reports as skipped. A NEUTRAL one checks
 # nothing that depends on the architecture: it is registered once, in the

@@ -155,5 +155,9 @@ else
   all_gone 64 "both removed"
 fi
 
-[ $status -eq 0 ] && echo "PASS regsvr32 ($BREVLIN_ARCH) registers and unregisters $(basename "$dll")"
+if [ $status -eq 0 ]; then
+  echo "PASS regsvr32 ($BREVLIN_ARCH) registers and unregisters $(basename "$dll")"
+  "$root/scripts/wine-run" --remove-prefix
+  [ "$BREVLIN_ARCH" = x86 ] || WINEPREFIX="$WINEPREFIX-wine10" BREVLIN_ARCH=x86 "$root/scripts/wine-run" --remove-prefix
+fi
 exit $status

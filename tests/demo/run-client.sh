@@ -53,4 +53,5 @@ if [ -f "$work/dial.exe" ]; then
   dial default 0 "Connected: True" "hung up" "telephony shut down"
   dial nolines 1 "0x80004005  Couldn't locate valid modem or TSP driver."
 fi
-[ $failures = 0 ]
+[ $failures = 0 ] || exit
+"$src/scripts/wine-run" --remove-prefix

@@ -45,7 +45,8 @@ check() {
 
 finish() {
   echo "$passes passed, $failures failed"
-  [ $failures = 0 ]
+  [ $failures = 0 ] || exit
+  "$src/scripts/wine-run" --remove-prefix
   exit
 }
 

@@ -21,4 +21,5 @@ wine_run reg add 'HKLM\Software\Wine\Drives' /v 'y:' /d network /f >/dev/null ||
 mkdir -p "$WINEPREFIX/remote"
 ln -sfn "$WINEPREFIX/remote" "$WINEPREFIX/dosdevices/y:"
 settle
-wine_run "$program"
+wine_run "$program" || exit
+wine_run --remove-prefix

@@ -28,3 +28,4 @@ if grep -q '^N/A ' <<<"$out"; then
 fi
 # (Wine's console ends the program's lines with CR LF.)
 grep -q '^[0-9]* passed, 0 failed, 0 not applicable'$'\r''\?$' <<<"$out" || { echo "FAIL: no summary"; exit 1; }
+"$root/scripts/wine-run" --remove-prefix

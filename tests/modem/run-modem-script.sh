@@ -91,6 +91,7 @@ scenario "$work/missing.ini" 251
 rm -f "$WINEPREFIX/dosdevices/com251"
 run_script "$work/missing.ini" "5550100" openfails
 modem_peers_stop
+[ $status != 0 ] || wine_run --remove-prefix
 exit $status
 fi
 
@@ -109,4 +110,5 @@ echo "---- far side"; cat "$work/far.log"
 for want in "RX RING" "TX ATA" "RX CONNECT" "RX NO CARRIER"; do
   grep -qx -- "$want" "$work/far.log" || fail "iaxmodem far side did not see: $want"
 done
+[ $status != 0 ] || wine_run --remove-prefix
 exit $status

@@ -357,5 +357,8 @@ fi
 
 left_out=""
 [ $can32 = 1 ] || left_out=" (without the 32-bit regsvr32 and cscript, which cannot run here)"
-[ $status = 0 ] && echo "PASS: brevlin-$version-$arch.msi installs, registers, dials, repairs, upgrades (refusing a downgrade, taking a rebuild)$([ "$arch" = x64 ] && echo ", replaces or refuses the x86 product") and removes cleanly$left_out"
+if [ $status = 0 ]; then
+  echo "PASS: brevlin-$version-$arch.msi installs, registers, dials, repairs, upgrades (refusing a downgrade, taking a rebuild)$([ "$arch" = x64 ] && echo ", replaces or refuses the x86 product") and removes cleanly$left_out"
+  WINEPREFIX="$work/fresh" "$src/scripts/wine-run" --x86 --remove-prefix
+fi
 exit $status

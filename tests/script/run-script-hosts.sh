@@ -40,4 +40,5 @@ for c in "${cases[@]}"; do
     status=1
   fi
 done
+[ $status != 0 ] || wine_run --remove-prefix
 exit $status

@@ -98,4 +98,5 @@ sip_peers_stop_all
 for pid in "${started[@]}"; do
   kill -0 "$pid" 2>/dev/null && fail "process $pid outlived the test"
 done
+[ $status != 0 ] || "$root/scripts/wine-run" --remove-prefix
 exit $status

@@ -77,13 +77,8 @@ warm_run=""
 trap 'kill -TERM $bystander_run $warm_run 2>/dev/null' EXIT
 started bystander
 
-# A prefix of its own, in a second: files Wine may write are copied, the
-# large ones (system DLLs, never written) are links to the shared prefix's.
+# A prefix of its own, which scripts/wine-run makes in a second.
 own="$work/prefix"
-mkdir -p "$own"
-(cd "$shared" && find . -mindepth 1 -maxdepth 1 ! -name drive_c ! -name wineserver -exec cp -a -t "$own" {} +)
-cp -as "$shared/drive_c" "$own/"
-(cd "$shared" && find drive_c -type f -size -65k -exec cp -a --parents --remove-destination -t "$own" {} +)
 # Its Wine session runs before the entry starts, as a runner's earlier
 # programs leave it, so that the entry's program starts in good time.
 WINEPREFIX="$own" "$root/scripts/wine-run" "${exe[warm]}" >/dev/null 2>&1 &
