@@ -298,6 +298,20 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call, Delivery mod
         dispatch = made;
     }
 
+    // Set and put back on this thread only, so a sink that raises an event
+    // from inside Event leaves it as it found it.
+    const bool here = notifier_.OnThread();
+    const Call* outer = here ? delivering_.exchange(call) : nullptr;
+    struct Restore {
+        std::atomic<const Call*>& slot;
+        const Call* value;
+        bool here;
+        ~Restore() {
+            if (here) {
+                slot.store(value);
+            }
+        }
+    } restore{delivering_, outer, here};
     HRESULT result = S_OK;
     ComPtr<IGlobalInterfaceTable> table;
     for (const Target& target : TargetsOf(wanted)) {

@@ -106,6 +106,9 @@ public:
     // excepted; false when timeoutMs passed first.
     bool AwaitDelivery(Notifier::Clock::time_point after, DWORD timeoutMs) noexcept;
     bool OnNotificationThread() const noexcept { return notifier_.OnThread(); }
+    // Whether the notification thread is delivering an event about call (its
+    // event object holds the call meanwhile).
+    bool Delivering(const Call* call) const noexcept { return call && delivering_.load() == call; }
     // Waits until the notification thread has delivered everything queued,
     // delayed steps included.
     void WaitIdle();
@@ -159,6 +162,7 @@ private:
     long latestCallbackInstance_ = 0;
     long latestFilter_ = 0;
     std::atomic<bool> timeSinkCalls_{false};
+    std::atomic<const Call*> delivering_{nullptr};  // set by the notification thread only
     std::vector<Notifier::Clock::duration> sinkCallTimes_;
     Notifier notifier_;
 };

@@ -259,9 +259,11 @@ TEST_F(Events, CallNeverStartedHasNothingToDisconnect) {
     EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
 }
 
-// The dialer drops its call from inside Event on the notification thread;
-// the service must not hold a lock of its own there.
+// A sink that works from inside Event on the notification thread finds no
+// lock of the service's own held there.
 TEST_F(Events, SinkReentersTheServiceFromTheNotificationThread) {
+    // Lenient (any): the service's own locks are under test, not the misuse.
+    svc->World().SetEventThread(telsim::EventThread::Any);
     OnConnect({{CS_INPROGRESS, 0}, {CS_DISCONNECTED, 10, CEC_DISCONNECT_BUSY}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
@@ -389,6 +391,8 @@ namespace {
 // Host and notification thread at once, with the sink dropping calls from
 // inside Event: no deadlock, nothing left referenced.
 TEST_F(Events, ManyCallsWhileTheSinkReenters) {
+    // Lenient (any): the sink's hang-ups race the host's; the misuse is not under test.
+    svc->World().SetEventThread(telsim::EventThread::Any);
     OnConnect({{CS_INPROGRESS, 0}, {CS_CONNECTED, 1}, {CS_DISCONNECTED, 1}});
     Advised root = MakeAdvised(*svc, sink.Get());
     ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
