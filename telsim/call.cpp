@@ -94,6 +94,7 @@ HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
     if (SUCCEEDED(hr)) {
         hr = HangUp(code);
     }
+    Notifications().RecordHangUp();
     if (FAILED(hr)) {
         Ledger().RecordFailedHangUp(*this, hr, Notifications().OnNotificationThread());
     }

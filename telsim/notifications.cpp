@@ -398,6 +398,22 @@ std::vector<Notifier::Clock::duration> Notifications::TakeSinkCallTimes() {
     return std::exchange(sinkCallTimes_, {});
 }
 
+void Notifications::RecordHangUp() noexcept try {
+    if (!timeSinkCalls_.load()) {
+        return;
+    }
+    const auto now = Notifier::Clock::now();
+    std::lock_guard<std::mutex> lock(mu_);
+    hangUpMoments_.push_back(now);
+} catch (...) {
+    service_.Ledger().ReportMisuse(L"a hang-up's moment lost for lack of memory");
+}
+
+std::vector<Notifier::Clock::time_point> Notifications::TakeHangUpMoments() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return std::exchange(hangUpMoments_, {});
+}
+
 void Notifications::WaitIdle() {
     notifier_.WaitIdle();
 }

@@ -123,6 +123,11 @@ public:
     void TimeSinkCalls(bool on) noexcept { timeSinkCalls_.store(on); }
     // The times recorded since the last take, in order of return.
     std::vector<Notifier::Clock::duration> TakeSinkCallTimes();
+    // While that timing is on, the moment each call's Disconnect returns is
+    // kept too, whoever asked it and however it answered: a bench reads
+    // from it how soon a client hung up after an event.
+    void RecordHangUp() noexcept;
+    std::vector<Notifier::Clock::time_point> TakeHangUpMoments();
 
 private:
     struct SinkEntry {
@@ -164,6 +169,7 @@ private:
     std::atomic<bool> timeSinkCalls_{false};
     std::atomic<const Call*> delivering_{nullptr};  // set by the notification thread only
     std::vector<Notifier::Clock::duration> sinkCallTimes_;
+    std::vector<Notifier::Clock::time_point> hangUpMoments_;
     Notifier notifier_;
 };
 

@@ -311,8 +311,9 @@ TEST_F(Events, RaisedEventCanBeQueuedWithADelay) {
     EXPECT_NE(GetCurrentThreadId(), sink->Events()[0].thread);
 }
 
-// Only the sink's own time counts, and only while timing is on: a bench
-// reads from it how long a sink kept the notification thread.
+// Only the sink's own time counts, and only while timing is on, with the
+// moment of each hang-up: a bench reads from them how long a sink kept the
+// notification thread and how soon a call was dropped.
 TEST_F(Events, SinkCallsAreTimedWhileAsked) {
     Advised root = MakeAdvised(*svc, sink.Get());
     sink->onEvent = [](TAPI_EVENT, ITCallInfo*) { Sleep(30); };
@@ -320,11 +321,19 @@ TEST_F(Events, SinkCallsAreTimedWhileAsked) {
     event.delivery = telsim::Delivery::NotificationThread;  // lenient: the thread timed
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     svc->Notifications().WaitIdle();
+    ComPtr<ITBasicCallControl> call = NewCall(root.tapi.Get());
+    EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
     svc->Notifications().TimeSinkCalls(true);
     event.delayMs = 500;
     EXPECT_HR(S_OK, svc->Notifications().RaiseEvent(event));
     svc->Notifications().WaitIdle();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
     svc->Notifications().TimeSinkCalls(false);
+    EXPECT_HR(S_FALSE, call->Disconnect(DC_NORMAL));
+    const auto hangUps = svc->Notifications().TakeHangUpMoments();
+    ASSERT_EQ(1u, hangUps.size());
+    EXPECT_GE(hangUps[0], before);
     const auto times = svc->Notifications().TakeSinkCallTimes();
     ASSERT_EQ(1u, times.size());
     EXPECT_GE(times[0], std::chrono::milliseconds(25));
