@@ -326,11 +326,13 @@ TEST_P(DialerCallTest, AFailedStateReadTakesTheEventsOwnState) {
     EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
 }
 
-TEST_P(DialerCallTest, ADisconnectedStateDropsTheActiveCallOnce) {
+// A drop that fails is not tried again, on any thread.
+TEST_P(DialerCallTest, ADisconnectedStateDropsTheActiveCallOnceEvenWhenTheDropFails) {
     ASSERT_HR(S_OK, m_dialer->InitializeTAPI());
     ASSERT_HR(S_OK, Dial());
     ASSERT_TRUE(Connected());
     ComPtr<ITBasicCallControl> call = Call(0);
+    m_service->Recorder().FailOperation(op::CallDisconnect, E_UNEXPECTED);
 
     Raise(CS_DISCONNECTED, call.Get());
     EXPECT_FALSE(Connected());
