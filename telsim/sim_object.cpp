@@ -154,8 +154,8 @@ HRESULT SimObject::Enter() const noexcept {
 }
 
 bool SimObject::OnlyReadsHere() const noexcept {
-    return World().CurrentEventThread() == EventThread::ReadsOnly &&
-           Notifications().OnNotificationThread();
+    return Notifications().OnNotificationThread() &&
+           World().CurrentEventThread() == EventThread::ReadsOnly;
 }
 
 HRESULT SimObject::EnterToWork(const wchar_t* what, DWORD limitMs) const noexcept {
