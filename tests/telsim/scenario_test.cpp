@@ -140,6 +140,7 @@ TEST_F(ScenarioFile, MistakesAreRefusedWithTheirPlace) {
         {"[Faults]\nITTAPI::Initialise=0x80004005\n", L"unknown operation \"ITTAPI::Initialise\""},
         {"[Faults]\nITTAPI::Initialize=0\n", L"is not a failure"},
         {"[Service]\nDelivery=later\n", L"[Service] Delivery"},
+        {"[Service]\nEventThread=lenient\n", L"[Service] EventThread"},
         {"[Line1]\nCapabilities=perhaps\n", L"[Line1] Capabilities"},
         {"[Line1]\nMediaTypes=voice\n", L"[Line1] MediaTypes"},
         {"[Call]\nHangupMs=-1\n", L"[Call] HangupMs"},
