@@ -144,6 +144,27 @@ TEST_P(DialerHostTest, AnEndedCallIsDroppedWhereTheCallMayBeUsed) {
     }
 }
 
+// A host that only polls until the far end has ended a call bound to its
+// apartment, and then lets the dialer go: the call is dropped as it goes.
+TEST(DialerEndTest, AHostThatEndsWithoutAnotherMemberHasItsEndedCallDropped) {
+    struct Host : HostFixture {
+        void Run() {
+            telsim::CallScript script;
+            script.onConnect = {{CS_INPROGRESS, 50}, {CS_DISCONNECTED, 100, CEC_DISCONNECT_BUSY}};
+            StartHost(Wait::SleepOnly, script);
+            ASSERT_HR(S_OK, Connect());
+            ASSERT_TRUE(WaitUntilConnectedIs(true));
+            ASSERT_TRUE(WaitUntilConnectedIs(false));
+            m_service->Notifications().WaitIdle();
+            EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
+            m_dialer.Reset();
+            EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+            Finish();
+        }
+    };
+    Host().Run();
+}
+
 constexpr DWORD kHangupMs = 2000;
 
 class DialerReentrancyTest : public ::testing::Test, protected HostFixture {
