@@ -40,6 +40,12 @@ bool IsAgile(IUnknown* call) noexcept {
            IsEqualCLSID(unmarshaler, kFreeThreadedUnmarshaler);
 }
 
+bool InMultithreadedApartment() noexcept {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
+}
+
 }  // namespace
 
 // A drop handed to the dialer's own thread: the ended call, and the sink
@@ -114,8 +120,7 @@ void CTAPIDialer::LeaveRoad() noexcept {
     }
 }
 
-ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool here,
-                                                      bool usable) noexcept {
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool here) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
     // A call that a later Connect replaced, or that a member took out to
     // hang up, is not the current one any more.
@@ -123,7 +128,7 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool here,
         return nullptr;
     }
     m_bCallEnded = true;
-    if (m_dwRoadThread != 0 || !usable || !m_bCallActive) {
+    if (m_dwRoadThread != 0 || !(here || m_dwBoundThread == 0) || !m_bCallActive) {
         return nullptr;
     }
     if (here) {
@@ -147,6 +152,23 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool here,
     }
     m_dwRoadThread = kDialersOwnThread;
     return nullptr;
+}
+
+void CTAPIDialer::DropEndedCallHere() noexcept {
+    // Never waits for the road, and leaves it to whoever holds it: a read let
+    // in by a pumping wait, or made while a drop is under way, only answers.
+    // The reference goes after the road: it may be the dialer's last.
+    ComPtr<ITAPIDialer> held;
+    {
+        CComCritSecLock<CComCriticalSection> lock(m_csCall);
+        const DWORD thread = GetCurrentThreadId();
+        if (m_dwRoadThread != 0 || m_dwBoundThread != thread || !m_bCallEnded || !m_bCallActive) {
+            return;
+        }
+        m_dwRoadThread = thread;
+        held = this;
+    }
+    LeaveRoad();
 }
 
 ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCallLocked() noexcept {
@@ -177,12 +199,17 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeCallLocked(bool onlyStarted, bool& s
 
 void CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
     IUnknown* const identity = comkit::IdentityOf(call.Get());
+    const bool agile = IsAgile(call.Get());
+    // A call made in the multithreaded apartment may be used on any of its
+    // threads, the dialer's own among them.
+    const DWORD bound = agile || InMultithreadedApartment() ? 0 : GetCurrentThreadId();
     if (CTAPIDialerEventNotification* const sink = Sink()) {
-        sink->FollowCall(call.Get(), IsAgile(call.Get()));
+        sink->FollowCall(call.Get(), agile);
     }
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
     call.Swap(m_pCall);
     m_pCallIdentity = identity;
+    m_dwBoundThread = bound;
     m_bCallActive = false;
     m_bCallEnded = false;
     // The call replaced, if any, is released with the parameter, after the lock.

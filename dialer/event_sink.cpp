@@ -189,7 +189,7 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
     // call, hands it back to be dropped here, holding the road.
     ComPtr<ITBasicCallControl> drop;
     if (CTAPIDialer* owner = EnterOwner()) {
-        drop = owner->TakeEndedCall(identity, here, usable);
+        drop = owner->TakeEndedCall(identity, here);
         LeaveOwner();
     }
     if (drop) {

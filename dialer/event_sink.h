@@ -19,16 +19,21 @@
 //   pumping wait is refused as any re-entry is;
 // - while a member of the host's runs: that member drops it as it leaves,
 //   before it frees the road;
-// - an agile call, on any other thread: the dialer hands it to a thread of
-//   its own, a thread-pool work item in the multithreaded apartment. The
+// - an agile call, or one made in the multithreaded apartment, on any other
+//   thread: the dialer hands it to a thread of its own, a thread-pool work
+//   item in the multithreaded apartment, where either may be used. The
 //   road is the drop's until it is done, so another thread's member waits
 //   for it and a redial creates its call only after the old one is dropped.
 //   The work item holds the call, the sink and a lock on the module, not the
 //   dialer: a host may let the dialer go meanwhile, the drop still happens,
 //   and the library stays loaded until it has. It works whether the host
 //   does anything but poll Connected or not;
-// - a call bound to the host's apartment, on any other thread: left to the
-//   host's thread, the dialer's next member, or its destruction there.
+// - a call bound to a single-threaded host's apartment, on any other
+//   thread: left to the host's thread, the dialer's next member, its next
+//   read of Connected, or its destruction there. Connected drops it only
+//   when the road is free, taking a reference as members do; it never
+//   waits for the road, so a read let in by a pumping wait, or made while
+//   a drop is under way, only answers.
 // So the service's thread never runs the dialer's destructor either: the
 // sink holds no reference on its dialer, and every member that calls the
 // service holds one while it runs.
@@ -39,7 +44,8 @@
 // event's thread is compared by identity only (its IUnknown, which a proxy
 // answers locally), and its state is the one the event carries. A call made
 // in the multithreaded apartment could be used on any of its threads; the
-// dialer does not count on the service's thread being one. A proxy made for
+// dialer does not count on the service's thread being one, only on its own
+// work item, which joins that apartment. A proxy made for
 // the service's thread would have an identity of its own; a service that
 // hands out such calls in its events would need the call's identity taken
 // on that thread too. TelSim hands out the call itself.

@@ -123,6 +123,10 @@ HRESULT CTAPIDialer::get_Connected(VARIANT_BOOL* pVal) noexcept {
     }
     const CTAPIDialerEventNotification* const sink = Sink();
     const LONG state = sink ? sink->CallState() : LONG{CS_IDLE};
+    if (state == CS_DISCONNECTED) {
+        // A host that does nothing but poll still has its ended call dropped.
+        DropEndedCallHere();
+    }
     *pVal = state == CS_INPROGRESS || state == CS_CONNECTED ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }

@@ -85,11 +85,10 @@ public:
     // running and the call was started, the road goes to its drop: `here`
     // (the event came on the thread that made the call) hands the call back
     // for the sink to hang up and release there, holding the road; a call
-    // `usable` anywhere goes to a thread of the dialer's own. Otherwise the
-    // member running drops it before it frees the road, else the host's
-    // next member.
-    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool here,
-                                                             bool usable) noexcept;
+    // not bound to a single-threaded apartment goes to a thread of the
+    // dialer's own. Otherwise the member running drops it before it frees
+    // the road, else the host's next member or read of Connected.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool here) noexcept;
     // Frees the road, after hanging up an ended call handed to it; what a
     // drop holding the road does once it is done too.
     void LeaveRoad() noexcept;
@@ -129,6 +128,9 @@ private:
     // destroys it only once the member returns.
     class Road;
     bool EnterRoad() noexcept;
+    // Connected's part: on the thread a call is bound to, an ended call that
+    // waits for it is dropped on the road, if the road is free.
+    void DropEndedCallHere() noexcept;
 
     // Selects the first address of that name if it is suitable.
     HRESULT SelectAddressNamed(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept;
@@ -178,10 +180,13 @@ private:
     CTAPIDialerEventNotification* Sink() const noexcept { return m_pEventSink.load(); }
     CComCriticalSection m_csCall;
     // Under m_csCall: m_pCall's identity (it holds no reference: m_pCall
-    // holds the object), whether the service reported it ended, and the
+    // holds the object), the thread of the single-threaded apartment it is
+    // bound to (0 when the dialer's own thread may use it too), whether the
+    // service reported it ended, and the
     // thread running a road (0: none; kDialersOwnThread for a drop on the
     // thread pool), with the condition another thread's member waits on.
     IUnknown* m_pCallIdentity = nullptr;
+    DWORD m_dwBoundThread = 0;
     bool m_bCallEnded = false;
     DWORD m_dwRoadThread = 0;
     CONDITION_VARIABLE m_roadFree = CONDITION_VARIABLE_INIT;
