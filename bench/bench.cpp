@@ -19,6 +19,7 @@
 
 #include "brevlin_idl.h"
 #include "direct_calls.h"
+#include "drop_after_end.h"
 #include "hang_up.h"
 #include "harness.h"
 #include "rounds.h"
@@ -303,6 +304,7 @@ int wmain(int argc, wchar_t** argv) {
     ListingLines(component, *service, settings);
     EventToConnected(component, *service, settings);
     EventsDuringAHangUp(component, *service, settings);
+    DropAfterAnEnd(component, *service, settings);
 
     component.unregisterServer();
     component.factory.Reset();

@@ -29,7 +29,7 @@ HRESULT CTAPIDialer::RegisterForCallEvents() noexcept {
 }
 
 HRESULT CTAPIDialer::AdviseEventSink() noexcept {
-    if (m_pEventSink) {
+    if (Sink()) {
         return S_OK;
     }
 
@@ -58,6 +58,6 @@ HRESULT CTAPIDialer::AdviseEventSink() noexcept {
         sink->SetOwner(nullptr);
         return hr;
     }
-    m_pEventSink.Swap(sink);
+    m_pEventSink.store(sink.Detach());
     return S_OK;
 }

@@ -2,9 +2,12 @@
 // sink's thread, and the road the members that call the service take.
 #include <objidl.h>
 
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "comkit/identity.h"
+#include "comkit/module.h"
 #include "dialer/error_reporting.h"
 #include "dialer/road.h"
 #include "resources/message_ids.h"
@@ -37,6 +40,41 @@ bool IsAgile(IUnknown* call) noexcept {
            IsEqualCLSID(unmarshaler, kFreeThreadedUnmarshaler);
 }
 
+bool InMultithreadedApartment() noexcept {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
+}
+
+}  // namespace
+
+// A drop handed to the dialer's own thread: the ended call, and the sink
+// through which the dialer, if it is still there, gets its road back.
+struct EndedCallDrop {
+    ComPtr<ITBasicCallControl> call;
+    ComPtr<CTAPIDialerEventNotification> sink;
+};
+
+namespace {
+
+// Who holds the road while a drop waits for, or runs on, the thread pool.
+// Never a thread's id: those are multiples of four.
+constexpr DWORD kDialersOwnThread = 1;
+
+void CALLBACK DropEndedCall(PTP_CALLBACK_INSTANCE, void* context) noexcept {
+    const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        const std::unique_ptr<EndedCallDrop> drop(static_cast<EndedCallDrop*>(context));
+        HangUp(drop->call);
+        drop->call.Reset();
+        drop->sink->DropDone();
+    }
+    if (SUCCEEDED(apartment)) {
+        CoUninitialize();
+    }
+    comkit::GetModule().Unlock();
+}
+
 }  // namespace
 
 bool CTAPIDialer::EnterRoad() noexcept {
@@ -44,6 +82,7 @@ bool CTAPIDialer::EnterRoad() noexcept {
     {
         CComCritSecLock<CComCriticalSection> lock(m_csCall);
         if (m_dwRoadThread != thread) {
+            // Also waits for a drop under way on the dialer's own thread.
             while (m_dwRoadThread != 0) {
                 SleepConditionVariableCS(&m_roadFree, m_csCall.Native(), INFINITE);
             }
@@ -59,21 +98,29 @@ bool CTAPIDialer::EnterRoad() noexcept {
 }
 
 void CTAPIDialer::LeaveRoad() noexcept {
-    ComPtr<ITBasicCallControl> ended;
-    {
-        CComCritSecLock<CComCriticalSection> lock(m_csCall);
-        ended = TakeEndedCallLocked();
-        m_dwRoadThread = 0;
-        WakeAllConditionVariable(&m_roadFree);
+    // An ended call is hung up before the road is free, and one that ends
+    // meanwhile too: the end is marked under the same lock as the road is
+    // freed, so none is left behind.
+    for (;;) {
+        ComPtr<ITBasicCallControl> ended;
+        {
+            CComCritSecLock<CComCriticalSection> lock(m_csCall);
+            ended = TakeEndedCallLocked();
+            if (!ended) {
+                m_dwRoadThread = 0;
+                WakeAllConditionVariable(&m_roadFree);
+                break;
+            }
+        }
+        HangUp(ended);
     }
-    HangUp(ended);
     // A call bound to this thread that ended is let go here, whoever hung it up.
-    if (m_pEventSink) {
-        m_pEventSink->ForgetEndedCall();
+    if (CTAPIDialerEventNotification* const sink = Sink()) {
+        sink->ForgetEndedCall();
     }
 }
 
-ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool usable) noexcept {
+ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool here) noexcept {
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
     // A call that a later Connect replaced, or that a member took out to
     // hang up, is not the current one any more.
@@ -81,10 +128,47 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCall(IUnknown* call, bool usabl
         return nullptr;
     }
     m_bCallEnded = true;
-    if (m_dwRoadThread != 0 || !usable) {
+    if (m_dwRoadThread != 0 || !(here || m_dwBoundThread == 0) || !m_bCallActive) {
         return nullptr;
     }
-    return TakeEndedCallLocked();
+    if (here) {
+        m_dwRoadThread = GetCurrentThreadId();
+        return TakeEndedCallLocked();
+    }
+    // Left for the host's next member, should the drop not be handed over.
+    auto* const drop = new (std::nothrow) EndedCallDrop{nullptr, Sink()};
+    if (!drop) {
+        return nullptr;
+    }
+    drop->call = TakeEndedCallLocked();
+    comkit::GetModule().Lock();
+    if (!TrySubmitThreadpoolCallback(DropEndedCall, drop, nullptr)) {
+        comkit::GetModule().Unlock();
+        drop->call.Swap(m_pCall);
+        m_pCallIdentity = call;
+        m_bCallActive = m_bCallEnded = true;
+        delete drop;
+        return nullptr;
+    }
+    m_dwRoadThread = kDialersOwnThread;
+    return nullptr;
+}
+
+void CTAPIDialer::DropEndedCallHere() noexcept {
+    // Never waits for the road, and leaves it to whoever holds it: a read let
+    // in by a pumping wait, or made while a drop is under way, only answers.
+    // The reference goes after the road: it may be the dialer's last.
+    ComPtr<ITAPIDialer> held;
+    {
+        CComCritSecLock<CComCriticalSection> lock(m_csCall);
+        const DWORD thread = GetCurrentThreadId();
+        if (m_dwRoadThread != 0 || m_dwBoundThread != thread || !m_bCallEnded || !m_bCallActive) {
+            return;
+        }
+        m_dwRoadThread = thread;
+        held = this;
+    }
+    LeaveRoad();
 }
 
 ComPtr<ITBasicCallControl> CTAPIDialer::TakeEndedCallLocked() noexcept {
@@ -115,12 +199,17 @@ ComPtr<ITBasicCallControl> CTAPIDialer::TakeCallLocked(bool onlyStarted, bool& s
 
 void CTAPIDialer::StoreCall(ComPtr<ITBasicCallControl> call) noexcept {
     IUnknown* const identity = comkit::IdentityOf(call.Get());
-    if (m_pEventSink) {
-        m_pEventSink->FollowCall(call.Get(), IsAgile(call.Get()));
+    const bool agile = IsAgile(call.Get());
+    // A call made in the multithreaded apartment may be used on any of its
+    // threads, the dialer's own among them.
+    const DWORD bound = agile || InMultithreadedApartment() ? 0 : GetCurrentThreadId();
+    if (CTAPIDialerEventNotification* const sink = Sink()) {
+        sink->FollowCall(call.Get(), agile);
     }
     CComCritSecLock<CComCriticalSection> lock(m_csCall);
     call.Swap(m_pCall);
     m_pCallIdentity = identity;
+    m_dwBoundThread = bound;
     m_bCallActive = false;
     m_bCallEnded = false;
     // The call replaced, if any, is released with the parameter, after the lock.

@@ -139,26 +139,35 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
     // The event holds the call and the sink the one it follows, so two
     // equal identities are one object.
     IUnknown* const identity = comkit::IdentityOf(call.Get());
+    bool here = false;
     bool usable = false;
     {
         ExclusiveLock lock(m_lock);
         if (!identity || identity != m_pFollowedCall.Get() || m_bFollowedEnded) {
             return S_OK;
         }
-        usable = m_dwFollowedThread == 0 || m_dwFollowedThread == GetCurrentThreadId();
+        here = m_dwFollowedThread == GetCurrentThreadId();
+        usable = here || m_bFollowedAgile;
     }
-    // The state is the call's own at this moment, not the one the event
-    // carries, where the call may be used on this thread.
+    // The state is the call's own at this moment where the call may be used
+    // on this thread. Should that read fail, the state the event carries
+    // still tells, a call's end above all; an event whose state cannot be
+    // read at all changes nothing.
     CALL_STATE state = CS_IDLE;
+    HRESULT read = E_FAIL;
     if (usable) {
-        hr = call->get_CallState(&state);
-    } else if (stateEvent) {
-        hr = stateEvent->get_State(&state);
-    } else {
-        return S_OK;
+        hr = read = call->get_CallState(&state);
+    }
+    if (FAILED(read)) {
+        if (!stateEvent) {
+            return hr;
+        }
+        const HRESULT carried = stateEvent->get_State(&state);
+        if (FAILED(carried)) {
+            return usable ? hr : carried;
+        }
     }
 
-    ComPtr<IUnknown> ended;
     {
         ExclusiveLock lock(m_lock);
         if (identity != m_pFollowedCall.Get() || m_bFollowedEnded) {
@@ -170,23 +179,33 @@ HRESULT CTAPIDialerEventNotification::Event(TAPI_EVENT TapiEvent, IDispatch* pEv
             return hr;
         }
         // An ended call is followed no more: nothing it reports later, not
-        // even a state that cannot be read, undoes its end. A bound call's
-        // reference goes on the host's thread.
+        // even a state that cannot be read, undoes its end. Its reference is
+        // let go off this thread, once it is dropped.
         m_bFollowedEnded = true;
-        if (usable) {
-            ended.Swap(m_pFollowedCall);
-        }
     }
 
+    // Only bookkeeping inside the owner: the dialer marks the end, hands an
+    // agile call to a thread of its own, or, on the thread that made the
+    // call, hands it back to be dropped here, holding the road.
     ComPtr<ITBasicCallControl> drop;
     if (CTAPIDialer* owner = EnterOwner()) {
-        drop = owner->TakeEndedCall(identity, usable);
+        drop = owner->TakeEndedCall(identity, here);
         LeaveOwner();
     }
     if (drop) {
         (void)drop->Disconnect(DC_NORMAL);
+        drop.Reset();
+        DropDone();
     }
     return hr;
+}
+
+void CTAPIDialerEventNotification::DropDone() noexcept {
+    ForgetEndedCall();
+    if (CTAPIDialer* owner = EnterOwner()) {
+        owner->LeaveRoad();
+        LeaveOwner();
+    }
 }
 
 void CTAPIDialerEventNotification::ForgetEndedCall() noexcept {
@@ -211,7 +230,8 @@ void CTAPIDialerEventNotification::SetFollowed(IUnknown* identity, bool agile,
     ComPtr<IUnknown> former(identity);
     ExclusiveLock lock(m_lock);
     former.Swap(m_pFollowedCall);
-    m_dwFollowedThread = agile ? 0 : GetCurrentThreadId();
+    m_dwFollowedThread = GetCurrentThreadId();
+    m_bFollowedAgile = agile;
     m_bFollowedEnded = false;
     if (restartState) {
         m_lCallState.store(CS_IDLE);

@@ -7,27 +7,48 @@
 // advised from, and a host whose thread never pumps messages still sees its
 // call's progress.
 //
-// The service's call objects may not be agile: Microsoft's reference does
-// not say. So the dialer asks each call it makes, on its own thread, whether
-// it is (the free-threaded marshaler behind its IMarshal), and
-// on the service's thread the sink and the dialer only touch the call of an
-// event as the service handed it there, plus, for an agile call, the
-// dialer's own reference:
-// - a call that may be used on the event's thread (it is agile, or the
-//   event comes on the thread that made it) has its state read from the
-//   call, and its end hung up and released there, unless a member of the
-//   dialer is running, which then does it before it returns;
-// - any other call is compared by identity only (its IUnknown, which a
-//   proxy answers locally); its state is the one the event carries; its end
-//   is left to the host's thread: the dialer's next member that calls the
-//   service hangs it up and has the sink let go of it.
-// A call made in the multithreaded apartment could be used on any of its
-// threads; the dialer does not count on the service's thread being one.
-// A proxy made for the service's thread would have an identity of its own;
-// a service that hands out such calls in its events would need the call's
-// identity taken on that thread too. TelSim hands out the call itself.
-// Event never waits for the host: the only lock it shares with the dialer
-// is held for bookkeeping, never across a call into the service.
+// Threads. The service calls Event on its own notification thread; there
+// the sink and the dialer only read: the event, its call as the service
+// handed it there (get_Call, the state, identity), and their own
+// bookkeeping under locks held for that alone. Nothing on that thread hangs
+// up a call, lets go of the last reference to one, or waits for the host.
+// Every hang-up runs on the dialer's road, one at a time with its members:
+// - on the thread that made the call, when the event comes there (a
+//   single-threaded host's pump delivers it): the sink drops the call before
+//   Event returns, holding the road, so that a member let in by the hang-up's
+//   pumping wait is refused as any re-entry is;
+// - while a member of the host's runs: that member drops it as it leaves,
+//   before it frees the road;
+// - an agile call, or one made in the multithreaded apartment, on any other
+//   thread: the dialer hands it to a thread of its own, a thread-pool work
+//   item in the multithreaded apartment, where either may be used. The
+//   road is the drop's until it is done, so another thread's member waits
+//   for it and a redial creates its call only after the old one is dropped.
+//   The work item holds the call, the sink and a lock on the module, not the
+//   dialer: a host may let the dialer go meanwhile, the drop still happens,
+//   and the library stays loaded until it has. It works whether the host
+//   does anything but poll Connected or not;
+// - a call bound to a single-threaded host's apartment, on any other
+//   thread: left to the host's thread, the dialer's next member, its next
+//   read of Connected, or its destruction there. Connected drops it only
+//   when the road is free, taking a reference as members do; it never
+//   waits for the road, so a read let in by a pumping wait, or made while
+//   a drop is under way, only answers.
+// So the service's thread never runs the dialer's destructor either: the
+// sink holds no reference on its dialer, and every member that calls the
+// service holds one while it runs.
+//
+// Which calls are agile Microsoft's reference does not say. The dialer asks
+// each call it makes, on its own thread, whether it marshals through the
+// free-threaded marshaler (its IMarshal). A call that may not be used on the
+// event's thread is compared by identity only (its IUnknown, which a proxy
+// answers locally), and its state is the one the event carries. A call made
+// in the multithreaded apartment could be used on any of its threads; the
+// dialer does not count on the service's thread being one, only on its own
+// work item, which joins that apartment. A proxy made for
+// the service's thread would have an identity of its own; a service that
+// hands out such calls in its events would need the call's identity taken
+// on that thread too. TelSim hands out the call itself.
 #pragma once
 
 #include <atomic>
@@ -56,7 +77,8 @@ public:
 
     // ITTAPIEventNotification. Events about any call other than the one
     // being followed change nothing. An event object without the interface
-    // named for its kind is ignored, and the query's failure is the answer.
+    // named for its kind is ignored, and the query's failure is the answer;
+    // so is an event whose call, or whose state, cannot be read at all.
     HRESULT STDMETHODCALLTYPE Event(TAPI_EVENT TapiEvent, IDispatch* pEvent) noexcept override;
 
     // The tracked call state: 0, 1 (in progress), 2 (connected),
@@ -77,6 +99,10 @@ public:
     // Lets go of the call followed once it has ended; on a thread that may
     // use it, for a call bound to the host's.
     void ForgetEndedCall() noexcept;
+    // A drop of the dialer's ended call is done, on a thread that is not the
+    // service's: the ended call is let go and the owner, if it is still
+    // there, frees its road.
+    void DropDone() noexcept;
 
     // The dialer that drops its call on a disconnection; held without a
     // reference. SetOwner(nullptr) is what the dialer does when it is
@@ -104,11 +130,12 @@ private:
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_ownerIdle = CONDITION_VARIABLE_INIT;
     LONG m_cOwnerCalls;
-    // The identity of the call followed, with a reference; the one thread
-    // that may use it (0: any, the call is agile), and whether it ended (a
-    // bound call's reference waits for that thread).
+    // The identity of the call followed, with a reference; the thread that
+    // made it, whether other threads may use it too, and whether it ended
+    // (its reference then waits for a thread that is not the service's).
     Microsoft::WRL::ComPtr<IUnknown> m_pFollowedCall;
     DWORD m_dwFollowedThread = 0;
+    bool m_bFollowedAgile = false;
     bool m_bFollowedEnded = false;
     // The aggregated free-threaded marshaler's own unknown.
     Microsoft::WRL::ComPtr<IUnknown> m_pFreeThreadedMarshaler;

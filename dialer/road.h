@@ -14,7 +14,8 @@ constexpr HRESULT kDialerBusy = static_cast<HRESULT>(0x8000000EL);
 
 class CTAPIDialer::Road {
 public:
-    explicit Road(CTAPIDialer& dialer) noexcept : m_dialer(dialer), m_entered(dialer.EnterRoad()) {}
+    explicit Road(CTAPIDialer& dialer) noexcept
+        : m_dialer(dialer), m_held(&dialer), m_entered(dialer.EnterRoad()) {}
     Road(const Road&) = delete;
     Road& operator=(const Road&) = delete;
     ~Road() {
@@ -28,5 +29,7 @@ public:
 
 private:
     CTAPIDialer& m_dialer;
+    // Let go last, once the road is left: it may be the dialer's last.
+    const Microsoft::WRL::ComPtr<ITAPIDialer> m_held;
     const bool m_entered;
 };

@@ -13,16 +13,28 @@ using Microsoft::WRL::ComPtr;
 CTAPIDialer::CTAPIDialer() noexcept = default;
 
 CTAPIDialer::~CTAPIDialer() {
-    // The service may keep the sink, and deliver to it, after the dialer is
-    // gone; from here on its events only update the tracked state. This
-    // returns once an event on another thread has left TakeEndedCall, which
-    // only ever waits for the call lock's bookkeeping.
-    if (m_pEventSink) {
-        m_pEventSink->SetOwner(nullptr);
+    // Only a host's thread gets here: neither the sink nor a drop on the
+    // dialer's own thread holds a reference. The service may keep the sink,
+    // and deliver to it, after the dialer is gone; from here on its events
+    // only update the tracked state. This returns once an event on another
+    // thread has left TakeEndedCall, which only ever waits for the call
+    // lock's bookkeeping.
+    if (CTAPIDialerEventNotification* const sink = Sink()) {
+        sink->SetOwner(nullptr);
+        sink->Release();
+    }
+    // A host that ends without another member still has its ended call
+    // dropped, here where it may be used.
+    ComPtr<ITBasicCallControl> ended;
+    {
+        CComCritSecLock<CComCriticalSection> lock(m_csCall);
+        ended = TakeEndedCallLocked();
+    }
+    if (ended) {
+        (void)ended->Disconnect(DC_NORMAL);
     }
     m_csCall.Term();
-    // The members go in reverse order: the sink reference, then m_pCall,
-    // m_pAddress and m_pTapi.
+    // The members go in reverse order: m_pCall, m_pAddress and m_pTapi.
 }
 
 HRESULT CTAPIDialer::InitialConstruct() noexcept {
@@ -72,8 +84,8 @@ HRESULT CTAPIDialer::ShutdownTAPI() noexcept {
     // The call is released without being dropped.
     bool started = false;
     TakeCall(false, started).Reset();
-    if (m_pEventSink) {
-        m_pEventSink->StopFollowing();
+    if (CTAPIDialerEventNotification* const sink = Sink()) {
+        sink->StopFollowing();
     }
     m_pAddress.Reset();
     m_bRegisteredForAddress = false;
@@ -109,7 +121,12 @@ HRESULT CTAPIDialer::get_Connected(VARIANT_BOOL* pVal) noexcept {
     if (!pVal) {
         return E_POINTER;
     }
-    const LONG state = m_pEventSink ? m_pEventSink->CallState() : LONG{CS_IDLE};
+    const CTAPIDialerEventNotification* const sink = Sink();
+    const LONG state = sink ? sink->CallState() : LONG{CS_IDLE};
+    if (state == CS_DISCONNECTED) {
+        // A host that does nothing but poll still has its ended call dropped.
+        DropEndedCallHere();
+    }
     *pVal = state == CS_INPROGRESS || state == CS_CONNECTED ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }

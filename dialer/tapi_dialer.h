@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include <wrl/client.h>
 
 #include "brevlin_idl.h"
@@ -78,15 +80,18 @@ public:
 
     // The sink's way in when the call it follows reports disconnected
     // (`call` is that call's identity, held by the sink meanwhile), on
-    // whatever thread the service delivers on. Takes the dialer's active
-    // call out for the sink to hang up and release, if it is that call, no
-    // member of this dialer is running, and the call may be used on this
-    // thread. Otherwise the ended call is left marked for the host's thread:
-    // the member running drops it before it returns, else the next member
-    // that calls the service. Never waits for the host: it only takes the
-    // call lock, which nothing holds across a call into the service.
-    // `usable` tells whether the call may be used on this thread.
-    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool usable) noexcept;
+    // whatever thread the service delivers on; bookkeeping alone, never a
+    // wait for the host. The end is marked. If no member of this dialer is
+    // running and the call was started, the road goes to its drop: `here`
+    // (the event came on the thread that made the call) hands the call back
+    // for the sink to hang up and release there, holding the road; a call
+    // not bound to a single-threaded apartment goes to a thread of the
+    // dialer's own. Otherwise the member running drops it before it frees
+    // the road, else the host's next member or read of Connected.
+    Microsoft::WRL::ComPtr<ITBasicCallControl> TakeEndedCall(IUnknown* call, bool here) noexcept;
+    // Frees the road, after hanging up an ended call handed to it; what a
+    // drop holding the road does once it is done too.
+    void LeaveRoad() noexcept;
 
     // The control has no picture of its own: containers show a fixed label.
     HRESULT OnDraw(HDC dc, const RECTL& bounds) noexcept;
@@ -118,9 +123,14 @@ private:
     // in) is refused with E_ILLEGAL_METHOD_CALL and a message: the outer
     // member still holds what it is working on. Another thread's member
     // waits for the road. Leaving drops an ended call handed to the road.
+    // A member holds a reference on its dialer for as long as it runs, so a
+    // host that lets go of the dialer from inside a member's pumping wait
+    // destroys it only once the member returns.
     class Road;
     bool EnterRoad() noexcept;
-    void LeaveRoad() noexcept;
+    // Connected's part: on the thread a call is bound to, an ended call that
+    // waits for it is dropped on the road, if the road is free.
+    void DropEndedCallHere() noexcept;
 
     // Selects the first address of that name if it is suitable.
     HRESULT SelectAddressNamed(BSTR strDeviceId, VARIANT_BOOL* bSuccess) noexcept;
@@ -160,17 +170,23 @@ private:
     bool m_bRegisteredForAddress = false;
     // Set by a successful InitializeTAPI, cleared by ShutdownTAPI.
     bool m_bTapiInitialized = false;
-    // Set once the sink is advised, and kept for the dialer's life. The
-    // connection point holds the sink too and may outlive the dialer; the
-    // dialer's own reference keeps Connected readable whatever the service
-    // does, and the destructor cuts the sink's way back to the dialer.
-    Microsoft::WRL::ComPtr<CTAPIDialerEventNotification> m_pEventSink;
+    // Set once the sink is advised, and kept for the dialer's life, with a
+    // reference of the dialer's own. The connection point holds the sink too
+    // and may outlive the dialer; the dialer's reference keeps Connected
+    // readable whatever the service does, and the destructor cuts the sink's
+    // way back to the dialer. Atomic: one road writes it while Connected, on
+    // any thread, and the service's thread read it.
+    std::atomic<CTAPIDialerEventNotification*> m_pEventSink{nullptr};
+    CTAPIDialerEventNotification* Sink() const noexcept { return m_pEventSink.load(); }
     CComCriticalSection m_csCall;
     // Under m_csCall: m_pCall's identity (it holds no reference: m_pCall
-    // holds the object), whether the service reported it ended, and the
-    // thread running a road (0: none), with the condition another thread's
-    // member waits on.
+    // holds the object), the thread of the single-threaded apartment it is
+    // bound to (0 when the dialer's own thread may use it too), whether the
+    // service reported it ended, and the
+    // thread running a road (0: none; kDialersOwnThread for a drop on the
+    // thread pool), with the condition another thread's member waits on.
     IUnknown* m_pCallIdentity = nullptr;
+    DWORD m_dwBoundThread = 0;
     bool m_bCallEnded = false;
     DWORD m_dwRoadThread = 0;
     CONDITION_VARIABLE m_roadFree = CONDITION_VARIABLE_INIT;

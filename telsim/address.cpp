@@ -74,7 +74,7 @@ HRESULT Address::get_TAPIObject(ITTAPI** tapi) noexcept {
 
 HRESULT Address::CreateCall(BSTR destination, long addressType, long mediaTypes,
                             ITBasicCallControl** call) noexcept {
-    RETURN_IF_FAILED(Enter());
+    RETURN_IF_FAILED(EnterToWork(op::CreateCall));
     const auto args = [&] { return ArgList(Quote(destination), addressType, mediaTypes); };
     return Recorder().RunHandOut(op::CreateCall, args, call, [&]() -> HRESULT {
         // As the real service: one address type, and one the line takes;
@@ -120,7 +120,7 @@ HRESULT Address::get_MediaTypes(long* mediaTypes) noexcept {
 }
 
 HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcept {
-    RETURN_IF_FAILED(Enter());
+    RETURN_IF_FAILED(EnterToWork(op::QueryMediaType));
     return Recorder().Run(
         op::QueryMediaType, [&] { return ArgList(mediaType); },
         [&](const Gate& gate) -> HRESULT {
@@ -140,7 +140,7 @@ HRESULT Address::QueryMediaType(long mediaType, VARIANT_BOOL* supported) noexcep
 
 HRESULT Address::TranslateAddress(BSTR number, long card, long options,
                                   ITAddressTranslationInfo** result) noexcept {
-    RETURN_IF_FAILED(Enter());
+    RETURN_IF_FAILED(EnterToWork(op::TranslateAddress));
     const auto args = [&] { return ArgList(Quote(number), card, options); };
     return Recorder().RunHandOut(op::TranslateAddress, args, result, [&]() -> HRESULT {
         // Without a location there are no dialling rules: the dialable
@@ -156,7 +156,7 @@ HRESULT Address::TranslateAddress(BSTR number, long card, long options,
 
 HRESULT Address::GetDefaultStaticTerminal(long mediaType, TERMINAL_DIRECTION direction,
                                           ITTerminal** terminal) noexcept {
-    RETURN_IF_FAILED(Enter());
+    RETURN_IF_FAILED(EnterToWork(op::GetDefaultStaticTerminal));
     const auto args = [&] { return ArgList(mediaType, static_cast<long>(direction)); };
     return Recorder().RunHandOut(op::GetDefaultStaticTerminal, args, terminal, [&]() -> HRESULT {
         if (!World().Script().HasDefaultTerminal(mediaType, direction)) {

@@ -68,7 +68,7 @@ void Call::OnDestroy() noexcept {
 }
 
 HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
-    RETURN_IF_FAILED(Enter());
+    RETURN_IF_FAILED(EnterToWork(op::CallConnect, script_.hangupLimitMs));
     return Recorder().Run(
         op::CallConnect, [&] { return ArgList(sync); },
         [&](const Gate& gate) -> HRESULT {
@@ -88,7 +88,20 @@ HRESULT Call::Connect(VARIANT_BOOL sync) noexcept {
 }
 
 HRESULT Call::Disconnect(DISCONNECT_CODE code) noexcept {
-    RETURN_IF_FAILED(Enter());
+    // An ended call's hang-up is work too: from inside Event it is refused
+    // like a live one's.
+    HRESULT hr = EnterToWork(op::CallDisconnect, script_.hangupLimitMs);
+    if (SUCCEEDED(hr)) {
+        hr = HangUp(code);
+    }
+    Notifications().RecordHangUp();
+    if (FAILED(hr)) {
+        Ledger().RecordFailedHangUp(*this, hr, Notifications().OnNotificationThread());
+    }
+    return hr;
+}
+
+HRESULT Call::HangUp(DISCONNECT_CODE code) noexcept {
     const auto args = [&] { return ArgList(static_cast<long>(code)); };
     return Recorder().Run(op::CallDisconnect, args, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
@@ -145,6 +158,14 @@ HRESULT Call::AwaitHangUpEvents(unsigned reportsBefore, ULONGLONG deadline) noex
     return S_OK;
 }
 
+void Call::OnLastClientRelease() noexcept {
+    // The event being delivered holds its own call, so the client's last
+    // release of that one is not the call's last.
+    if (OnlyReadsHere() && !Notifications().Delivering(this)) {
+        SimObject::Report(L"last Release from the notification thread, inside Event, of");
+    }
+}
+
 void Call::Report(const std::vector<CallStep>& steps, bool synchronous) noexcept {
     Notifications().RunSteps(this, steps, generation_.load(), synchronous);
     ++reports_;
@@ -178,7 +199,7 @@ HRESULT Call::get_Privilege(CALL_PRIVILEGE* privilege) noexcept {
 }
 
 HRESULT Call::EnumerateStreams(IEnumStream** result) noexcept {
-    RETURN_IF_FAILED(Enter());
+    RETURN_IF_FAILED(EnterToWork(op::EnumerateStreams, script_.hangupLimitMs));
     const auto args = [] { return std::wstring(); };
     return Recorder().RunHandOut(op::EnumerateStreams, args, result, [&]() -> HRESULT {
         return HandOut<StreamEnum>(result, streams_);

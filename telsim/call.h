@@ -114,6 +114,9 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+    void OnLastClientRelease() noexcept override;
+    // Disconnect once the caller may ask for it.
+    HRESULT HangUp(DISCONNECT_CODE code) noexcept;
     // CallReports: what the driver says becomes the call's states.
     void Report(const std::vector<CallStep>& steps, bool synchronous) noexcept override;
     void DropPending() noexcept override;

@@ -82,6 +82,24 @@ void Ledger::ReportMisuse(std::wstring text) noexcept {
     }
 }
 
+void Ledger::RecordFailedHangUp(const SimObject& call, HRESULT hr,
+                                bool fromNotificationThread) noexcept {
+    try {
+        FailedHangUp failed{call.Describe(), hr, fromNotificationThread};
+        std::lock_guard<std::mutex> lock(mu_);
+        if (failedHangUps_.size() < kMaxMisuses) {
+            failedHangUps_.push_back(std::move(failed));
+        }
+    } catch (...) {
+        // Lost, as a misuse's report would be.
+    }
+}
+
+std::vector<FailedHangUp> Ledger::FailedHangUps() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return failedHangUps_;
+}
+
 std::vector<std::wstring> Ledger::Misuses() const {
     std::lock_guard<std::mutex> lock(mu_);
     return misuses_;

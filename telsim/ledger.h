@@ -22,6 +22,13 @@ namespace telsim {
 
 class SimObject;
 
+// A hang-up (a call's Disconnect) that failed.
+struct FailedHangUp {
+    std::wstring call;  // e.g. Call#4("5550100")
+    HRESULT result;
+    bool fromNotificationThread;
+};
+
 class Ledger {
 public:
     Ledger() = default;
@@ -61,6 +68,11 @@ public:
     // to (World::Objects) and was refused; how many times so far.
     void CountWrongApartmentCall() noexcept { ++wrongApartmentCalls_; }
     std::size_t WrongApartmentCalls() const noexcept { return wrongApartmentCalls_.load(); }
+    // Every failed hang-up, in order, whoever asked for it: a client that
+    // must never retry one on the notification thread can be checked here.
+    // Not a misuse: a line may fail to hang up.
+    void RecordFailedHangUp(const SimObject& call, HRESULT hr, bool fromNotificationThread) noexcept;
+    std::vector<FailedHangUp> FailedHangUps() const;
 
     // Everything still referenced by a client, every string not freed, every
     // misuse, one per line; "" when clean. Sinks held by the service are not
@@ -86,6 +98,7 @@ private:
     unsigned long nextId_ = 1;
     bool countStrings_ = true;
     std::vector<std::wstring> misuses_;
+    std::vector<FailedHangUp> failedHangUps_;
     std::atomic<std::size_t> wrongApartmentCalls_{0};
 };
 

@@ -298,6 +298,20 @@ HRESULT Notifications::Deliver(const EventSpec& wanted, Call* call, Delivery mod
         dispatch = made;
     }
 
+    // Set and put back on this thread only, so a sink that raises an event
+    // from inside Event leaves it as it found it.
+    const bool here = notifier_.OnThread();
+    const Call* outer = here ? delivering_.exchange(call) : nullptr;
+    struct Restore {
+        std::atomic<const Call*>& slot;
+        const Call* value;
+        bool here;
+        ~Restore() {
+            if (here) {
+                slot.store(value);
+            }
+        }
+    } restore{delivering_, outer, here};
     HRESULT result = S_OK;
     ComPtr<IGlobalInterfaceTable> table;
     for (const Target& target : TargetsOf(wanted)) {
@@ -382,6 +396,22 @@ void Notifications::RecordSinkCallTime(Notifier::Clock::duration time) noexcept 
 std::vector<Notifier::Clock::duration> Notifications::TakeSinkCallTimes() {
     std::lock_guard<std::mutex> lock(mu_);
     return std::exchange(sinkCallTimes_, {});
+}
+
+void Notifications::RecordHangUp() noexcept try {
+    if (!timeSinkCalls_.load()) {
+        return;
+    }
+    const auto now = Notifier::Clock::now();
+    std::lock_guard<std::mutex> lock(mu_);
+    hangUpMoments_.push_back(now);
+} catch (...) {
+    service_.Ledger().ReportMisuse(L"a hang-up's moment lost for lack of memory");
+}
+
+std::vector<Notifier::Clock::time_point> Notifications::TakeHangUpMoments() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return std::exchange(hangUpMoments_, {});
 }
 
 void Notifications::WaitIdle() {

@@ -106,6 +106,9 @@ public:
     // excepted; false when timeoutMs passed first.
     bool AwaitDelivery(Notifier::Clock::time_point after, DWORD timeoutMs) noexcept;
     bool OnNotificationThread() const noexcept { return notifier_.OnThread(); }
+    // Whether the notification thread is delivering an event about call (its
+    // event object holds the call meanwhile).
+    bool Delivering(const Call* call) const noexcept { return call && delivering_.load() == call; }
     // Waits until the notification thread has delivered everything queued,
     // delayed steps included.
     void WaitIdle();
@@ -120,6 +123,11 @@ public:
     void TimeSinkCalls(bool on) noexcept { timeSinkCalls_.store(on); }
     // The times recorded since the last take, in order of return.
     std::vector<Notifier::Clock::duration> TakeSinkCallTimes();
+    // While that timing is on, the moment each call's Disconnect returns is
+    // kept too, whoever asked it and however it answered: a bench reads
+    // from it how soon a client hung up after an event.
+    void RecordHangUp() noexcept;
+    std::vector<Notifier::Clock::time_point> TakeHangUpMoments();
 
 private:
     struct SinkEntry {
@@ -159,7 +167,9 @@ private:
     long latestCallbackInstance_ = 0;
     long latestFilter_ = 0;
     std::atomic<bool> timeSinkCalls_{false};
+    std::atomic<const Call*> delivering_{nullptr};  // set by the notification thread only
     std::vector<Notifier::Clock::duration> sinkCallTimes_;
+    std::vector<Notifier::Clock::time_point> hangUpMoments_;
     Notifier notifier_;
 };
 

@@ -35,6 +35,7 @@ void Root::OnDestroy() noexcept {
 }
 
 HRESULT Root::Initialize() noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::Initialize));
     return Recorder().Run(op::Initialize, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
         everInitialized_ = true;
@@ -43,6 +44,7 @@ HRESULT Root::Initialize() noexcept {
 }
 
 HRESULT Root::Shutdown() noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::Shutdown));
     return Recorder().Run(op::Shutdown, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.Admit());
         // Without a successful Initialize there is no session to end (the
@@ -84,6 +86,7 @@ HRESULT Root::get_Addresses(VARIANT* addresses) noexcept {
 }
 
 HRESULT Root::EnumerateAddresses(IEnumAddress** result) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::EnumerateAddresses));
     return Recorder().Run(op::EnumerateAddresses, [&](const Gate& gate) -> HRESULT {
         RETURN_IF_FAILED(gate.AdmitOut(result));
         if (!IsInitialized()) {
@@ -99,6 +102,7 @@ HRESULT Root::EnumerateAddresses(IEnumAddress** result) noexcept {
 HRESULT Root::RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor,
                                         VARIANT_BOOL owner, long mediaTypes, long callbackInstance,
                                         long* handle) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::RegisterCallNotifications));
     const auto args = [&] {
         return ArgList(DescribeArgument(address), monitor, owner, mediaTypes, callbackInstance);
     };
@@ -119,6 +123,7 @@ HRESULT Root::RegisterCallNotifications(ITAddress* address, VARIANT_BOOL monitor
 }
 
 HRESULT Root::UnregisterNotifications(long handle) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::UnregisterNotifications));
     return Recorder().Run(
         op::UnregisterNotifications, [&] { return ArgList(handle); },
         [&](const Gate& gate) -> HRESULT {
@@ -128,6 +133,7 @@ HRESULT Root::UnregisterNotifications(long handle) noexcept {
 }
 
 HRESULT Root::put_EventFilter(long filter) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::PutEventFilter));
     return Recorder().Run(
         op::PutEventFilter, [&] { return ArgList(filter); },
         [&](const Gate& gate) -> HRESULT {
@@ -150,6 +156,7 @@ HRESULT Root::EnumConnectionPoints(IEnumConnectionPoints** result) noexcept {
 }
 
 HRESULT Root::FindConnectionPoint(REFIID riid, IConnectionPoint** result) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::FindConnectionPoint));
     const bool events = IsEqualIID(riid, IID_ITTAPIEventNotification);
     const auto args = [&] { return std::wstring(events ? L"ITTAPIEventNotification" : L"other"); };
     return Recorder().Run(op::FindConnectionPoint, args, [&](const Gate& gate) -> HRESULT {
@@ -180,6 +187,7 @@ HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer**
 }
 
 HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::Advise));
     const auto args = [&] { return std::wstring(sink ? L"sink" : L"null"); };
     return Recorder().Run(op::Advise, args, [&](const Gate& gate) -> HRESULT {
         if (!cookie) {
@@ -198,6 +206,7 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD cookie) noexcept {
+    RETURN_IF_FAILED(EnterToWork(op::Unadvise));
     return Recorder().Run(
         op::Unadvise, [&] { return ArgList(cookie); },
         [&](const Gate& gate) -> HRESULT {

@@ -57,6 +57,12 @@ public:
 private:
     HRESULT Query(REFIID riid, void** ppv) noexcept;
     void OnDestroy() noexcept override;
+    // The client's last release ends its session: work.
+    void OnLastClientRelease() noexcept override {
+        if (OnlyReadsHere()) {
+            Report(L"last Release from the notification thread, inside Event, of");
+        }
+    }
     // The root's own address objects, made from the world's lines on the
     // thread that enumerates them, so in its apartment, as the real service
     // makes them for the application; made again when the lines change.

@@ -74,6 +74,10 @@ const Key<ServiceSection> kServiceKeys[] = {
                    const std::wstring& w) { s.scenario.hangup = ParseHangup(v, w); }},
     {L"Objects", [](ServiceSection& s, const std::wstring& v,
                     const std::wstring& w) { s.scenario.objects = ParseObjects(v, w); }},
+    {L"EventThread",
+     [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
+         s.scenario.eventThread = ParseEventThread(v, w);
+     }},
     {L"CreateFails",
      [](ServiceSection& s, const std::wstring& v, const std::wstring& w) {
          s.scenario.creationFailure = static_cast<HRESULT>(ParseNumber(v, w));
@@ -309,6 +313,7 @@ void ApplyScenario(const Scenario& scenario, Service& service) {
     world.SetDelivery(scenario.delivery);
     world.SetHangup(scenario.hangup);
     world.SetObjects(scenario.objects);
+    world.SetEventThread(scenario.eventThread);
     world.FailCreation(scenario.creationFailure);
     world.SetLocation(scenario.location);
     service.Recorder().ClearFaults();

@@ -21,6 +21,7 @@ struct Scenario {
     Delivery delivery = Delivery::Apartment;
     Hangup hangup = Hangup::AfterDelivery;
     Objects objects = Objects::Bound;
+    EventThread eventThread = EventThread::ReadsOnly;
     std::vector<std::pair<std::wstring, Fault>> faults;
     HRESULT creationFailure = S_OK;    // every root object creation fails so
     std::optional<Location> location;  // [Location]: numbers are translated

@@ -285,4 +285,15 @@ Objects ParseObjects(const std::wstring& text, const std::wstring& where) {
     throw ScenarioFailure{where + L": \"" + text + L"\" is not bound or agile"};
 }
 
+EventThread ParseEventThread(const std::wstring& text, const std::wstring& where) {
+    const std::wstring mode = Lower(text);
+    if (mode == L"reads") {
+        return EventThread::ReadsOnly;
+    }
+    if (mode == L"any") {
+        return EventThread::Any;
+    }
+    throw ScenarioFailure{where + L": \"" + text + L"\" is not reads or any"};
+}
+
 }  // namespace telsim::words

@@ -38,5 +38,7 @@ Delivery ParseDelivery(const std::wstring& text, const std::wstring& where);
 Hangup ParseHangup(const std::wstring& text, const std::wstring& where);
 // "bound" or "agile".
 Objects ParseObjects(const std::wstring& text, const std::wstring& where);
+// "reads" or "any".
+EventThread ParseEventThread(const std::wstring& text, const std::wstring& where);
 
 }  // namespace telsim::words

@@ -1,6 +1,7 @@
 #include "telsim/sim_object.h"
 
 #include "telsim/apartment.h"
+#include "telsim/notifications.h"
 #include "telsim/telsim.h"
 
 namespace telsim {
@@ -29,6 +30,7 @@ ULONG SimObject::ClientRelease() noexcept {
         }
     } while (!clients_.compare_exchange_weak(current, current - 1));
     if (current == 1) {
+        OnLastClientRelease();
         DestroyIfUnused();
     }
     return static_cast<ULONG>(current - 1);
@@ -149,6 +151,38 @@ HRESULT SimObject::Enter() const noexcept {
     }
     Ledger().CountWrongApartmentCall();
     return RPC_E_WRONG_THREAD;
+}
+
+bool SimObject::OnlyReadsHere() const noexcept {
+    return Notifications().OnNotificationThread() &&
+           World().CurrentEventThread() == EventThread::ReadsOnly;
+}
+
+HRESULT SimObject::EnterToWork(const wchar_t* what, DWORD limitMs) const noexcept {
+    RETURN_IF_FAILED(Enter());
+    if (!OnlyReadsHere()) {
+        return S_OK;
+    }
+    try {
+        Report((std::wstring(what) + L" from the notification thread, inside Event, on").c_str());
+    } catch (...) {
+        Report(L"work asked from the notification thread, inside Event, of");
+    }
+    WaitServing(limitMs);
+    return TAPI_E_TIMEOUT;
+}
+
+HRESULT SimObject::EnterToWork(const wchar_t* what) const noexcept {
+    if (!OnlyReadsHere()) {
+        return Enter();
+    }
+    DWORD limitMs = 0;
+    try {
+        limitMs = World().Script().hangupLimitMs;
+    } catch (...) {
+        // Without memory to read the script the answer comes at once.
+    }
+    return EnterToWork(what, limitMs);
 }
 
 HRESULT SimObject::QueryMarshal(IUnknown* self, void** ppv) noexcept {

@@ -52,6 +52,9 @@ public:
 protected:
     // Drops the links this object holds; runs once, with no lock held.
     virtual void OnDestroy() noexcept {}
+    // The client has let go of its last reference; the object may live on
+    // through the service's own links.
+    virtual void OnLastClientRelease() noexcept {}
     // Records a call on a destroyed object; true if the object is a zombie.
     bool CheckAlive(const wchar_t* what) const noexcept;
     // Records a misuse of this object ("<what> on <object>").
@@ -98,6 +101,16 @@ protected:
     // S_OK when this thread may call the object; else the refusal is
     // counted (Ledger::WrongApartmentCalls) and RPC_E_WRONG_THREAD answered.
     HRESULT Enter() const noexcept;
+    // Enter, for a member that asks the service to work (anything but a
+    // read: World::EventThread). From the notification thread, unless that
+    // is lenient, the misuse `what` is recorded and TAPI_E_TIMEOUT answered
+    // once limitMs has passed, as the real service's thread would answer
+    // after waiting for itself.
+    HRESULT EnterToWork(const wchar_t* what, DWORD limitMs) const noexcept;
+    HRESULT EnterToWork(const wchar_t* what) const noexcept;
+    // Whether this thread is the notification thread and the client may only
+    // read there (World::EventThread).
+    bool OnlyReadsHere() const noexcept;
     // A member the service does not simulate: E_NOTIMPL, once entered.
     HRESULT Unsimulated() const noexcept {
         RETURN_IF_FAILED(Enter());

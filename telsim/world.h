@@ -122,6 +122,20 @@ enum class Hangup { AfterDelivery, Prompt };
 //     other object of the service does.
 enum class Objects { Bound, Agile };
 
+// What a client may ask of calls, addresses and root objects from the
+// notification thread, that is from inside a sink's Event.
+//   ReadsOnly (the default, the strictest reading: the reference does not
+//     say that the service's event thread may be asked to work, and its own
+//     sample posts each event to its window and works there): reads only, a
+//     get_ property or a member of IUnknown or of IDispatch's type
+//     information. Any other member is recorded as a misuse and answered as
+//     after that thread's deadlock with itself: TAPI_E_TIMEOUT after the
+//     call script's HangupLimitMs, nothing done. The client's last release
+//     of a call (but of the event's own call, which the event holds) or of a
+//     root object there is recorded as a misuse too.
+//   Any (lenient): every member works there.
+enum class EventThread { ReadsOnly, Any };
+
 class World {
 public:
     explicit World(Service& service) noexcept;
@@ -143,6 +157,8 @@ public:
     // Takes effect for calls and addresses made from then on.
     void SetObjects(Objects objects) { Store(objects_, objects); }
     Objects CurrentObjects() const { return Load(objects_); }
+    void SetEventThread(EventThread mode) { Store(eventThread_, mode); }
+    EventThread CurrentEventThread() const { return Load(eventThread_); }
     // The location numbers are translated from (the README, "Number
     // translation"); nullopt (the default): the dialable string is the number
     // as given.
@@ -188,6 +204,7 @@ private:
     Delivery delivery_ = Delivery::Apartment;
     Hangup hangup_ = Hangup::AfterDelivery;
     Objects objects_ = Objects::Bound;
+    EventThread eventThread_ = EventThread::ReadsOnly;
     std::optional<Location> location_;
     HRESULT creationFailure_ = S_OK;
     std::vector<Held<Call>> calls_;

@@ -3,6 +3,7 @@
 // unless the sink is agile, and a hang-up takes as long as the line needs.
 #include "dialer_test_support.h"
 
+#include "comkit/module.h"
 #include "dialer/road.h"
 #include "support/host_window.h"
 
@@ -112,10 +113,12 @@ TEST_P(DialerHostTest, SeesTheCallConnectAndEnd) {
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
 }
 
-// A call the far end ends, in a host whose thread only sleeps. A call bound
-// to the host's apartment is never touched on the service's thread: its end
-// is read from the event, and the host's next member hangs it up and lets it
-// go. An agile one is dropped on the service's thread at once.
+// A call the far end ends, in a host that does nothing but poll Connected.
+// A call bound to a single-threaded host's apartment is never touched on the
+// service's thread: its end is read from the event, and the host's next
+// read of Connected hangs it up and lets it go. An agile one, or one made in
+// the multithreaded apartment, is dropped at once on a thread of the
+// dialer's own. Neither is dropped again by the host's next member.
 TEST_P(DialerHostTest, AnEndedCallIsDroppedWhereTheCallMayBeUsed) {
     telsim::CallScript script;
     script.onConnect = {{CS_INPROGRESS, 50}, {CS_DISCONNECTED, 100, CEC_DISCONNECT_BUSY}};
@@ -126,8 +129,9 @@ TEST_P(DialerHostTest, AnEndedCallIsDroppedWhereTheCallMayBeUsed) {
         ASSERT_TRUE(WaitUntilConnectedIs(true));
         ASSERT_TRUE(WaitUntilConnectedIs(false));
         m_service->Notifications().WaitIdle();
-        const bool leftToTheHost = objects == telsim::Objects::Bound;
-        EXPECT_EQ(leftToTheHost ? 0u : 1u, m_service->Recorder().CountOf(op::CallDisconnect));
+        EXPECT_FALSE(Connected());
+        EXPECT_TRUE(
+            Eventually([&] { return m_service->Recorder().CountOf(op::CallDisconnect) == 1u; }));
         Bstr list;
         EXPECT_TRUE(SUCCEEDED(m_dialer->GetAddressNameCSVList(list.Receive())));
         EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
@@ -136,9 +140,30 @@ TEST_P(DialerHostTest, AnEndedCallIsDroppedWhereTheCallMayBeUsed) {
             EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));
         }
         EXPECT_EQ(0u, m_service->Ledger().WrongApartmentCalls());
+        EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
         EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
         Finish();
     }
+}
+
+// A host that lets the dialer go, with no other member, once the far end has
+// ended a call bound to its apartment: the call is dropped as it goes.
+TEST(DialerEndTest, AHostThatEndsWithoutAnotherMemberHasItsEndedCallDropped) {
+    struct Host : HostFixture {
+        void Run() {
+            telsim::CallScript script;
+            script.onConnect = {{CS_INPROGRESS, 50}, {CS_DISCONNECTED, 100, CEC_DISCONNECT_BUSY}};
+            StartHost(Wait::SleepOnly, script);
+            ASSERT_HR(S_OK, Connect());
+            ASSERT_TRUE(WaitUntilConnectedIs(true));
+            m_service->Notifications().WaitIdle();
+            EXPECT_EQ(0u, m_service->Recorder().CountOf(op::CallDisconnect));
+            m_dialer.Reset();
+            EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+            Finish();
+        }
+    };
+    Host().Run();
 }
 
 constexpr DWORD kHangupMs = 2000;
@@ -188,8 +213,8 @@ protected:
     // Calls a host may make on its thread while a member waits: Connected
     // answers, and every member that would call the service is refused,
     // since the waiting member still holds what it works on.
-    void HostCallsIn() {
-        EXPECT_TRUE(Connected());
+    void HostCallsIn(bool connected = true) {
+        EXPECT_EQ(connected, Connected());
         Bstr list;
         const std::function<HRESULT()> members[] = {
             [&] { return Connect(); }, [&] { return m_dialer->Disconnect(); },
@@ -222,6 +247,47 @@ TEST_F(DialerReentrancyTest, ARedialsHangUpRefusesTheHostsOtherMembers) {
     EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
 }
 
+// A host that lets go of the dialer from a handler its pumping wait runs
+// during the redial's hang-up: the member still running keeps the dialer,
+// which goes once the member returns, leaving nothing behind.
+TEST_F(DialerReentrancyTest, AHostThatLetsGoInsideARedialFreesTheDialerOnceItReturns) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndWait());
+    const LONG locks = comkit::GetModule().GetLockCount();
+    ITAPIDialer* const dialer = m_dialer.Get();
+    EXPECT_HR(S_OK, WithCallsLetIn([&] { return Dial(dialer); },
+                                   [&] {
+                                       m_dialer.Reset();
+                                       EXPECT_EQ(locks, comkit::GetModule().GetLockCount());
+                                   }));
+    EXPECT_GT(locks, comkit::GetModule().GetLockCount());
+    EXPECT_EQ(2u, m_service->World().CallsCreated());
+}
+
+// An end comes on the host's own thread, which made the call: the sink
+// drops it there before Event returns, and the host's calls let in by that
+// hang-up's pumping wait are refused as in any member. (The call's own state
+// cannot be read, so the event's tells; the line is still up, so the hang-up
+// takes its time.)
+TEST_F(DialerReentrancyTest, ADropOnTheHostsThreadRefusesTheHostsCallsLetIn) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndWait());
+    const ComPtr<ITBasicCallControl> call = m_service->World().Calls().at(0);
+    telsim::EventSpec ended;
+    ended.callState = CS_CONNECTED;
+    ended.eventState = CS_DISCONNECTED;
+    ended.callStateResult = E_UNEXPECTED;
+    ended.call = call.Get();
+    ended.delivery = telsim::Delivery::Synchronous;
+    const auto start = Clock::now();
+    EXPECT_HR(E_UNEXPECTED,
+              WithCallsLetIn([&] { return m_service->Notifications().RaiseEvent(ended); },
+                             [&] { HostCallsIn(false); }));
+    EXPECT_GE(MillisecondsSince(start), kHangupMs - 100);
+    EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(call.Get()));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+}
+
 // The far end hangs up while the host's own hang-up of the same call takes
 // its time: the service's notification thread is not held up behind it.
 TEST_F(DialerReentrancyTest, ASlowHangUpStallsNeitherTheHostNorTheServicesEvents) {
@@ -247,6 +313,59 @@ TEST_F(DialerReentrancyTest, ASlowHangUpStallsNeitherTheHostNorTheServicesEvents
     EXPECT_FALSE(Connected());
     EXPECT_EQ(1u, m_service->Recorder().CountOf(op::CallDisconnect));
     EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+}
+
+// An agile call whose end the service reports, in a multithreaded host: the
+// dialer's own thread drops it, taking the line's time. (The call's own state
+// cannot be read and the event tells the end while the line is still up, so
+// that the hang-up has something to do.)
+class DialerDropTest : public ::testing::Test, protected HostFixture {
+protected:
+    void SetUp() override {
+        telsim::CallScript script;
+        script.hangupMs = 500;
+        StartHost(Wait::Multithreaded, script);
+        m_service->World().SetObjects(telsim::Objects::Agile);
+    }
+    void TearDown() override { Finish(); }
+
+    // Connects, and returns once the call's drop has started.
+    void ConnectUntilTheDropStarts() {
+        ASSERT_HR(S_OK, Connect());
+        ASSERT_TRUE(WaitUntilConnectedIs(true));
+        telsim::EventSpec ended;
+        ended.eventState = CS_DISCONNECTED;
+        ended.callStateResult = E_UNEXPECTED;
+        ended.call = m_service->World().Calls().at(0).Get();
+        m_service->Notifications().RaiseEvent(ended);
+        ASSERT_TRUE(
+            Eventually([&] { return m_service->Recorder().CountOf(op::CallDisconnect) == 1; }));
+    }
+};
+
+// The host's redial meanwhile waits for the drop, and is not refused: its
+// new call comes only once the old one is dropped.
+TEST_F(DialerDropTest, ARedialWaitsForTheDropUnderWay) {
+    ASSERT_NO_FATAL_FAILURE(ConnectUntilTheDropStarts());
+    const auto start = Clock::now();
+    EXPECT_HR(S_OK, Connect());
+    EXPECT_GE(MillisecondsSince(start), 400);
+    EXPECT_EQ(2u, m_service->World().CallsCreated());
+    EXPECT_EQ(1, m_service->Ledger().RefCount(m_service->World().Calls().at(0).Get()));
+    EXPECT_HR(S_OK, m_dialer->ShutdownTAPI());
+    EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
+}
+
+// A host that lets go of the dialer meanwhile: the drop still ends, and the
+// library stays locked until it has.
+TEST_F(DialerDropTest, ADropOutlivesItsDialerAndHoldsTheModuleUntilDone) {
+    ASSERT_NO_FATAL_FAILURE(ConnectUntilTheDropStarts());
+    m_dialer.Reset();
+    m_service->Notifications().ReleaseSinks();
+    EXPECT_LT(0, comkit::GetModule().GetLockCount());
+    EXPECT_TRUE(Eventually([] { return comkit::GetModule().GetLockCount() == 0; }));
+    EXPECT_EQ(1, m_service->Ledger().RefCount(m_service->World().Calls().at(0).Get()));
     EXPECT_EQ(0u, m_service->Ledger().Misuses().size());
 }
 

@@ -26,15 +26,27 @@ void DialerFixture::Start(bool singleThreaded, telsim::Delivery delivery) {
     ASSERT_HR(S_OK, CreateDialer(m_dialer));
 }
 
+bool Eventually(const std::function<bool()>& done) {
+    for (const DWORD start = GetTickCount(); !done();) {
+        if (GetTickCount() - start > 10000) {
+            return false;
+        }
+        Sleep(1);
+    }
+    return true;
+}
+
 void DialerFixture::Finish() {
     m_dialer.Reset();
     if (m_service) {
         m_service->Notifications().WaitIdle();
-        EXPECT_EQ("", m_service->Ledger().Leaks());
         m_service->RevokeClassObject();
-        // A sink the service still holds keeps the module locked.
+        // A sink the service still holds keeps the module locked, and so
+        // does a drop still under way on the dialer's own thread.
         m_service->Notifications().ReleaseSinks();
-        EXPECT_EQ(0, comkit::GetModule().GetLockCount());
+        EXPECT_TRUE(Eventually([] { return comkit::GetModule().GetLockCount() == 0; }));
+        m_service->Notifications().WaitIdle();
+        EXPECT_EQ("", m_service->Ledger().Leaks());
         m_service.reset();
     }
     SetErrorInfo(0, nullptr);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ constexpr wchar_t kNumber[] = L"5550100";
 HRESULT CreateDialer(Microsoft::WRL::ComPtr<ITAPIDialer>& dialer);
 // The dialer's Connect, the number passed as a BSTR.
 HRESULT Dial(ITAPIDialer* dialer, const wchar_t* number = kNumber);
+
+// Whether `done` comes true within ten seconds, asked every millisecond:
+// for what a thread of the dialer's own does after the test's call returns.
+bool Eventually(const std::function<bool()>& done);
 
 // A fresh service registered as the telephony class, and a dialer created
 // from it. Every test ends with nothing of the service still referenced.

@@ -4,6 +4,7 @@
 // waits for its events, and each line's media.
 #include "fake_sink.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -193,16 +194,79 @@ TEST_F(HangUp, ReturnsOnceEverySinkHasItsEventAndTimesOutWhenASinkWaitsForIt) {
 }
 
 TEST_F(HangUp, FromInsideEventIsAMisuseThatTimesOut) {
+    // Lenient (any): the hang-up's own wait for its delivery is under test.
+    svc->World().SetEventThread(telsim::EventThread::Any);
     HRESULT inside = S_OK;
+    Clock::duration took{};
     sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
+        const auto start = Clock::now();
         if (inside == S_OK)
             inside = call->Disconnect(DC_NORMAL);
+        took = std::max(took, Clock::now() - start);
     };
     ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
     svc->Notifications().WaitIdle();
     EXPECT_HR(TAPI_E_TIMEOUT, inside);
+    EXPECT_GE(took, std::chrono::milliseconds(380));
     ASSERT_EQ(1u, svc->Ledger().Misuses().size());
     EXPECT_NE(std::wstring::npos, svc->Ledger().Misuses()[0].find(L"notification thread"));
+}
+
+// Inside Event on the notification thread a sink may only read: any other
+// request, an ended call's hang-up included, waits out the limit, as the
+// service's thread waiting for itself would, and changes nothing.
+TEST_F(HangUp, InsideEventOnlyReadsAreAnswered) {
+    ComPtr<ITAddress> address = FirstAddress(root.tapi.Get());
+    ASSERT_HR(S_OK, call->Connect(VARIANT_FALSE));
+    ASSERT_HR(S_OK, call->Disconnect(DC_NORMAL));
+    HRESULT read = E_FAIL, hungUp = S_OK, created = S_OK;
+    Clock::duration took{};
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo* info) {
+        ComPtr<ITAddress> of;
+        read = info->get_Address(&of);
+        const auto start = Clock::now();
+        hungUp = call->Disconnect(DC_NORMAL);
+        took = Clock::now() - start;
+        ComPtr<ITBasicCallControl> made;
+        created = address->CreateCall(test_support::Bstr(L"1").Get(), 1, 24, &made);
+    };
+    telsim::EventSpec ended;
+    ended.call = call.Get();
+    ended.callState = CS_DISCONNECTED;
+    ASSERT_HR(S_OK, svc->Notifications().RaiseEvent(ended));
+    svc->Notifications().WaitIdle();
+    EXPECT_HR(S_OK, read);
+    EXPECT_HR(TAPI_E_TIMEOUT, hungUp);
+    EXPECT_GE(took, std::chrono::milliseconds(380));
+    EXPECT_HR(TAPI_E_TIMEOUT, created);
+    EXPECT_EQ(1u, svc->World().CallsCreated());
+    const auto misuses = svc->Ledger().Misuses();
+    ASSERT_EQ(2u, misuses.size());
+    EXPECT_NE(std::wstring::npos, misuses[0].find(L"Disconnect from the notification thread"));
+    const auto failed = svc->Ledger().FailedHangUps();
+    ASSERT_EQ(1u, failed.size());
+    EXPECT_HR(TAPI_E_TIMEOUT, failed[0].result);
+    EXPECT_TRUE(failed[0].fromNotificationThread);
+}
+
+// The client's last release there of a call or of its root object is work
+// too; not of the event's own call, which the event itself still holds.
+TEST_F(HangUp, LastReleaseInsideEventIsAMisuseButOfTheEventsCall) {
+    ComPtr<ITBasicCallControl> other = NewCall(root.tapi.Get());
+    sink->onEvent = [&](TAPI_EVENT, ITCallInfo*) {
+        other.Reset();
+        call.Reset();
+        root = Advised();
+    };
+    telsim::EventSpec event;
+    event.call = call.Get();
+    ASSERT_HR(S_OK, svc->Notifications().RaiseEvent(event));
+    svc->Notifications().WaitIdle();
+    const auto misuses = svc->Ledger().Misuses();
+    ASSERT_EQ(2u, misuses.size());
+    EXPECT_NE(std::wstring::npos, misuses[0].find(L"last Release"));
+    EXPECT_NE(std::wstring::npos, misuses[0].find(L"Call#"));
+    EXPECT_NE(std::wstring::npos, misuses[1].find(L"TAPI#"));
 }
 
 TEST_F(Faithful, InitializeAndShutdownSayWhenThereIsNothingToDo) {
@@ -244,6 +308,8 @@ TEST_F(Faithful, HangUpTakesItsTimeAndMayTimeOut) {
     svc->Notifications().WaitIdle();
     EXPECT_HR(TAPI_E_TIMEOUT, stuck->Disconnect(DC_NORMAL));
     EXPECT_EQ(CS_CONNECTED, svc->World().CallStateOf(stuck.Get()));
+    ASSERT_EQ(1u, svc->Ledger().FailedHangUps().size());
+    EXPECT_FALSE(svc->Ledger().FailedHangUps()[0].fromNotificationThread);
 }
 
 TEST_F(Faithful, LineTakesOnlyItsMediaAndAddressTypes) {

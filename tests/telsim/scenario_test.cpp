@@ -63,14 +63,16 @@ TEST_F(ScenarioFile, DeliveryMediaAndHangUp) {
     EXPECT_EQ(telsim::Delivery::Apartment, strict.delivery);
     EXPECT_EQ(telsim::Hangup::AfterDelivery, strict.hangup);
     EXPECT_EQ(telsim::Objects::Bound, strict.objects);
+    EXPECT_EQ(telsim::EventThread::ReadsOnly, strict.eventThread);
     Write(
-        "[Service]\nDelivery=thread\nHangup=prompt\nObjects=agile\n"
+        "[Service]\nDelivery=thread\nHangup=prompt\nObjects=agile\nEventThread=any\n"
         "[Line1]\nMediaTypes=audio, datamodem\n[Line2]\nMediaTypes=datamodem\n"
         "[Call]\nHangupMs=2000\nHangupTimesOut=yes\nHangupLimitMs=300\n");
     const telsim::Scenario scenario = Read();
     EXPECT_EQ(telsim::Delivery::NotificationThread, scenario.delivery);
     EXPECT_EQ(telsim::Hangup::Prompt, scenario.hangup);
     EXPECT_EQ(telsim::Objects::Agile, scenario.objects);
+    EXPECT_EQ(telsim::EventThread::Any, scenario.eventThread);
     EXPECT_EQ(300u, scenario.script.hangupLimitMs);
     ASSERT_EQ(2u, scenario.addresses.size());
     EXPECT_EQ(TAPIMEDIATYPE_AUDIO | TAPIMEDIATYPE_DATAMODEM, scenario.addresses[0].mediaTypes);
@@ -138,6 +140,7 @@ TEST_F(ScenarioFile, MistakesAreRefusedWithTheirPlace) {
         {"[Faults]\nITTAPI::Initialise=0x80004005\n", L"unknown operation \"ITTAPI::Initialise\""},
         {"[Faults]\nITTAPI::Initialize=0\n", L"is not a failure"},
         {"[Service]\nDelivery=later\n", L"[Service] Delivery"},
+        {"[Service]\nEventThread=lenient\n", L"[Service] EventThread"},
         {"[Line1]\nCapabilities=perhaps\n", L"[Line1] Capabilities"},
         {"[Line1]\nMediaTypes=voice\n", L"[Line1] MediaTypes"},
         {"[Call]\nHangupMs=-1\n", L"[Call] HangupMs"},
