@@ -27,35 +27,13 @@ function usage(text) {
     WScript.Quit(text ? 2 : 0);
 }
 
-function readAll(path) {
-    if (!fso.FileExists(path) || fso.GetFile(path).Size == 0) return "";
-    var stream = fso.OpenTextFile(path, 1);
-    var text = stream.ReadAll();
+// readAll and runFor (host-runner.js, shared with the other script).
+function loadHostRunner() {
+    var here = fso.GetParentFolderName(WScript.ScriptFullName);
+    var stream = fso.OpenTextFile(fso.BuildPath(here, "host-runner.js"), 1);
+    var code = stream.ReadAll();
     stream.Close();
-    return text;
-}
-
-// As examples.js runs a host: at most DEADLINE seconds, then the whole tree
-// is ended; the exit status is kept by the batch file beside the log.
-function runFor(command, log, deadline) {
-    var batch = log + ".cmd", status = log + ".status";
-    if (fso.FileExists(status)) fso.DeleteFile(status);
-    var b = fso.CreateTextFile(batch, true);
-    b.Write("@echo off\r\n" + command.replace(/%/g, "%%") + " >\"" + log + "\" 2>&1\r\n" +
-            ">\"" + status + "\" echo %ERRORLEVEL%\r\n");
-    b.Close();
-    var p = shell.Exec("cmd /c \"\"" + batch + "\"\"");
-    p.StdIn.Close();
-    var until = new Date().getTime() + deadline * 1000, hung = false;
-    while (p.Status == 0 && !hung) {
-        hung = new Date().getTime() > until;
-        if (hung) shell.Run("taskkill /f /t /pid " + p.ProcessID, 0, true);
-        else WScript.Sleep(100);
-    }
-    var code = hung || !fso.FileExists(status) ? null : Number(readAll(status).replace(/\s+/g, ""));
-    fso.DeleteFile(batch);
-    if (fso.FileExists(status)) fso.DeleteFile(status);
-    return {status: code, hung: hung};
+    return code;
 }
 
 function cell(text) { return text.replace(/\|/g, "\\|"); }
@@ -134,6 +112,7 @@ function main() {
 // 0, which would pass the step with nothing checked.
 var result;
 try {
+    eval(loadHostRunner());
     result = main();
 } catch (e) {
     WScript.Echo("fidelity.js: error: " + (e.description || e.message || "no description") + " (0x" + ((e.number || 0) >>> 0).toString(16) + ")");
