@@ -71,7 +71,8 @@ public:
     // Every failed hang-up, in order, whoever asked for it: a client that
     // must never retry one on the notification thread can be checked here.
     // Not a misuse: a line may fail to hang up.
-    void RecordFailedHangUp(const SimObject& call, HRESULT hr, bool fromNotificationThread) noexcept;
+    void RecordFailedHangUp(const SimObject& call, HRESULT hr,
+                            bool fromNotificationThread) noexcept;
     std::vector<FailedHangUp> FailedHangUps() const;
 
     // Everything still referenced by a client, every string not freed, every
