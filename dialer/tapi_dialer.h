@@ -182,9 +182,9 @@ private:
     // Under m_csCall: m_pCall's identity (it holds no reference: m_pCall
     // holds the object), the thread of the single-threaded apartment it is
     // bound to (0 when the dialer's own thread may use it too), whether the
-    // service reported it ended, and the
-    // thread running a road (0: none; kDialersOwnThread for a drop on the
-    // thread pool), with the condition another thread's member waits on.
+    // service reported it ended, and the thread running a road (0: none;
+    // kDialersOwnThread for a drop on the thread pool), with the condition
+    // another thread's member waits on.
     IUnknown* m_pCallIdentity = nullptr;
     DWORD m_dwBoundThread = 0;
     bool m_bCallEnded = false;

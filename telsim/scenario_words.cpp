@@ -249,51 +249,46 @@ long ParseMediaTypes(const std::wstring& text, const std::wstring& where) {
     return mask;
 }
 
+namespace {
+
+// One of a mode's words (Lookup); any other is refused, naming them all.
+template <class T, std::size_t N>
+T ParseChoice(const Word<T> (&words)[N], const std::wstring& text, const std::wstring& where) {
+    if (const T* value = Lookup(words, text)) {
+        return *value;
+    }
+    std::wstring known;
+    for (std::size_t i = 0; i < N; ++i) {
+        known += (i == 0 ? L"" : i + 1 == N ? L" or " : L", ") + std::wstring(words[i].text);
+    }
+    throw ScenarioFailure{where + L": \"" + text + L"\" is not " + known};
+}
+
+const Word<Delivery> kDeliveries[] = {{L"apartment", Delivery::Apartment},
+                                      {L"thread", Delivery::NotificationThread},
+                                      {L"sync", Delivery::Synchronous}};
+const Word<Hangup> kHangups[] = {{L"delivered", Hangup::AfterDelivery},
+                                 {L"prompt", Hangup::Prompt}};
+const Word<Objects> kObjects[] = {{L"bound", Objects::Bound}, {L"agile", Objects::Agile}};
+const Word<EventThread> kEventThreads[] = {{L"reads", EventThread::ReadsOnly},
+                                           {L"any", EventThread::Any}};
+
+}  // namespace
+
 Delivery ParseDelivery(const std::wstring& text, const std::wstring& where) {
-    const std::wstring mode = Lower(text);
-    if (mode == L"apartment") {
-        return Delivery::Apartment;
-    }
-    if (mode == L"thread") {
-        return Delivery::NotificationThread;
-    }
-    if (mode == L"sync") {
-        return Delivery::Synchronous;
-    }
-    throw ScenarioFailure{where + L": \"" + text + L"\" is not apartment, thread or sync"};
+    return ParseChoice(kDeliveries, text, where);
 }
 
 Hangup ParseHangup(const std::wstring& text, const std::wstring& where) {
-    const std::wstring mode = Lower(text);
-    if (mode == L"delivered") {
-        return Hangup::AfterDelivery;
-    }
-    if (mode == L"prompt") {
-        return Hangup::Prompt;
-    }
-    throw ScenarioFailure{where + L": \"" + text + L"\" is not delivered or prompt"};
+    return ParseChoice(kHangups, text, where);
 }
 
 Objects ParseObjects(const std::wstring& text, const std::wstring& where) {
-    const std::wstring mode = Lower(text);
-    if (mode == L"bound") {
-        return Objects::Bound;
-    }
-    if (mode == L"agile") {
-        return Objects::Agile;
-    }
-    throw ScenarioFailure{where + L": \"" + text + L"\" is not bound or agile"};
+    return ParseChoice(kObjects, text, where);
 }
 
 EventThread ParseEventThread(const std::wstring& text, const std::wstring& where) {
-    const std::wstring mode = Lower(text);
-    if (mode == L"reads") {
-        return EventThread::ReadsOnly;
-    }
-    if (mode == L"any") {
-        return EventThread::Any;
-    }
-    throw ScenarioFailure{where + L": \"" + text + L"\" is not reads or any"};
+    return ParseChoice(kEventThreads, text, where);
 }
 
 }  // namespace telsim::words

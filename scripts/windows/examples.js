@@ -40,15 +40,6 @@ function usage(text) {
     WScript.Quit(text ? 2 : 0);
 }
 
-// readAll and runFor (host-runner.js, shared with the other script).
-function loadHostRunner() {
-    var here = fso.GetParentFolderName(WScript.ScriptFullName);
-    var stream = fso.OpenTextFile(fso.BuildPath(here, "host-runner.js"), 1);
-    var code = stream.ReadAll();
-    stream.Close();
-    return code;
-}
-
 // What the run's output shows: {verdict, lines, answer, faults}.
 function judge(text, status) {
     var faults = [];
@@ -140,7 +131,8 @@ function main() {
 // 0, which would pass the step with nothing checked.
 var count = 0;
 try {
-    eval(loadHostRunner());
+    // readAll and runFor, shared with the other script (host-runner.js).
+    eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "host-runner.js"), 1).ReadAll());
     count = main();
 } catch (e) {
     WScript.Echo("examples.js: error: " + (e.description || e.message || "no description") + " (0x" + ((e.number || 0) >>> 0).toString(16) + ")");

@@ -27,15 +27,6 @@ function usage(text) {
     WScript.Quit(text ? 2 : 0);
 }
 
-// readAll and runFor (host-runner.js, shared with the other script).
-function loadHostRunner() {
-    var here = fso.GetParentFolderName(WScript.ScriptFullName);
-    var stream = fso.OpenTextFile(fso.BuildPath(here, "host-runner.js"), 1);
-    var code = stream.ReadAll();
-    stream.Close();
-    return code;
-}
-
 function cell(text) { return text.replace(/\|/g, "\\|"); }
 
 // The rows and the program's own summary line: {rows, counts, summary}.
@@ -112,7 +103,8 @@ function main() {
 // 0, which would pass the step with nothing checked.
 var result;
 try {
-    eval(loadHostRunner());
+    // readAll and runFor, shared with the other script (host-runner.js).
+    eval(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "host-runner.js"), 1).ReadAll());
     result = main();
 } catch (e) {
     WScript.Echo("fidelity.js: error: " + (e.description || e.message || "no description") + " (0x" + ((e.number || 0) >>> 0).toString(16) + ")");
